@@ -1,0 +1,67 @@
+#pragma once
+
+#include "file-storage/Export.h"
+#include "storage/Storage.h"
+#include "storage/StorageError.h"
+
+#include <QChar>
+#include <QString>
+
+namespace zel::file_storage {
+
+// One budget file on disk and the name of its back-up copy.
+//
+// The file lives at directoryPath() + "/" + name(). Every store first copies the previous file
+// to that path followed by backUpExtension(), so the user always has either a good budget file
+// or a good back-up. A BudgetFile holds only these names; it opens nothing until load or store.
+//
+// Not thread-safe: use one object from one thread at a time.
+class ZEL_FILE_STORAGE_EXPORT BudgetFile : public storage::BudgetStorage {
+public:
+    // The back-up extension used unless the caller gives another: a tilde.
+    static QChar const defaultBackUpExtension_;
+    // Appended to the back-up path while a store moves the previous back-up aside.
+    static QString const oldBackUpExtension_;
+
+    // No location; the default back-up extension.
+    BudgetFile();
+    // Sets the location (see changeLocation) and the back-up extension: a lone tilde is kept
+    // as it is, any other text is appended after a full stop ("bak" names "F.bak"). Throws
+    // storage::StorageError for an empty or relative location, and then for an extension that
+    // itself starts with a full stop.
+    BudgetFile(QString const& location, QString const& backUpExtension);
+    BudgetFile(BudgetFile const&);
+    BudgetFile(BudgetFile&&) noexcept;
+    BudgetFile& operator=(BudgetFile const&);
+    BudgetFile& operator=(BudgetFile&&) noexcept;
+    ~BudgetFile() override;
+
+    // The budget file's name, without its directory.
+    QString const& name() const override;
+    // Points this object at another budget file, given by its absolute path. Throws
+    // storage::StorageError, and leaves the object unchanged, when the location is blank or
+    // relative. Neither the directory nor the file needs to exist.
+    void changeLocation(QString const& location) override;
+
+    // Reads the whole budget state from the file. Throws storage::StorageError when the file
+    // cannot be opened, and BudgetFileError (or AttributeError) when its content is not valid.
+    storage::BudgetState load() const override;
+    // Writes the whole budget state to the file, after backing up the previous one. On failure
+    // the previous file is put back in place and the error rethrown.
+    void store(accounting::GeneralLedger const& ledger, budgeting::Budget const& budget,
+               storage::ItemAccountMap const& itemAccounts, banking::BankMap const& banks,
+               banking::AccountTypeMap const& accountTypes,
+               surveying::ReconciledSurveys const& surveys) const override;
+
+    // The absolute directory of the budget file (no trailing slash except for a root).
+    QString const& directoryPath() const;
+    // The suffix appended to the budget file's path to name its back-up.
+    QString const& backUpExtension() const;
+
+private:
+    QString directoryPath_;
+    QString name_;
+    QString backUpExtension_;
+};
+
+} // namespace zel::file_storage

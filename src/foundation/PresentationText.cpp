@@ -1,0 +1,7 @@
+#include "foundation/PresentationText.h"
+
+namespace zel::foundation {
+
+QString presentationText(unsigned char const& value) { return QString::number(value); }
+
+} // namespace zel::foundation

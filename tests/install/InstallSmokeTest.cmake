@@ -1,0 +1,20 @@
+file(REMOVE_RECURSE ${WORK_DIR})
+set(prefix ${WORK_DIR}/prefix)
+
+function(run)
+    execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
+    if(NOT result EQUAL 0)
+        message(FATAL_ERROR "Failed: ${ARGN}\n${out}")
+    endif()
+    set(output "${out}" PARENT_SCOPE)
+endfunction()
+
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build -G ${GENERATOR}
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Debug)
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
+run(${WORK_DIR}/build/consumer)
+if(NOT output MATCHES "budget.xml~")
+    message(FATAL_ERROR "Unexpected output of the installed consumer:\n${output}")
+endif()
+file(REMOVE_RECURSE ${WORK_DIR})
