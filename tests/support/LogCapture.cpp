@@ -18,6 +18,7 @@ LogCapture::LogCapture() : previous_(qInstallMessageHandler(&LogCapture::handler
 LogCapture::~LogCapture() {
     active = nullptr;
     qInstallMessageHandler(previous_);
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
 }
 
 void LogCapture::handler(QtMsgType type, QMessageLogContext const& context, QString const& text) {

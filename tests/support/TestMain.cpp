@@ -1,4 +1,5 @@
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
@@ -8,6 +9,8 @@ int main(int argc, char** argv) {
     QStandardPaths::setTestModeEnabled(true);
     QCoreApplication::setApplicationName(QStringLiteral("zel-file-storage-tests"));
     QCoreApplication app(argc, argv);
+    // Debug records would bury the test output; tests that check them capture them.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "banking/Banking.h"
+#include "file-storage/internal/ApplicationElement.h"
+#include "file-storage/internal/BankElements.h"
+#include "file-storage/internal/BudgetItemElements.h"
+#include "file-storage/internal/LedgerElements.h"
+#include "file-storage/internal/ReconciliationElements.h"
+#include "storage/Storage.h"
+
+#include <QIODevice>
+
+namespace zel::file_storage::internal {
+
+// The element tree of one budget document: the root and the nine collections beneath it, in
+// the order in which they are written.
+struct BudgetDocumentElements {
+    ApplicationElement application;
+    WagesElement wages;
+    BillsElement bills;
+    DebtsElement debts;
+    GoalsElement goals;
+    DiscretionariesElement nontracks;
+    AccountsElement accounts;
+    LedgersElement ledgers;
+    BanksElement banks;
+    ReconciliationsElement reconciliations;
+};
+
+// Reads a whole budget document from device, which must be open for reading as text,
+// positioned at its start, and able to reset to its start (it is read twice: once for the
+// revision, once for the content). Every failure throws a library error (BudgetFileError or
+// AttributeError) with the position in the document where one applies; nothing is returned
+// partly. The device is left open.
+storage::BudgetState loadBudgetDocument(QIODevice& device);
+
+// The first pass: the revision of the document's root element.
+quint8 readApplicationRevision(QIODevice& device, ApplicationElement& application);
+
+// Turns the banks of a document into the bank map, recording each bank account's type in
+// accountTypes. Throws BudgetFileError for a value the banking types refuse.
+std::map<banking::BankName, banking::Bank> readBanks(BanksElement const& banks,
+                                                     banking::AccountTypeMap& accountTypes);
+
+// Writes the whole budget state to device as one document. The element tree is built and
+// checked before anything but the XML declaration is written, so a value that could not be
+// read back is refused (with BudgetFileError) early. Write errors of the device are the
+// caller's to check.
+void storeBudgetDocument(budgeting::Budget const& budget, accounting::GeneralLedger const& ledger,
+                         banking::BankMap const& banks, banking::AccountTypeMap const& accountTypes,
+                         storage::ItemAccountMap const& itemAccounts,
+                         surveying::ReconciledSurveys const& surveys, QIODevice* device,
+                         bool autoFormat);
+
+} // namespace zel::file_storage::internal

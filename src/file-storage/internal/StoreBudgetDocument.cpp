@@ -1,0 +1,256 @@
+#include "file-storage/internal/BudgetDocument.h"
+
+#include "file-storage/internal/BudgetItemIdMap.h"
+#include "file-storage/internal/BudgetItemKinds.h"
+#include "file-storage/internal/Log.h"
+
+#include <QObject>
+#include <QXmlStreamWriter>
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+namespace zel::file_storage::internal {
+
+namespace {
+
+using accounting::AccountCode;
+
+QString currencyText(orvalis::currency::Money const& money) {
+    return QString::fromStdString(orvalis::currency::toStdString(money.code()));
+}
+
+// Whether an XML 1.0 document can hold the text: no control characters but tab, line feed and
+// carriage return, no unpaired surrogates, no U+FFFE or U+FFFF.
+bool isXmlText(QString const& text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        auto const c = text.at(i).unicode();
+        if (c < 0x20 && c != 0x9 && c != 0xA && c != 0xD) {
+            return false;
+        }
+        if (c == 0xFFFE || c == 0xFFFF) {
+            return false;
+        }
+        if (QChar::isHighSurrogate(c)) {
+            if (i + 1 == text.size() || !QChar::isLowSurrogate(text.at(i + 1).unicode())) {
+                return false;
+            }
+            ++i;
+        } else if (QChar::isLowSurrogate(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A text that the document holds and the reader must give back: refused here, before anything
+// is written, when it could not be.
+QString const& checkedText(QString const& text, QString const& what, bool required) {
+    if (required && text.isEmpty()) {
+        throw valueError(QObject::tr("The %1 cannot be stored without a text.").arg(what));
+    }
+    if (!isXmlText(text)) {
+        throw valueError(
+            QObject::tr("The %1 '%2' holds characters that a budget file cannot store.").arg(what, text));
+    }
+    return text;
+}
+
+// An account number that the document refers to: the reader looks it up among the accounts
+// of the ledger, so one that is not there would make the file unreadable.
+void requireAccount(accounting::GeneralLedger const& ledger, accounting::AccountNumber const& number,
+                    QString const& user) {
+    if (ledger.ledgers().find(AccountCode(number, std::nullopt)) == ledger.ledgers().end()) {
+        throw valueError(QObject::tr("The %1 refers to the account number %2, which is not an "
+                                     "account of the ledger.")
+                             .arg(user, accounting::presentationText(number)));
+    }
+}
+
+template <class Kind>
+void fillItemElements(budgeting::Budget const& budget, storage::ItemAccountMap const& itemAccounts,
+                      accounting::GeneralLedger const& ledger, BudgetItemIdMap& ids,
+                      typename Kind::Collection& collection) {
+    quint32 identifier = 1;
+    auto& elements = Kind::elements(collection);
+    elements.reserve(Kind::items(budget).size());
+    for (auto const& [source, item] : Kind::items(budget)) {
+        auto const what = QObject::tr("%1 '%2'").arg(budgeting::toWeak(Kind::type), source.name());
+        checkedText(item.source().name(), QObject::tr("name of a %1").arg(budgeting::toWeak(Kind::type)),
+                    true);
+        auto const& account = itemAccounts.template at<typename Kind::Item>(item.source());
+        requireAccount(ledger, account.number(), what);
+        if constexpr (requires { item.interest(); }) {
+            if (!std::isfinite(item.interest().value)) {
+                throw valueError(QObject::tr("The interest of the %1 is not a finite number.").arg(what));
+            }
+        }
+        elements.push_back(Kind::toElement(identifier, item, account.number().integer()));
+        recordItemIdentifier(ids, Kind::type, identifier, source);
+        ++identifier;
+    }
+}
+
+void fillLedgerElements(accounting::GeneralLedger const& ledger, AccountsElement& accounts,
+                        LedgersElement& ledgers) {
+    accounts.accounts.reserve(ledger.ledgers().size());
+    ledgers.ledgers.reserve(ledger.ledgers().size());
+    for (auto const& [key, ledgerAccount] : ledger.ledgers()) {
+        auto const& account = ledgerAccount.account;
+        auto const& code = account.code();
+        foundation::Optional<quint32> parent;
+        if (code.parent()) {
+            parent = code.parent()->integer();
+        }
+        auto const number = code.number().integer();
+        accounts.accounts.emplace_back(
+            number, checkedText(code.name(), QObject::tr("name of the account %1").arg(number), true),
+            accounting::presentationText(account.type()), account.balance().major(),
+            account.balance().minor(), currencyText(account.balance()), account.isClosed(), parent);
+
+        LedgerElement ledgerElement(number);
+        ledgerElement.transactions.reserve(ledgerAccount.transactions.size());
+        for (auto const& [transactionNumber, t] : ledgerAccount.transactions) {
+            auto const identifier = t.number().value_or(transactionNumber).integer();
+            auto const what = QObject::tr("transaction %1 of the account %2").arg(identifier).arg(number);
+            // The entry names the side on which the other account stands; the ledger's own
+            // account is the other side.
+            bool const ownCredit = t.crediting() == key;
+            if (!ownCredit && !(t.debiting() == key)) {
+                throw valueError(QObject::tr("The %1 neither debits nor credits that account.").arg(what));
+            }
+            auto const& other = ownCredit ? t.debiting() : t.crediting();
+            requireAccount(ledger, other.number(), what);
+            foundation::Optional<QString> description;
+            if (t.description()) {
+                description = checkedText(*t.description(), QObject::tr("description of the %1").arg(what),
+                                          false);
+            }
+            ledgerElement.transactions.emplace_back(
+                identifier, QDate(t.occurredOn().year(), t.occurredOn().month(), t.occurredOn().day()),
+                other.number().integer(),
+                ownCredit ? accounting::debitAbbreviation() : accounting::creditAbbreviation(),
+                t.amount().major(), t.amount().minor(), currencyText(t.amount()),
+                accounting::presentationText(t.status()), std::move(description));
+        }
+        ledgers.ledgers.push_back(std::move(ledgerElement));
+    }
+}
+
+std::vector<BankElement> fillBankElements(banking::BankMap const& banks,
+                                          banking::AccountTypeMap const& accountTypes) {
+    std::vector<BankElement> result;
+    result.reserve(banks.size());
+    for (auto const& [name, bank] : banks) {
+        std::vector<BankAccountElement> accounts;
+        accounts.reserve(bank.accounts().size());
+        for (auto const& number : bank.accounts()) {
+            try {
+                accounts.emplace_back(number.integer(),
+                                      banking::presentationText(accountTypes.at(name).at(number)));
+            } catch (std::out_of_range const& cause) {
+                throw BudgetFileError(QString(), 0, 0,
+                                      QObject::tr("The bank '%1' holds the account %2, which has no "
+                                                  "bank account type.")
+                                          .arg(name.institution(), accounting::presentationText(number)),
+                                      cause);
+            }
+        }
+        result.emplace_back(checkedText(name.institution(), QObject::tr("name of a bank"), true),
+                            bank.isClosed(), std::move(accounts));
+    }
+    return result;
+}
+
+ReconciliationsElement fillReconciliationElements(surveying::ReconciledSurveys const& surveys,
+                                                  BudgetItemIdMap const& ids,
+                                                  accounting::GeneralLedger const& ledger,
+                                                  banking::AccountTypeMap const& accountTypes) {
+    ReconciliationsElement result;
+    result.reconciliations.reserve(surveys.size());
+    for (auto const& [bankAccount, survey] : surveys) {
+        auto const& number = bankAccount.code.number();
+        auto const what = QObject::tr("reconciliation of the account %1")
+                              .arg(accounting::presentationText(number));
+        std::vector<DistributionElement> distributions;
+        distributions.reserve(survey.distribution().size());
+        for (auto const& [item, money] : survey.distribution()) {
+            auto const identifier = identifierOfSource(ids, item.type, item.source);
+            distributions.emplace_back(budgeting::toWeak(item.type), identifier, money.major(),
+                                       money.minor(), currencyText(money));
+        }
+        // The reader finds a reconciled account's bank and name through the banks and the
+        // ledger; an account known to neither would make the file unreadable.
+        requireAccount(ledger, number, what);
+        bool const banked = std::any_of(accountTypes.begin(), accountTypes.end(), [&](auto const& bank) {
+            return bank.second.find(number) != bank.second.end();
+        });
+        if (!banked) {
+            throw valueError(QObject::tr("The %1 names an account that no bank holds.").arg(what));
+        }
+        // An empty checksum is stored as none: the reader refuses an empty one.
+        foundation::Optional<QString> checksum;
+        if (survey.checksum() && !survey.checksum()->isEmpty()) {
+            checksum = checkedText(*survey.checksum(), QObject::tr("checksum of the %1").arg(what), true);
+        }
+        auto const& balance = survey.reconciled().balance();
+        result.reconciliations.emplace_back(number.integer(), balance.major(), balance.minor(),
+                                            currencyText(balance), survey.reconciled().reconciledOn(),
+                                            std::move(checksum), std::move(distributions));
+    }
+    return result;
+}
+
+} // namespace
+
+void storeBudgetDocument(budgeting::Budget const& budget, accounting::GeneralLedger const& ledger,
+                         banking::BankMap const& banks, banking::AccountTypeMap const& accountTypes,
+                         storage::ItemAccountMap const& itemAccounts,
+                         surveying::ReconciledSurveys const& surveys, QIODevice* device,
+                         bool autoFormat) {
+    ZEL_LOG_DEBUG() << "Preparing to write to the budget file.";
+    QXmlStreamWriter writer(device);
+    if (autoFormat) {
+        writer.setAutoFormatting(true);
+        writer.setAutoFormattingIndent(-1);
+    }
+    writer.writeStartDocument();
+
+    ZEL_LOG_DEBUG() << "Filling application element";
+    BudgetDocumentElements elements;
+    BudgetItemIdMap ids;
+    auto const collections = std::tie(elements.wages, elements.bills, elements.debts,
+                                      elements.goals, elements.nontracks);
+    forEachItemKind([&](auto kind) {
+        using Kind = decltype(kind);
+        ZEL_LOG_DEBUG() << Kind::fillRecord;
+        fillItemElements<Kind>(budget, itemAccounts, ledger, ids,
+                               std::get<typename Kind::Collection&>(collections));
+    });
+
+    if (auto const& opening = ledger.openingAccountCode()) {
+        requireAccount(ledger, opening->number(), QObject::tr("opening account of the ledger"));
+        elements.ledgers.openingAccountNumber = opening->number().integer();
+    }
+    ZEL_LOG_DEBUG() << "Filling account, ledger, and transaction elements";
+    fillLedgerElements(ledger, elements.accounts, elements.ledgers);
+
+    ZEL_LOG_DEBUG() << "Filling bank elements";
+    elements.banks = BanksElement(fillBankElements(banks, accountTypes));
+
+    ZEL_LOG_DEBUG() << "Filling reconciled bank accounts elements";
+    elements.reconciliations = fillReconciliationElements(surveys, ids, ledger, accountTypes);
+
+    ZEL_LOG_DEBUG() << "Writing budget elements";
+    elements.application.write(writer);
+    for (BasicElement const* element : std::initializer_list<BasicElement const*>{
+             &elements.wages, &elements.bills, &elements.debts, &elements.goals, &elements.nontracks,
+             &elements.accounts, &elements.ledgers, &elements.banks, &elements.reconciliations}) {
+        element->write(writer);
+    }
+    writer.writeEndElement();
+    ZEL_LOG_DEBUG() << "Completed writing budget elements";
+}
+
+} // namespace zel::file_storage::internal
