@@ -17,7 +17,9 @@ using namespace banking;
 using orvalis::currency::Iso4217Codes;
 using orvalis::currency::Money;
 
-Money usd(std::int64_t major, std::uint16_t minor) { return Money(major, minor, Iso4217Codes::USD); }
+Money usd(std::int64_t major, std::uint16_t minor) {
+    return Money(major, minor, Iso4217Codes::USD);
+}
 
 AccountCode code(unsigned number, char const* name, std::optional<unsigned> parent = std::nullopt) {
     std::optional<AccountNumber> parentNumber;
@@ -29,7 +31,9 @@ AccountCode code(unsigned number, char const* name, std::optional<unsigned> pare
 
 // The code that a transaction holds: the format keeps an account's parent with the account
 // only.
-AccountCode bare(AccountCode const& c) { return AccountCode(c.number(), c.name(), std::nullopt); }
+AccountCode bare(AccountCode const& c) {
+    return AccountCode(c.number(), c.name(), std::nullopt);
+}
 
 // A transaction seen from both of its accounts' ledgers, as the application keeps it.
 void book(std::map<AccountCode, LedgerAccount>& ledgers, Transaction const& t) {
@@ -76,11 +80,11 @@ storage::BudgetState smallFullBudget() {
     book(ledgers, Transaction(QDate(2026, 1, 1), bare(checking), equity, usd(1000, 0),
                               QStringLiteral("Opening balance"), TransactionNumber(1),
                               TransactionStatuses::reconciled));
-    book(ledgers, Transaction(QDate(2026, 1, 15), bare(checking), salary, usd(3000, 0), std::nullopt,
-                              TransactionNumber(2), TransactionStatuses::cleared));
+    book(ledgers, Transaction(QDate(2026, 1, 15), bare(checking), salary, usd(3000, 0),
+                              std::nullopt, TransactionNumber(2), TransactionStatuses::cleared));
     book(ledgers, Transaction(QDate(2026, 2, 1), rent, bare(checking), usd(1200, 0),
-                              QStringLiteral("February <rent> & \"utilities\""), TransactionNumber(3),
-                              TransactionStatuses::pending));
+                              QStringLiteral("February <rent> & \"utilities\""),
+                              TransactionNumber(3), TransactionStatuses::pending));
     book(ledgers, Transaction(QDate(2026, 2, 3), rent, card, usd(29, 99), QStringLiteral(" "),
                               TransactionNumber(4), TransactionStatuses::pending));
 
@@ -95,12 +99,13 @@ storage::BudgetState smallFullBudget() {
     budget.bills().add(Bill(BudgetSource(QStringLiteral("Rent")), usd(1200, 0),
                             EventFrequency::monthly, QDate(2026, 3, 1)));
     items.insert<Bill>(BudgetSource(QStringLiteral("Rent")), rent);
-    budget.debts().add(Debt(BudgetSource(QStringLiteral("Card")), usd(35, 0), EventFrequency::monthly,
-                            QDate(2026, 3, 10), usd(250, 0), Percentage{0.1999}));
+    budget.debts().add(Debt(BudgetSource(QStringLiteral("Card")), usd(35, 0),
+                            EventFrequency::monthly, QDate(2026, 3, 10), usd(250, 0),
+                            Percentage{0.1999}));
     items.insert<Debt>(BudgetSource(QStringLiteral("Card")), card);
-    budget.goals().add(Goal(BudgetSource(QStringLiteral("Holiday")), Money(100, 0, Iso4217Codes::EUR),
-                            EventFrequency::fortnightly, QDate(2026, 3, 6),
-                            Money(2000, 0, Iso4217Codes::EUR)));
+    budget.goals().add(Goal(BudgetSource(QStringLiteral("Holiday")),
+                            Money(100, 0, Iso4217Codes::EUR), EventFrequency::fortnightly,
+                            QDate(2026, 3, 6), Money(2000, 0, Iso4217Codes::EUR)));
     items.insert<Goal>(BudgetSource(QStringLiteral("Holiday")), savings);
     budget.nontracks().add(Nontrack(BudgetSource(QStringLiteral("Café ☕")), usd(40, 25),
                                     EventFrequency::weekly, QDate(2026, 3, 2)));
@@ -117,35 +122,44 @@ storage::BudgetState smallFullBudget() {
     types[bankB][card.number()] = SupportedAccountTypes::creditCard;
 
     std::map<BankAccount, surveying::ReconciledSurvey> surveys;
-    BankAccount const checkingAccount{bankA, code(101, "Checking"), SupportedAccountTypes::checking};
-    BankAccount const cardAccount{bankB, code(200, "Credit Card"), SupportedAccountTypes::creditCard};
-    surveys.emplace(checkingAccount,
-                    surveying::ReconciledSurvey(
-                        ReconciledBankAccount(checkingAccount, usd(1520, 75), QDate(2026, 2, 28)),
-                        {{BudgetItemIdentifier{BudgetItemTypes::bill, BudgetSource(QStringLiteral("Rent"))},
-                          usd(1200, 0)},
-                         {BudgetItemIdentifier{BudgetItemTypes::wage, BudgetSource(QStringLiteral("Bonus"))},
-                          usd(320, 75)}},
-                        QStringLiteral("c0ffee")));
+    BankAccount const checkingAccount{bankA, code(101, "Checking"),
+                                      SupportedAccountTypes::checking};
+    BankAccount const cardAccount{bankB, code(200, "Credit Card"),
+                                  SupportedAccountTypes::creditCard};
+    surveys.emplace(
+        checkingAccount,
+        surveying::ReconciledSurvey(
+            ReconciledBankAccount(checkingAccount, usd(1520, 75), QDate(2026, 2, 28)),
+            {{BudgetItemIdentifier{BudgetItemTypes::bill, BudgetSource(QStringLiteral("Rent"))},
+              usd(1200, 0)},
+             {BudgetItemIdentifier{BudgetItemTypes::wage, BudgetSource(QStringLiteral("Bonus"))},
+              usd(320, 75)}},
+            QStringLiteral("c0ffee")));
     surveys.emplace(cardAccount, surveying::ReconciledSurvey(
                                      ReconciledBankAccount(cardAccount, usd(-250, 0), std::nullopt),
                                      {}, std::nullopt));
 
-    return {GeneralLedger(std::move(ledgers), equity), std::move(budget), std::move(items),
-            BankMap(std::move(banks)), std::move(types), surveying::ReconciledSurveys(std::move(surveys))};
+    return {GeneralLedger(std::move(ledgers), equity),
+            std::move(budget),
+            std::move(items),
+            BankMap(std::move(banks)),
+            std::move(types),
+            surveying::ReconciledSurveys(std::move(surveys))};
 }
 
 storage::BudgetState randomBudget(std::uint32_t seed) {
     std::mt19937 random(seed);
-    auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    auto pick = [&](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random);
+    };
     auto index = [&](std::size_t size) {
         return static_cast<std::size_t>(pick(0, static_cast<int>(size) - 1));
     };
-    static QString const pieces[] = {QStringLiteral("a"), QStringLiteral("Rent"), QStringLiteral(" "),
-                                     QStringLiteral("&"), QStringLiteral("<"), QStringLiteral("\""),
-                                     QStringLiteral("'"), QStringLiteral("é"), QStringLiteral("日本"),
-                                     QStringLiteral("😀"), QStringLiteral("\t"), QStringLiteral("%1"),
-                                     QStringLiteral("]]>"), QStringLiteral("0")};
+    static QString const pieces[] = {
+        QStringLiteral("a"),    QStringLiteral("Rent"), QStringLiteral(" "),  QStringLiteral("&"),
+        QStringLiteral("<"),    QStringLiteral("\""),   QStringLiteral("'"),  QStringLiteral("é"),
+        QStringLiteral("日本"), QStringLiteral("😀"),    QStringLiteral("\t"), QStringLiteral("%1"),
+        QStringLiteral("]]>"),  QStringLiteral("0")};
     auto text = [&](int minimum) {
         QString result;
         int const count = pick(minimum, 4);
@@ -169,7 +183,8 @@ storage::BudgetState randomBudget(std::uint32_t seed) {
         if (!codesInUse.empty() && pick(0, 1)) {
             parent = codesInUse[index(codesInUse.size())].number();
         }
-        AccountCode const c(AccountNumber(static_cast<unsigned>(pick(1, 1'000'000))), text(1), parent);
+        AccountCode const c(AccountNumber(static_cast<unsigned>(pick(1, 1'000'000))), text(1),
+                            parent);
         if (ledgers.find(c) != ledgers.end()) {
             continue;
         }
@@ -202,7 +217,9 @@ storage::BudgetState randomBudget(std::uint32_t seed) {
         BudgetSource const source(text(1));
         auto const amount = money();
         auto const currency = amount.code();
-        auto sameCurrency = [&] { return Money(pick(0, 100000), static_cast<std::uint16_t>(pick(0, 99)), currency); };
+        auto sameCurrency = [&] {
+            return Money(pick(0, 100000), static_cast<std::uint16_t>(pick(0, 99)), currency);
+        };
         try {
             switch (pick(0, 4)) {
             case 0:
@@ -216,8 +233,9 @@ storage::BudgetState randomBudget(std::uint32_t seed) {
                 itemIds.push_back({BudgetItemTypes::bill, source});
                 break;
             case 2:
-                budget.debts().add(Debt(source, amount, frequency(), date(), sameCurrency(),
-                                        Percentage{std::uniform_real_distribution<double>(0, 40)(random)}));
+                budget.debts().add(
+                    Debt(source, amount, frequency(), date(), sameCurrency(),
+                         Percentage{std::uniform_real_distribution<double>(0, 40)(random)}));
                 items.insert<Debt>(source, account());
                 itemIds.push_back({BudgetItemTypes::debt, source});
                 break;
@@ -273,8 +291,9 @@ storage::BudgetState randomBudget(std::uint32_t seed) {
             if (pick(0, 1)) {
                 checksum = text(1);
             }
-            surveys.emplace(key, surveying::ReconciledSurvey(ReconciledBankAccount(key, money(), on),
-                                                             std::move(distribution), checksum));
+            surveys.emplace(key,
+                            surveying::ReconciledSurvey(ReconciledBankAccount(key, money(), on),
+                                                        std::move(distribution), checksum));
         }
     }
 
@@ -283,15 +302,21 @@ storage::BudgetState randomBudget(std::uint32_t seed) {
         auto const c = account();
         opening = AccountCode(c.number(), c.name(), std::nullopt);
     }
-    return {GeneralLedger(std::move(ledgers), opening), std::move(budget), std::move(items),
-            BankMap(std::move(banks)), std::move(types), surveying::ReconciledSurveys(std::move(surveys))};
+    return {GeneralLedger(std::move(ledgers), opening),
+            std::move(budget),
+            std::move(items),
+            BankMap(std::move(banks)),
+            std::move(types),
+            surveying::ReconciledSurveys(std::move(surveys))};
 }
 
 namespace {
 
 QString show(Money const& m) {
-    return QStringLiteral("%1.%2 %3").arg(m.major()).arg(m.minor()).arg(
-        QString::fromStdString(orvalis::currency::toStdString(m.code())));
+    return QStringLiteral("%1.%2 %3")
+        .arg(m.major())
+        .arg(m.minor())
+        .arg(QString::fromStdString(orvalis::currency::toStdString(m.code())));
 }
 
 QString show(AccountCode const& c) {
@@ -332,22 +357,25 @@ std::string describe(storage::BudgetState const& state) {
     for (auto const& [key, ledgerAccount] : ledger.ledgers()) {
         auto const& a = ledgerAccount.account;
         out << "account " << show(key) << " code=" << show(a.code()) << ' '
-            << presentationText(a.type()) << ' ' << show(a.balance()) << (a.isClosed() ? " closed" : "")
-            << '\n';
+            << presentationText(a.type()) << ' ' << show(a.balance())
+            << (a.isClosed() ? " closed" : "") << '\n';
         for (auto const& [number, t] : ledgerAccount.transactions) {
-            out << "  transaction " << number.integer() << ' ' << t.occurredOn().toString(Qt::ISODate)
-                << " debit=" << show(t.debiting()) << " credit=" << show(t.crediting()) << ' '
-                << show(t.amount()) << ' ' << presentationText(t.status())
-                << " description=" << show(t.description()) << '\n';
+            out << "  transaction " << number.integer() << ' '
+                << t.occurredOn().toString(Qt::ISODate) << " debit=" << show(t.debiting())
+                << " credit=" << show(t.crediting()) << ' ' << show(t.amount()) << ' '
+                << presentationText(t.status()) << " description=" << show(t.description()) << '\n';
         }
     }
-    out << "opening " << (ledger.openingAccountCode() ? show(*ledger.openingAccountCode()) : QStringLiteral("none"))
+    out << "opening "
+        << (ledger.openingAccountCode() ? show(*ledger.openingAccountCode())
+                                        : QStringLiteral("none"))
         << '\n';
     auto none = [](auto const&) { return QString(); };
     describeItems(out, "wage", budget.wages(), items, none);
     describeItems(out, "bill", budget.bills(), items, none);
     describeItems(out, "debt", budget.debts(), items, [](Debt const& d) {
-        return QStringLiteral(" borrowed=%1 interest=%2").arg(show(d.borrowed()), QString::number(d.interest().value, 'g', 6));
+        return QStringLiteral(" borrowed=%1 interest=%2")
+            .arg(show(d.borrowed()), QString::number(d.interest().value, 'g', 6));
     });
     describeItems(out, "goal", budget.goals(), items,
                   [](Goal const& g) { return QStringLiteral(" final=%1").arg(show(g.final())); });
@@ -361,18 +389,18 @@ std::string describe(storage::BudgetState const& state) {
     }
     for (auto const& [name, accounts] : types) {
         for (auto const& [number, type] : accounts) {
-            out << "type [" << name.institution() << "] " << number.integer() << ' ' << presentationText(type)
-                << '\n';
+            out << "type [" << name.institution() << "] " << number.integer() << ' '
+                << presentationText(type) << '\n';
         }
     }
     for (auto const& [key, survey] : surveys) {
         out << "survey [" << key.bank.institution() << "] " << show(key.code) << ' '
             << presentationText(key.type) << " balance=" << show(survey.reconciled().balance())
-            << " on=" << show(survey.reconciled().reconciledOn()) << " checksum=" << show(survey.checksum())
-            << '\n';
+            << " on=" << show(survey.reconciled().reconciledOn())
+            << " checksum=" << show(survey.checksum()) << '\n';
         for (auto const& [item, amount] : survey.distribution()) {
-            out << "  distribution " << toWeak(item.type) << " [" << item.source.name() << "] " << show(amount)
-                << '\n';
+            out << "  distribution " << toWeak(item.type) << " [" << item.source.name() << "] "
+                << show(amount) << '\n';
         }
     }
     out.flush();
