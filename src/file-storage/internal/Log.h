@@ -3,20 +3,24 @@
 #include <QLoggingCategory>
 #include <QMessageLogger>
 
-// Log records of the library go to Qt's default category without a source location.
+// Log records of the library go to Qt's default category without a source location. The
+// category is named as qDebug() names it, so that handlers see "default" rather than no
+// category at all.
 //
 // The debug form first asks whether the default category prints debug records at all, so that
 // a filtered-out record costs one test and formats nothing. Use it as a stream:
 //     ZEL_LOG_DEBUG() << "Reading Element:" << tag;
+#define ZEL_LOGGER() QMessageLogger(nullptr, 0, nullptr, "default")
+
 #define ZEL_LOG_DEBUG()                                                                            \
     if (!QLoggingCategory::defaultCategory()->isDebugEnabled()) {                                  \
     } else                                                                                         \
-        QMessageLogger().debug()
+        ZEL_LOGGER().debug()
 
 #define ZEL_LOG_INFO()                                                                             \
     if (!QLoggingCategory::defaultCategory()->isInfoEnabled()) {                                   \
     } else                                                                                         \
-        QMessageLogger().info()
+        ZEL_LOGGER().info()
 
-#define ZEL_LOG_WARNING() QMessageLogger().warning()
-#define ZEL_LOG_CRITICAL() QMessageLogger().critical()
+#define ZEL_LOG_WARNING() ZEL_LOGGER().warning()
+#define ZEL_LOG_CRITICAL() ZEL_LOGGER().critical()
