@@ -72,6 +72,9 @@ reordered(std::array<ItemAttribute<Item>, size> const& attributes,
     return result;
 }
 
+// An attribute whose name is that of its member; the kinds' tables below are written in it.
+#define ZEL_ITEM_ATTRIBUTE(member) attribute<Item>(attr::member, &Item::member)
+
 // The texts of the value constructor's checks, translated when thrown.
 struct ValueMessages {
     char const* currency;
@@ -84,15 +87,10 @@ struct ValueMessages {
 template <class Item> struct ItemTraits;
 
 template <class Item> struct AmountItemAttributes {
-    static constexpr std::array write{
-        attribute<Item>(attr::major, &Item::major),
-        attribute<Item>(attr::minor, &Item::minor),
-        attribute<Item>(attr::period, &Item::period),
-        attribute<Item>(attr::name, &Item::name),
-        attribute<Item>(attr::currency, &Item::currency),
-        attribute<Item>(attr::nextOccurOn, &Item::nextOccurOn),
-        attribute<Item>(attr::accountId, &Item::accountId),
-    };
+    static constexpr std::array write{ZEL_ITEM_ATTRIBUTE(major),    ZEL_ITEM_ATTRIBUTE(minor),
+                                      ZEL_ITEM_ATTRIBUTE(period),   ZEL_ITEM_ATTRIBUTE(name),
+                                      ZEL_ITEM_ATTRIBUTE(currency), ZEL_ITEM_ATTRIBUTE(nextOccurOn),
+                                      ZEL_ITEM_ATTRIBUTE(accountId)};
     static constexpr auto read =
         reordered(write, {attr::major, attr::minor, attr::name, attr::currency, attr::period,
                           attr::nextOccurOn, attr::accountId});
@@ -119,17 +117,11 @@ template <> struct ItemTraits<DiscretionaryElement> : AmountItemAttributes<Discr
 template <> struct ItemTraits<DebtElement> {
     using Item = DebtElement;
     static constexpr std::array write{
-        attribute<Item>(attr::totalMajor, &Item::totalMajor),
-        attribute<Item>(attr::totalMinor, &Item::totalMinor),
-        attribute<Item>(attr::period, &Item::period),
-        attribute<Item>(attr::name, &Item::name),
-        attribute<Item>(attr::currency, &Item::currency),
-        attribute<Item>(attr::minimumMajor, &Item::minimumMajor),
-        attribute<Item>(attr::minimumMinor, &Item::minimumMinor),
-        attribute<Item>(attr::interest, &Item::interest),
-        attribute<Item>(attr::nextOccurOn, &Item::nextOccurOn),
-        attribute<Item>(attr::accountId, &Item::accountId),
-    };
+        ZEL_ITEM_ATTRIBUTE(totalMajor),   ZEL_ITEM_ATTRIBUTE(totalMinor),
+        ZEL_ITEM_ATTRIBUTE(period),       ZEL_ITEM_ATTRIBUTE(name),
+        ZEL_ITEM_ATTRIBUTE(currency),     ZEL_ITEM_ATTRIBUTE(minimumMajor),
+        ZEL_ITEM_ATTRIBUTE(minimumMinor), ZEL_ITEM_ATTRIBUTE(interest),
+        ZEL_ITEM_ATTRIBUTE(nextOccurOn),  ZEL_ITEM_ATTRIBUTE(accountId)};
     static constexpr auto read = write;
     static constexpr ValueMessages messages{
         QT_TRANSLATE_NOOP("QObject", "The debt currency identifier cannot be zero."),
@@ -139,16 +131,11 @@ template <> struct ItemTraits<DebtElement> {
 template <> struct ItemTraits<GoalElement> {
     using Item = GoalElement;
     static constexpr std::array write{
-        attribute<Item>(attr::major, &Item::major),
-        attribute<Item>(attr::minor, &Item::minor),
-        attribute<Item>(attr::period, &Item::period),
-        attribute<Item>(attr::name, &Item::name),
-        attribute<Item>(attr::currency, &Item::currency),
-        attribute<Item>(attr::finalMajor, &Item::finalMajor),
-        attribute<Item>(attr::finalMinor, &Item::finalMinor),
-        attribute<Item>(attr::nextOccurOn, &Item::nextOccurOn),
-        attribute<Item>(attr::accountId, &Item::accountId),
-    };
+        ZEL_ITEM_ATTRIBUTE(major),      ZEL_ITEM_ATTRIBUTE(minor),
+        ZEL_ITEM_ATTRIBUTE(period),     ZEL_ITEM_ATTRIBUTE(name),
+        ZEL_ITEM_ATTRIBUTE(currency),   ZEL_ITEM_ATTRIBUTE(finalMajor),
+        ZEL_ITEM_ATTRIBUTE(finalMinor), ZEL_ITEM_ATTRIBUTE(nextOccurOn),
+        ZEL_ITEM_ATTRIBUTE(accountId)};
     static constexpr auto read =
         reordered(write, {attr::major, attr::minor, attr::name, attr::currency, attr::period,
                           attr::finalMajor, attr::finalMinor, attr::nextOccurOn, attr::accountId});
@@ -156,6 +143,8 @@ template <> struct ItemTraits<GoalElement> {
         QT_TRANSLATE_NOOP("QObject", "The goal currency identifier cannot be zero."),
         QT_TRANSLATE_NOOP("QObject", "The goal account identifier cannot be zero.")};
 };
+
+#undef ZEL_ITEM_ATTRIBUTE
 
 // Where each collection keeps its items.
 template <class Collection> struct CollectionItems;

@@ -1,0 +1,120 @@
+#pragma once
+
+// Helpers for the tests of the budget document's elements: readers over in-memory documents,
+// the bytes an element writes, and the texts an error is expected to carry, built from the
+// fixed sentences rather than by the error classes.
+
+#include "file-storage/Errors.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <ostream>
+#include <typeinfo>
+
+// Lets GoogleTest show QStrings in failure messages.
+inline void PrintTo(QString const& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace zel::testing {
+
+// A reader over document, standing on its first start element.
+inline std::unique_ptr<QXmlStreamReader> readerOnFirstElement(QByteArray const& document) {
+    auto reader = std::make_unique<QXmlStreamReader>(document);
+    reader->readNextStartElement();
+    return reader;
+}
+
+// The element read from the first start element of document.
+template <class Element> Element readElement(QByteArray const& document) {
+    auto const reader = readerOnFirstElement(document);
+    Element element;
+    element.read(*reader);
+    return element;
+}
+
+// What element writes: UTF-8, with no declaration and no indentation.
+template <class Element> QByteArray writtenBytes(Element const& element) {
+    QByteArray bytes;
+    QXmlStreamWriter writer(&bytes);
+    element.write(writer);
+    return bytes;
+}
+
+// The codecs' messages.
+namespace messages {
+inline QString const notNumber = QStringLiteral("The attribute value must be a number.");
+inline QString const tooLarge =
+    QStringLiteral("The attribute value is too large to store in the destination object.");
+inline QString const tooLow =
+    QStringLiteral("The attribute value is too low to store in the destination object.");
+inline QString const notBoolean = QStringLiteral("The attribute value must 'true' or 'false'.");
+inline QString const required =
+    QStringLiteral("The attribute value must not be empty when required.");
+} // namespace messages
+
+// The first text of a BudgetFileError at a reader position; the reader's own error text, if
+// any, stands after two spaces.
+inline QString generalText(qint64 line, qint64 column, QString const& readerText = QString()) {
+    return QStringLiteral("The budget file is not valid. %1 Error appears at line %2, column %3.")
+        .arg(readerText.isEmpty() ? QString() : QStringLiteral(" ") + readerText)
+        .arg(line)
+        .arg(column);
+}
+
+// The second text of an AttributeError.
+inline QString attributeText(QString const& tag, QString const& attribute, QString const& message) {
+    return QStringLiteral("The element tag '") + tag + QStringLiteral("' attribute '") + attribute +
+           QStringLiteral("' is not valid. ") + message;
+}
+
+struct ExpectedError {
+    QString firstText;
+    QString secondText;
+};
+
+// Expects action to throw exactly Error (not a type derived from it) with the two texts.
+template <class Error, class Action>
+void expectError(Action&& action, ExpectedError const& expected) {
+    try {
+        action();
+        ADD_FAILURE() << "nothing was thrown; expected " << expected.secondText.toStdString();
+    } catch (Error const& error) {
+        EXPECT_EQ(typeid(error), typeid(Error)) << "thrown: " << typeid(error).name();
+        EXPECT_EQ(error.firstText(), expected.firstText);
+        EXPECT_EQ(error.secondText(), expected.secondText);
+    }
+}
+
+// An AttributeError naming tag and attribute, at the given reader position.
+template <class Action>
+void expectAttributeError(Action&& action, QString const& tag, QString const& attribute,
+                          QString const& message, qint64 line, qint64 column) {
+    expectError<file_storage::AttributeError>(
+        action, {generalText(line, column), attributeText(tag, attribute, message)});
+}
+
+// A fault found while reading, at the given reader position: a BudgetFileError of the element
+// itself when attribute is empty, else an AttributeError naming tag and attribute.
+template <class Action>
+void expectReadError(Action&& action, QString const& tag, QString const& attribute,
+                     QString const& message, qint64 line, qint64 column) {
+    if (attribute.isEmpty()) {
+        expectError<file_storage::BudgetFileError>(action, {generalText(line, column), message});
+    } else {
+        expectAttributeError(action, tag, attribute, message, line, column);
+    }
+}
+
+// A BudgetFileError that no reader position applies to.
+template <class Action> void expectValueError(Action&& action, QString const& message) {
+    expectError<file_storage::BudgetFileError>(action, {generalText(0, 0), message});
+}
+
+} // namespace zel::testing
