@@ -103,6 +103,22 @@ void TransactionElement::read(QXmlStreamReader& reader) {
     }
 }
 
+namespace {
+
+// A reader turns every carriage return of character data into a line feed, so each one is
+// written as a character reference, which reads back as itself.
+void writeText(QXmlStreamWriter& writer, QString const& text) {
+    qsizetype start = 0;
+    for (qsizetype cr = text.indexOf(u'\r'); cr >= 0; cr = text.indexOf(u'\r', start)) {
+        writer.writeCharacters(text.mid(start, cr - start));
+        writer.writeEntityReference(QStringLiteral("#13"));
+        start = cr + 1;
+    }
+    writer.writeCharacters(text.mid(start));
+}
+
+} // namespace
+
 void TransactionElement::write(QXmlStreamWriter& writer) const {
     writer.writeStartElement(tag_);
     writeIdentifier(writer);
@@ -114,7 +130,7 @@ void TransactionElement::write(QXmlStreamWriter& writer) const {
     writer.writeAttribute(attributes::currency, currency);
     writer.writeAttribute(attributes::status, status);
     if (description) {
-        writer.writeCharacters(*description);
+        writeText(writer, *description);
     }
     writer.writeEndElement();
 }
