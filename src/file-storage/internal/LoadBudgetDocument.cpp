@@ -23,7 +23,7 @@ using accounting::AccountNumber;
 using TopLevelTable = std::map<quint8, std::vector<BasicElement*>>;
 
 TopLevelTable topLevelTable(BudgetDocumentElements& e) {
-    std::vector<BasicElement*> revision1{&e.wages,    &e.bills,    &e.debts,   &e.goals,
+    std::vector<BasicElement*> revision1{&e.wages,     &e.bills,    &e.debts,   &e.goals,
                                          &e.nontracks, &e.accounts, &e.ledgers, &e.banks};
     auto revision2 = revision1;
     revision2.push_back(&e.reconciliations);
@@ -144,20 +144,19 @@ std::map<quint32, Transactions> readTransactions(LedgersElement const& ledgers,
     for (auto const& ledger : ledgers.ledgers) {
         for (auto const& t : ledger.transactions) {
             accounting::TransactionNumber const number(t.identifier);
-            auto const debited = names.code(t.entry == accounting::debitAbbreviation()
-                                                ? t.otherAccountNumber
-                                                : ledger.identifier);
-            auto const credited = names.code(t.entry == accounting::creditAbbreviation()
-                                                 ? t.otherAccountNumber
-                                                 : ledger.identifier);
+            auto const debited =
+                names.code(t.entry == accounting::debitAbbreviation() ? t.otherAccountNumber
+                                                                      : ledger.identifier);
+            auto const credited =
+                names.code(t.entry == accounting::creditAbbreviation() ? t.otherAccountNumber
+                                                                       : ledger.identifier);
             auto transaction = [&] {
                 // A bad currency or status is reported as bad transaction data, so that every
                 // failure of a load can be caught as a library error.
                 try {
-                    return accounting::Transaction(t.date, debited, credited,
-                                                   moneyOf(t.major, t.minor, t.currency),
-                                                   t.description, number,
-                                                   accounting::toTransactionStatuses(t.status));
+                    return accounting::Transaction(
+                        t.date, debited, credited, moneyOf(t.major, t.minor, t.currency),
+                        t.description, number, accounting::toTransactionStatuses(t.status));
                 } catch (std::exception const& cause) {
                     throw BudgetFileError(
                         QString(), 0, 0,
@@ -186,12 +185,14 @@ readLedger(AccountsElement const& accounts, std::map<quint32, Transactions>& tra
                 parent = AccountNumber(*a.parentNumber);
             }
             AccountCode code(AccountNumber(a.identifier), a.name, parent);
-            accounting::Account account(accounting::toAccountTypes(a.type), code, balance, a.closed);
+            accounting::Account account(accounting::toAccountTypes(a.type), code, balance,
+                                        a.closed);
             // The first account of a number wins; later ones are dropped, so their
             // transactions can be moved to the first rather than copied.
             if (ledgers.find(code) == ledgers.end()) {
                 Transactions own;
-                if (auto const found = transactions.find(a.identifier); found != transactions.end()) {
+                if (auto const found = transactions.find(a.identifier);
+                    found != transactions.end()) {
                     own = std::move(found->second);
                     transactions.erase(found);
                 }
@@ -230,8 +231,9 @@ budgeting::Budget readBudgetItems(BudgetDocumentElements const& elements, Budget
     return budget;
 }
 
-storage::ItemAccountMap readItemAccounts(BudgetDocumentElements const& elements,
-                                         std::map<AccountCode, accounting::LedgerAccount> const& ledgers) {
+storage::ItemAccountMap
+readItemAccounts(BudgetDocumentElements const& elements,
+                 std::map<AccountCode, accounting::LedgerAccount> const& ledgers) {
     storage::ItemAccountMap itemAccounts;
     auto const collections = std::tie(elements.wages, elements.bills, elements.debts,
                                       elements.goals, elements.nontracks);
@@ -262,7 +264,8 @@ surveying::ReconciledSurveys readReconciliations(ReconciliationsElement const& r
                                                  AccountNames const& names,
                                                  BudgetItemIdMap const& ids) {
     // The bank of each account number: the first bank, by name, that holds it.
-    std::map<AccountNumber, std::pair<banking::BankName const*, banking::SupportedAccountTypes>> banks;
+    std::map<AccountNumber, std::pair<banking::BankName const*, banking::SupportedAccountTypes>>
+        banks;
     for (auto const& [bank, accounts] : accountTypes) {
         for (auto const& [number, type] : accounts) {
             banks.try_emplace(number, &bank, type);
@@ -280,7 +283,8 @@ surveying::ReconciledSurveys readReconciliations(ReconciliationsElement const& r
                                       .arg(accounting::presentationText(number)),
                                   std::exception());
         }
-        banking::BankAccount account{*bank->second.first, names.code(r.number), bank->second.second};
+        banking::BankAccount account{*bank->second.first, names.code(r.number),
+                                     bank->second.second};
         try {
             surveying::ReconciledSurvey::Distribution distribution;
             for (auto const& d : r.distributions) {
@@ -290,9 +294,10 @@ surveying::ReconciledSurveys readReconciliations(ReconciliationsElement const& r
                 // The first distribution of an item wins.
                 distribution.try_emplace(budgeting::BudgetItemIdentifier{type, source}, amount);
             }
-            banking::ReconciledBankAccount reconciled(account, moneyOf(r.major, r.minor, r.currency),
-                                                      r.reconciledOn);
-            surveys.try_emplace(account, std::move(reconciled), std::move(distribution), r.checksum);
+            banking::ReconciledBankAccount reconciled(
+                account, moneyOf(r.major, r.minor, r.currency), r.reconciledOn);
+            surveys.try_emplace(account, std::move(reconciled), std::move(distribution),
+                                r.checksum);
         } catch (BudgetFileError const&) {
             throw;
         } catch (std::exception const& cause) {
@@ -307,6 +312,31 @@ surveying::ReconciledSurveys readReconciliations(ReconciliationsElement const& r
     }
     return surveying::ReconciledSurveys(std::move(surveys));
 }
+
+// Reads the device as stored for as long as it lives, then gives the device its text mode back.
+// The text mode drops every carriage-return byte before the reader sees it. The reader handles
+// line ends itself, and in a UTF-16 document such bytes are parts of characters: dropping them
+// garbles the document, or silently turns two characters into another one.
+class StoredBytes {
+public:
+    explicit StoredBytes(QIODevice& device)
+        : device_(device), textMode_(device.isTextModeEnabled()) {
+        if (textMode_) {
+            device_.setTextModeEnabled(false);
+        }
+    }
+    ~StoredBytes() {
+        if (textMode_) {
+            device_.setTextModeEnabled(true);
+        }
+    }
+    StoredBytes(StoredBytes const&) = delete;
+    StoredBytes& operator=(StoredBytes const&) = delete;
+
+private:
+    QIODevice& device_;
+    bool textMode_;
+};
 
 } // namespace
 
@@ -348,6 +378,7 @@ std::map<banking::BankName, banking::Bank> readBanks(BanksElement const& banks,
 storage::BudgetState loadBudgetDocument(QIODevice& device) {
     ZEL_LOG_DEBUG() << "Reading from budget file.";
     BudgetDocumentElements elements;
+    StoredBytes const stored(device);
     auto const revision = readApplicationRevision(device, elements.application);
     ZEL_LOG_DEBUG() << "Parsing budget file revision" << revision;
     if (!device.reset()) {
@@ -372,8 +403,11 @@ storage::BudgetState loadBudgetDocument(QIODevice& device) {
     auto itemAccounts = readItemAccounts(elements, ledgers);
     auto surveys = readReconciliations(elements.reconciliations, accountTypes, names, ids);
 
-    return {accounting::GeneralLedger(std::move(ledgers), std::move(opening)), std::move(budget),
-            std::move(itemAccounts), banking::BankMap(std::move(banks)), std::move(accountTypes),
+    return {accounting::GeneralLedger(std::move(ledgers), std::move(opening)),
+            std::move(budget),
+            std::move(itemAccounts),
+            banking::BankMap(std::move(banks)),
+            std::move(accountTypes),
             std::move(surveys)};
 }
 
