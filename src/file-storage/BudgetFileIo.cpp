@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QObject>
 
+#include <cerrno>
 #include <exception>
 #include <optional>
 
@@ -20,7 +21,7 @@ using internal::syncFile;
 // Moves the previous back-up aside and copies the budget file to the back-up path, so that a
 // good copy of the previous budget is on the disk before the budget file is truncated.
 void backUp(QFile& budgetFile, QString const& name, QString const& backUpPath,
-                            QString const& directory) {
+            QString const& directory) {
     QFile backUpFile(backUpPath);
     std::optional<QFile> oldBackUpFile;
     if (backUpFile.exists()) {
@@ -86,11 +87,20 @@ void backUp(QFile& budgetFile, QString const& name, QString const& backUpPath,
     }
 }
 
+// Why writing the budget file failed: Qt's text when Qt saw the failure, otherwise the system's
+// text for error, the errno of a failed sync, which Qt does not see.
+QString writeFailure(QFileDevice const& file, int error) {
+    return file.error() != QFileDevice::NoError ? file.errorString() : qt_error_string(error);
+}
+
 // Puts the previous budget file back after a failed write. Failures are logged only: the
 // caller rethrows the error that caused the clean-up.
 void cleanUp(QFile& budgetFile, std::optional<QString> const& backUpPath, QString const& budgetPath,
              QString const& directory) {
     ZEL_LOG_CRITICAL() << "An error occurred after writing the budget file started.";
+    // Closed first: removing an open file closes it, and when the disk is full the close fails
+    // to write the rest of the buffer, which would stop the removal.
+    budgetFile.close();
     if (!budgetFile.remove()) {
         ZEL_LOG_WARNING().noquote() << QStringLiteral("Failed to remove the broken budget file, ") +
                                            budgetFile.fileName() + QStringLiteral(", due to ") +
@@ -117,9 +127,9 @@ void cleanUp(QFile& budgetFile, std::optional<QString> const& backUpPath, QStrin
 storage::BudgetState BudgetFile::load() const {
     QFile file(directoryPath_ + QLatin1Char('/') + name_);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        throw storage::StorageError(file.errorString(),
-                                    QObject::tr("The budget file, %1, failed to be loaded.").arg(name_),
-                                    std::exception());
+        throw storage::StorageError(
+            file.errorString(), QObject::tr("The budget file, %1, failed to be loaded.").arg(name_),
+            std::exception());
     }
     return internal::loadBudgetDocument(file);
 }
@@ -151,16 +161,19 @@ void BudgetFile::store(accounting::GeneralLedger const& ledger, budgeting::Budge
                                       &budgetFile, false);
         // A buffered file reports a full disk only when its last bytes are written out, and
         // the store has only succeeded once the new budget is on the disk.
-        if (!syncFile(budgetFile) || budgetFile.error() != QFileDevice::NoError) {
+        bool const synced = syncFile(budgetFile);
+        int const syncError = errno;
+        if (!synced || budgetFile.error() != QFileDevice::NoError) {
             throw storage::StorageError(
-                budgetFile.errorString(),
+                writeFailure(budgetFile, syncError),
                 QObject::tr("The budget file, %1, failed to be saved due.").arg(name_),
                 std::exception());
         }
         budgetFile.close();
         if (budgetFile.error() != QFileDevice::NoError || !syncDirectory(directoryPath_)) {
+            int const directoryError = errno;
             throw storage::StorageError(
-                budgetFile.errorString(),
+                writeFailure(budgetFile, directoryError),
                 QObject::tr("The budget file, %1, failed to be saved due.").arg(name_),
                 std::exception());
         }

@@ -29,7 +29,13 @@ bool syncHandle(int fd) {
 } // namespace
 
 bool syncFile(QFileDevice& file) {
-    return file.flush() && syncHandle(file.handle());
+    // A write that stops part-way (a full disk) leaves Qt with the error text of some earlier
+    // call; a second flush starts where the first stopped and fails with the real cause.
+    if (!file.flush()) {
+        file.flush();
+        return false;
+    }
+    return syncHandle(file.handle());
 }
 
 bool syncFile(QString const& path) {

@@ -1,0 +1,608 @@
+// The document writer: the exact document it writes for a budget, the identifiers it gives
+// out, its log records, and the values it refuses before anything but the XML declaration
+// reaches the device. Every expected document below is written out by hand.
+#include "file-storage/Errors.h"
+#include "file-storage/internal/BudgetDocument.h"
+#include "support/LogCapture.h"
+
+#include <QBuffer>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+
+namespace budgets = zel::testing;
+using namespace zel::accounting;
+using namespace zel::banking;
+using namespace zel::budgeting;
+using orvalis::currency::Iso4217Codes;
+using orvalis::currency::Money;
+using zel::file_storage::BudgetFileError;
+using zel::file_storage::internal::storeBudgetDocument;
+using zel::storage::ItemAccountMap;
+using zel::surveying::ReconciledSurvey;
+using zel::surveying::ReconciledSurveys;
+
+namespace {
+
+Money usd(std::int64_t major, std::uint16_t minor) {
+    return Money(major, minor, Iso4217Codes::USD);
+}
+Money eur(std::int64_t major, std::uint16_t minor) {
+    return Money(major, minor, Iso4217Codes::EUR);
+}
+
+AccountCode code(unsigned number, QString name = QString()) {
+    return AccountCode(AccountNumber(number), std::move(name), std::nullopt);
+}
+
+// The parts of a budget state, kept apart so that a test can change any of them.
+struct Parts {
+    std::map<AccountCode, LedgerAccount> ledgers;
+    std::optional<AccountCode> opening;
+    Budget budget{WageMap(), BillMap(), DebtMap(), GoalMap(), NontrackMap()};
+    ItemAccountMap items;
+    std::map<BankName, Bank> banks;
+    AccountTypeMap types;
+    std::map<BankAccount, ReconciledSurvey> surveys;
+
+    void account(unsigned number, QString const& name, AccountTypes type, Money balance,
+                 bool closed, std::optional<unsigned> parent = std::nullopt) {
+        std::optional<AccountNumber> parentNumber;
+        if (parent) {
+            parentNumber = AccountNumber(*parent);
+        }
+        AccountCode const c(AccountNumber(number), name, parentNumber);
+        ledgers.emplace(c, LedgerAccount{Account(type, c, balance, closed), {}});
+    }
+
+    // Holds t in the ledgers of the given accounts.
+    void hold(Transaction const& t, std::initializer_list<unsigned> accounts) {
+        for (auto const number : accounts) {
+            ledgers.at(code(number)).transactions.insert_or_assign(*t.number(), t);
+        }
+    }
+
+    // What the writer writes; the buffer's content also when the writer throws.
+    QByteArray write(bool autoFormat, std::function<void()> const& onThrow = {}) const {
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly | QIODevice::Text);
+        try {
+            storeBudgetDocument(budget, GeneralLedger(ledgers, opening), BankMap(banks), types,
+                                items, ReconciledSurveys(surveys), &buffer, autoFormat);
+        } catch (...) {
+            if (!onThrow) {
+                throw;
+            }
+            onThrow();
+        }
+        return buffer.data();
+    }
+};
+
+Parts emptyParts() {
+    return Parts();
+}
+
+// Two wages and a bill sharing a name, one item of every other kind, accounts with and without
+// a parent, transactions seen from both sides and from one, a transaction on one account,
+// an empty and an absent description, two banks (one empty and closed) and two reconciliations,
+// one with a date, a checksum and distributions, one with an empty checksum and nothing else.
+Parts fullParts() {
+    Parts p;
+    p.account(10, QStringLiteral("Cash"), AccountTypes::asset, usd(12, 50), false);
+    p.account(11, QStringLiteral("Wallet"), AccountTypes::asset, eur(-3, 5), true, 10);
+    p.account(20, QStringLiteral("Salary"), AccountTypes::income, usd(0, 0), false);
+    p.account(30, QStringLiteral("Rent & Co"), AccountTypes::expense, usd(0, 0), false);
+    p.opening = code(10, QStringLiteral("Cash"));
+    p.hold(Transaction(QDate(2026, 1, 2), code(10), code(20), usd(100, 0),
+                       QStringLiteral("Pay <Jan> & \"more\""), TransactionNumber(1),
+                       TransactionStatuses::cleared),
+           {10, 20});
+    p.hold(Transaction(QDate(2026, 1, 3), code(30), code(10), usd(40, 25), std::nullopt,
+                       TransactionNumber(2), TransactionStatuses::pending),
+           {10, 30});
+    p.hold(Transaction(QDate(2026, 1, 4), code(11), code(11), eur(1, 0), QString(),
+                       TransactionNumber(3), TransactionStatuses::reconciled),
+           {11});
+
+    BudgetSource const a(QStringLiteral("A"));
+    BudgetSource const b(QStringLiteral("B"));
+    p.budget.wages().add(Wage(b, usd(50, 5), EventFrequency::weekly, QDate(2026, 3, 2)));
+    p.budget.wages().add(Wage(a, usd(100, 0), EventFrequency::monthly, QDate(2026, 3, 1)));
+    p.items.insert<Wage>(a, code(20));
+    p.items.insert<Wage>(b, code(20));
+    p.budget.bills().add(Bill(a, usd(700, 0), EventFrequency::monthly, QDate(2026, 3, 5)));
+    p.items.insert<Bill>(a, code(30));
+    BudgetSource const card(QStringLiteral("Card"));
+    p.budget.debts().add(Debt(card, usd(25, 0), EventFrequency::monthly, QDate(2026, 3, 10),
+                              usd(900, 10), Percentage{0.123456789}));
+    p.items.insert<Debt>(card, code(11));
+    BudgetSource const trip(QStringLiteral("Trip"));
+    p.budget.goals().add(
+        Goal(trip, eur(10, 0), EventFrequency::fortnightly, QDate(2026, 3, 6), eur(500, 0)));
+    p.items.insert<Goal>(trip, code(11));
+    BudgetSource const cafe(QStringLiteral("Café"));
+    p.budget.nontracks().add(Nontrack(cafe, usd(5, 50), EventFrequency::daily, QDate(2026, 3, 3)));
+    p.items.insert<Nontrack>(cafe, code(10));
+
+    BankName const one(QStringLiteral("Bank <One>"));
+    BankName const old(QStringLiteral("Old Bank"));
+    p.banks.emplace(one, Bank(one, {AccountNumber(11), AccountNumber(10)}, false));
+    p.banks.emplace(old, Bank(old, {}, true));
+    p.types[one][AccountNumber(10)] = SupportedAccountTypes::checking;
+    p.types[one][AccountNumber(11)] = SupportedAccountTypes::savings;
+
+    BankAccount const cash{one, code(10, QStringLiteral("Cash")), SupportedAccountTypes::checking};
+    BankAccount const wallet{one, code(11, QStringLiteral("Wallet")),
+                             SupportedAccountTypes::savings};
+    p.surveys.emplace(
+        wallet,
+        ReconciledSurvey(ReconciledBankAccount(wallet, eur(-3, 5), std::nullopt), {}, QString()));
+    p.surveys.emplace(
+        cash, ReconciledSurvey(ReconciledBankAccount(cash, usd(12, 50), QDate(2026, 2, 28)),
+                               {{BudgetItemIdentifier{BudgetItemTypes::wage, b}, usd(5, 50)},
+                                {BudgetItemIdentifier{BudgetItemTypes::bill, a}, usd(7, 0)}},
+                               QStringLiteral("abc")));
+    return p;
+}
+
+QByteArray const declaration = R"(<?xml version="1.0" encoding="UTF-8"?>)";
+
+// ---- Whole documents ---------------------------------------------------------------------------
+
+struct Document {
+    char const* name;
+    Parts (*parts)();
+    bool autoFormat;
+    char const* text; // after the XML declaration
+};
+
+Document const documents[] = {
+    {"EmptyBudget", emptyParts, false,
+     R"(<KelvoraMindrath revision="2"><wages/><bills/><debts/><goals/><nontracks/><accounts/>)"
+     R"(<ledgers/><banks/><reconciliations/></KelvoraMindrath>)"},
+    {"EmptyBudgetFormatted", emptyParts, true,
+     "\n<KelvoraMindrath revision=\"2\">\n\t<wages/>\n\t<bills/>\n\t<debts/>\n\t<goals/>\n"
+     "\t<nontracks/>\n\t<accounts/>\n\t<ledgers/>\n\t<banks/>\n\t<reconciliations/>\n"
+     "</KelvoraMindrath>"},
+    {"FullBudget", fullParts, false,
+     R"(<KelvoraMindrath revision="2">)"
+     R"(<wages>)"
+     R"(<wage id="1" major="100" minor="0" period="Monthly" name="A" currency="USD" nextOccurOn="2026-03-01" accountId="20"/>)"
+     R"(<wage id="2" major="50" minor="5" period="Weekly" name="B" currency="USD" nextOccurOn="2026-03-02" accountId="20"/>)"
+     R"(</wages>)"
+     R"(<bills>)"
+     R"(<bill id="1" major="700" minor="0" period="Monthly" name="A" currency="USD" nextOccurOn="2026-03-05" accountId="30"/>)"
+     R"(</bills>)"
+     R"(<debts>)"
+     R"(<debt id="1" totalMajor="900" totalMinor="10" period="Monthly" name="Card" currency="USD" minimumMajor="25" minimumMinor="0" interest="0.123457" nextOccurOn="2026-03-10" accountId="11"/>)"
+     R"(</debts>)"
+     R"(<goals>)"
+     R"(<goal id="1" major="10" minor="0" period="Fortnightly" name="Trip" currency="EUR" finalMajor="500" finalMinor="0" nextOccurOn="2026-03-06" accountId="11"/>)"
+     R"(</goals>)"
+     R"(<nontracks>)"
+     R"(<nontrack id="1" major="5" minor="50" period="Daily" name="Café" currency="USD" nextOccurOn="2026-03-03" accountId="10"/>)"
+     R"(</nontracks>)"
+     R"(<accounts>)"
+     R"(<account id="10" name="Cash" type="Asset" major="12" minor="50" currency="USD" closed="false"/>)"
+     R"(<account id="11" name="Wallet" type="Asset" major="-3" minor="5" currency="EUR" closed="true" parentId="10"/>)"
+     R"(<account id="20" name="Salary" type="Income" major="0" minor="0" currency="USD" closed="false"/>)"
+     R"(<account id="30" name="Rent &amp; Co" type="Expense" major="0" minor="0" currency="USD" closed="false"/>)"
+     R"(</accounts>)"
+     R"(<ledgers openingAccountId="10">)"
+     R"(<ledger id="10">)"
+     R"(<transaction id="1" date="2026-01-02" accountId="20" entry="Cr" major="100" minor="0" currency="USD" status="Cleared">Pay &lt;Jan&gt; &amp; &quot;more&quot;</transaction>)"
+     R"(<transaction id="2" date="2026-01-03" accountId="30" entry="Dr" major="40" minor="25" currency="USD" status="Pending"/>)"
+     R"(</ledger>)"
+     R"(<ledger id="11">)"
+     R"(<transaction id="3" date="2026-01-04" accountId="11" entry="Dr" major="1" minor="0" currency="EUR" status="Reconciled"></transaction>)"
+     R"(</ledger>)"
+     R"(<ledger id="20">)"
+     R"(<transaction id="1" date="2026-01-02" accountId="10" entry="Dr" major="100" minor="0" currency="USD" status="Cleared">Pay &lt;Jan&gt; &amp; &quot;more&quot;</transaction>)"
+     R"(</ledger>)"
+     R"(<ledger id="30">)"
+     R"(<transaction id="2" date="2026-01-03" accountId="10" entry="Cr" major="40" minor="25" currency="USD" status="Pending"/>)"
+     R"(</ledger>)"
+     R"(</ledgers>)"
+     R"(<banks>)"
+     R"(<bank name="Bank &lt;One&gt;" closed="false">)"
+     R"(<account id="10" type="Checking"/>)"
+     R"(<account id="11" type="Savings"/>)"
+     R"(</bank>)"
+     R"(<bank name="Old Bank" closed="true"/>)"
+     R"(</banks>)"
+     R"(<reconciliations>)"
+     R"(<reconciliation account="10" major="12" minor="50" currency="USD" date="2026-02-28" checksum="abc">)"
+     R"(<distribution type="bill" id="1" major="7" minor="0" currency="USD"/>)"
+     R"(<distribution type="wage" id="2" major="5" minor="50" currency="USD"/>)"
+     R"(</reconciliation>)"
+     R"(<reconciliation account="11" major="-3" minor="5" currency="EUR"/>)"
+     R"(</reconciliations>)"
+     R"(</KelvoraMindrath>)"},
+    {"FullBudgetFormatted", fullParts, true,
+     "\n"
+     R"(<KelvoraMindrath revision="2">)"
+     "\n"
+     "\t<wages>\n"
+     "\t\t"
+     R"(<wage id="1" major="100" minor="0" period="Monthly" name="A" currency="USD" nextOccurOn="2026-03-01" accountId="20"/>)"
+     "\n"
+     "\t\t"
+     R"(<wage id="2" major="50" minor="5" period="Weekly" name="B" currency="USD" nextOccurOn="2026-03-02" accountId="20"/>)"
+     "\n"
+     "\t</wages>\n"
+     "\t<bills>\n"
+     "\t\t"
+     R"(<bill id="1" major="700" minor="0" period="Monthly" name="A" currency="USD" nextOccurOn="2026-03-05" accountId="30"/>)"
+     "\n"
+     "\t</bills>\n"
+     "\t<debts>\n"
+     "\t\t"
+     R"(<debt id="1" totalMajor="900" totalMinor="10" period="Monthly" name="Card" currency="USD" minimumMajor="25" minimumMinor="0" interest="0.123457" nextOccurOn="2026-03-10" accountId="11"/>)"
+     "\n"
+     "\t</debts>\n"
+     "\t<goals>\n"
+     "\t\t"
+     R"(<goal id="1" major="10" minor="0" period="Fortnightly" name="Trip" currency="EUR" finalMajor="500" finalMinor="0" nextOccurOn="2026-03-06" accountId="11"/>)"
+     "\n"
+     "\t</goals>\n"
+     "\t<nontracks>\n"
+     "\t\t"
+     R"(<nontrack id="1" major="5" minor="50" period="Daily" name="Café" currency="USD" nextOccurOn="2026-03-03" accountId="10"/>)"
+     "\n"
+     "\t</nontracks>\n"
+     "\t<accounts>\n"
+     "\t\t"
+     R"(<account id="10" name="Cash" type="Asset" major="12" minor="50" currency="USD" closed="false"/>)"
+     "\n"
+     "\t\t"
+     R"(<account id="11" name="Wallet" type="Asset" major="-3" minor="5" currency="EUR" closed="true" parentId="10"/>)"
+     "\n"
+     "\t\t"
+     R"(<account id="20" name="Salary" type="Income" major="0" minor="0" currency="USD" closed="false"/>)"
+     "\n"
+     "\t\t"
+     R"(<account id="30" name="Rent &amp; Co" type="Expense" major="0" minor="0" currency="USD" closed="false"/>)"
+     "\n"
+     "\t</accounts>\n"
+     "\t"
+     R"(<ledgers openingAccountId="10">)"
+     "\n"
+     "\t\t"
+     R"(<ledger id="10">)"
+     "\n"
+     "\t\t\t"
+     R"(<transaction id="1" date="2026-01-02" accountId="20" entry="Cr" major="100" minor="0" currency="USD" status="Cleared">Pay &lt;Jan&gt; &amp; &quot;more&quot;</transaction>)"
+     "\n"
+     "\t\t\t"
+     R"(<transaction id="2" date="2026-01-03" accountId="30" entry="Dr" major="40" minor="25" currency="USD" status="Pending"/>)"
+     "\n"
+     "\t\t</ledger>\n"
+     "\t\t"
+     R"(<ledger id="11">)"
+     "\n"
+     "\t\t\t"
+     R"(<transaction id="3" date="2026-01-04" accountId="11" entry="Dr" major="1" minor="0" currency="EUR" status="Reconciled"></transaction>)"
+     "\n"
+     "\t\t</ledger>\n"
+     "\t\t"
+     R"(<ledger id="20">)"
+     "\n"
+     "\t\t\t"
+     R"(<transaction id="1" date="2026-01-02" accountId="10" entry="Dr" major="100" minor="0" currency="USD" status="Cleared">Pay &lt;Jan&gt; &amp; &quot;more&quot;</transaction>)"
+     "\n"
+     "\t\t</ledger>\n"
+     "\t\t"
+     R"(<ledger id="30">)"
+     "\n"
+     "\t\t\t"
+     R"(<transaction id="2" date="2026-01-03" accountId="10" entry="Cr" major="40" minor="25" currency="USD" status="Pending"/>)"
+     "\n"
+     "\t\t</ledger>\n"
+     "\t</ledgers>\n"
+     "\t<banks>\n"
+     "\t\t"
+     R"(<bank name="Bank &lt;One&gt;" closed="false">)"
+     "\n"
+     "\t\t\t"
+     R"(<account id="10" type="Checking"/>)"
+     "\n"
+     "\t\t\t"
+     R"(<account id="11" type="Savings"/>)"
+     "\n"
+     "\t\t</bank>\n"
+     "\t\t"
+     R"(<bank name="Old Bank" closed="true"/>)"
+     "\n"
+     "\t</banks>\n"
+     "\t<reconciliations>\n"
+     "\t\t"
+     R"(<reconciliation account="10" major="12" minor="50" currency="USD" date="2026-02-28" checksum="abc">)"
+     "\n"
+     "\t\t\t"
+     R"(<distribution type="bill" id="1" major="7" minor="0" currency="USD"/>)"
+     "\n"
+     "\t\t\t"
+     R"(<distribution type="wage" id="2" major="5" minor="50" currency="USD"/>)"
+     "\n"
+     "\t\t</reconciliation>\n"
+     "\t\t"
+     R"(<reconciliation account="11" major="-3" minor="5" currency="EUR"/>)"
+     "\n"
+     "\t</reconciliations>\n"
+     "</KelvoraMindrath>"},
+};
+
+class WrittenDocument : public ::testing::TestWithParam<Document> {};
+
+TEST_P(WrittenDocument, IsExactlyTheExpectedText) {
+    budgets::LogCapture quiet;
+    auto const& expected = GetParam();
+    EXPECT_EQ(expected.parts().write(expected.autoFormat).toStdString(),
+              (declaration + QByteArray(expected.text)).toStdString());
+}
+
+INSTANTIATE_TEST_SUITE_P(BudgetDocumentWriter, WrittenDocument, ::testing::ValuesIn(documents),
+                         [](auto const& test) { return std::string(test.param.name); });
+
+// Identifiers count per kind of item, so a distribution needs the kind to name its item.
+TEST(BudgetDocumentWriter, ItemIdentifiersCountPerKindAndDistributionsNameKindAndIdentifier) {
+    budgets::LogCapture quiet;
+    Parts p;
+    p.account(10, QStringLiteral("Cash"), AccountTypes::asset, usd(0, 0), false);
+    BudgetSource const a(QStringLiteral("A"));
+    BudgetSource const b(QStringLiteral("B"));
+    p.budget.wages().add(Wage(a, usd(1, 0), EventFrequency::once, QDate(2026, 1, 1)));
+    p.budget.wages().add(Wage(b, usd(2, 0), EventFrequency::once, QDate(2026, 1, 1)));
+    p.budget.bills().add(Bill(a, usd(3, 0), EventFrequency::once, QDate(2026, 1, 1)));
+    p.items.insert<Wage>(a, code(10));
+    p.items.insert<Wage>(b, code(10));
+    p.items.insert<Bill>(a, code(10));
+    BankName const bank(QStringLiteral("Bank"));
+    p.banks.emplace(bank, Bank(bank, {AccountNumber(10)}, false));
+    p.types[bank][AccountNumber(10)] = SupportedAccountTypes::checking;
+    BankAccount const held{bank, code(10, QStringLiteral("Cash")), SupportedAccountTypes::checking};
+    p.surveys.emplace(
+        held, ReconciledSurvey(ReconciledBankAccount(held, usd(3, 0), std::nullopt),
+                               {{BudgetItemIdentifier{BudgetItemTypes::bill, a}, usd(3, 0)}},
+                               std::nullopt));
+    auto const document = p.write(false);
+    EXPECT_TRUE(document.contains(R"(<wage id="1" major="1" minor="0" period="Once" name="A")"));
+    EXPECT_TRUE(document.contains(R"(<wage id="2" major="2" minor="0" period="Once" name="B")"));
+    EXPECT_TRUE(document.contains(R"(<bill id="1" major="3" minor="0" period="Once" name="A")"));
+    EXPECT_TRUE(document.contains(
+        R"(<distribution type="bill" id="1" major="3" minor="0" currency="USD"/>)"));
+}
+
+TEST(BudgetDocumentWriter, LogsEachStepAndEachLoggedElementAtDebugLevel) {
+    budgets::LogCapture capture;
+    fullParts().write(false);
+    std::vector<std::string> records;
+    for (auto const& record : capture.records()) {
+        EXPECT_EQ(record.type, QtDebugMsg) << record.text.toStdString();
+        records.push_back(record.text.toStdString());
+    }
+    EXPECT_EQ(records,
+              (std::vector<std::string>{"Preparing to write to the budget file.",
+                                        "Filling application element",
+                                        "Filling wage elements",
+                                        "Filling bill elements",
+                                        "Filling debt elements",
+                                        "Filling goal elements",
+                                        "Filling discretionary elements",
+                                        "Filling account, ledger, and transaction elements",
+                                        "Filling bank elements",
+                                        "Filling reconciled bank accounts elements",
+                                        "Writing budget elements",
+                                        "Writing Element: \"KelvoraMindrath\"",
+                                        "Writing Element: \"wages\"",
+                                        "Writing Element: \"wage\"",
+                                        "Writing Element: \"wage\"",
+                                        "Writing Element: \"bills\"",
+                                        "Writing Element: \"bill\"",
+                                        "Writing Element: \"debts\"",
+                                        "Writing Element: \"debt\"",
+                                        "Writing Element: \"goals\"",
+                                        "Writing Element: \"goal\"",
+                                        "Writing Element: \"nontracks\"",
+                                        "Writing Element: \"nontrack\"",
+                                        "Writing Element: \"accounts\"",
+                                        "Writing Element: \"ledgers\"",
+                                        "Completed writing budget elements"}));
+}
+
+// ---- Values the writer refuses ------------------------------------------------------------------
+
+// A value that the reader would refuse, or could not give back, is refused while the element
+// tree is built: the device then holds the XML declaration and nothing else.
+struct Refusal {
+    char const* name;
+    std::function<void(Parts&)> change;
+    std::string message;
+};
+
+Transaction transaction(unsigned number, unsigned debit, unsigned credit,
+                        std::optional<QString> description = std::nullopt) {
+    return Transaction(QDate(2026, 1, 5), code(debit), code(credit), usd(1, 0),
+                       std::move(description), TransactionNumber(number),
+                       TransactionStatuses::pending);
+}
+
+BankAccount const cash{BankName(QStringLiteral("Bank <One>")), code(10, QStringLiteral("Cash")),
+                       SupportedAccountTypes::checking};
+
+Refusal const refusals[] = {
+    {"EmptyItemName",
+     [](Parts& p) {
+         BudgetSource const none{QString()};
+         p.budget.wages().add(Wage(none, usd(1, 0), EventFrequency::once, QDate(2026, 1, 1)));
+         p.items.insert<Wage>(none, code(20));
+     },
+     "The name of a wage cannot be stored without a text."},
+    {"EmptyAccountName",
+     [](Parts& p) { p.account(40, QString(), AccountTypes::asset, usd(0, 0), false); },
+     "The name of the account 40 cannot be stored without a text."},
+    {"EmptyBankName",
+     [](Parts& p) {
+         BankName const none{QString()};
+         p.banks.emplace(none, Bank(none, {}, false));
+     },
+     "The name of a bank cannot be stored without a text."},
+    {"InterestThatIsNotANumber",
+     [](Parts& p) {
+         BudgetSource const loan(QStringLiteral("Loan"));
+         p.budget.debts().add(Debt(loan, usd(1, 0), EventFrequency::once, QDate(2026, 1, 1),
+                                   usd(9, 0),
+                                   Percentage{std::numeric_limits<double>::quiet_NaN()}));
+         p.items.insert<Debt>(loan, code(11));
+     },
+     "The interest of the debt 'Loan' is not a finite number."},
+    {"InfiniteInterest",
+     [](Parts& p) {
+         BudgetSource const loan(QStringLiteral("Loan"));
+         p.budget.debts().add(Debt(loan, usd(1, 0), EventFrequency::once, QDate(2026, 1, 1),
+                                   usd(9, 0),
+                                   Percentage{-std::numeric_limits<double>::infinity()}));
+         p.items.insert<Debt>(loan, code(11));
+     },
+     "The interest of the debt 'Loan' is not a finite number."},
+    {"ControlCharacterInADescription",
+     [](Parts& p) {
+         p.hold(transaction(4, 10, 20,
+                            QStringLiteral("a\x01"
+                                           "b")),
+                {10, 20});
+     },
+     "The description of the transaction 4 of the account 10 'a\x01"
+     "b' holds characters that a "
+     "budget file cannot store."},
+    {"NonCharacterInAnItemName",
+     [](Parts& p) {
+         BudgetSource const odd(QStringLiteral("x") + QChar(0xFFFF));
+         p.budget.nontracks().add(
+             Nontrack(odd, usd(1, 0), EventFrequency::once, QDate(2026, 1, 1)));
+         p.items.insert<Nontrack>(odd, code(10));
+     },
+     "The name of a nontrack 'x\xEF\xBF\xBF' holds characters that a budget file cannot store."},
+    {"UnpairedSurrogateInABankName",
+     [](Parts& p) {
+         BankName const odd(QStringLiteral("y") + QChar(0xD800));
+         p.banks.emplace(odd, Bank(odd, {}, false));
+     },
+     ""}, // the name cannot be shown in UTF-8; the message is tested apart below
+    {"NullCharacterInAChecksum",
+     [](Parts& p) {
+         p.surveys.erase(cash);
+         p.surveys.emplace(cash,
+                           ReconciledSurvey(ReconciledBankAccount(cash, usd(1, 0), std::nullopt),
+                                            {}, QStringLiteral("ab") + QChar(0)));
+     },
+     std::string("The checksum of the reconciliation of the account 10 'ab") + '\0' +
+         "' holds characters that a budget file cannot store."},
+    {"ItemBookedToAnAccountMissingFromTheLedger",
+     [](Parts& p) { p.items.insert<Wage>(BudgetSource(QStringLiteral("A")), code(99)); },
+     "The wage 'A' refers to the account number 99, which is not an account of the ledger."},
+    {"TransactionWithAnAccountMissingFromTheLedger",
+     [](Parts& p) { p.hold(transaction(4, 99, 10), {10}); },
+     "The transaction 4 of the account 10 refers to the account number 99, which is not an account "
+     "of the ledger."},
+    {"OpeningAccountMissingFromTheLedger", [](Parts& p) { p.opening = code(99); },
+     "The opening account of the ledger refers to the account number 99, which is not an account "
+     "of "
+     "the ledger."},
+    {"ReconciliationOfAnAccountMissingFromTheLedger",
+     [](Parts& p) {
+         BankAccount const missing{cash.bank, code(99, QStringLiteral("Gone")),
+                                   SupportedAccountTypes::loan};
+         p.types[cash.bank][AccountNumber(99)] = SupportedAccountTypes::loan;
+         p.surveys.emplace(missing,
+                           ReconciledSurvey(ReconciledBankAccount(missing, usd(1, 0), std::nullopt),
+                                            {}, std::nullopt));
+     },
+     "The reconciliation of the account 99 refers to the account number 99, which is not an "
+     "account of the ledger."},
+    {"ReconciliationOfAnAccountNoBankHolds",
+     [](Parts& p) {
+         BankAccount const salary{cash.bank, code(20, QStringLiteral("Salary")),
+                                  SupportedAccountTypes::checking};
+         p.surveys.emplace(salary,
+                           ReconciledSurvey(ReconciledBankAccount(salary, usd(1, 0), std::nullopt),
+                                            {}, std::nullopt));
+     },
+     "The reconciliation of the account 20 names an account that no bank holds."},
+    {"TransactionHeldByALedgerItDoesNotTouch",
+     [](Parts& p) { p.hold(transaction(5, 10, 30), {20}); },
+     "The transaction 5 of the account 20 neither debits nor credits that account."},
+    {"BankAccountWithoutAType", [](Parts& p) { p.types.at(cash.bank).erase(AccountNumber(11)); },
+     "The bank 'Bank <One>' holds the account 11, which has no bank account type."},
+};
+
+class RefusedValue : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(RefusedValue, FailsBeforeAnythingButTheDeclarationIsWrittenAndNamesTheValue) {
+    budgets::LogCapture quiet;
+    auto const& refusal = GetParam();
+    Parts p = fullParts();
+    refusal.change(p);
+    std::optional<BudgetFileError> error;
+    auto const written = p.write(false, [&] {
+        try {
+            throw;
+        } catch (BudgetFileError const& thrown) {
+            error = thrown;
+        }
+    });
+    ASSERT_TRUE(error) << "the writer accepted the value";
+    EXPECT_EQ(written, declaration);
+    EXPECT_EQ(error->firstText().toStdString(),
+              "The budget file is not valid.  Error appears at line 0, column 0.");
+    if (!refusal.message.empty()) {
+        EXPECT_EQ(error->secondText().toStdString(), refusal.message);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BudgetDocumentWriter, RefusedValue, ::testing::ValuesIn(refusals),
+                         [](auto const& test) { return std::string(test.param.name); });
+
+TEST(BudgetDocumentWriter, RefusalOfATextNamesTheTextAsGiven) {
+    budgets::LogCapture quiet;
+    Parts p = fullParts();
+    QString const odd = QStringLiteral("y") + QChar(0xD800);
+    p.banks.emplace(BankName(odd), Bank(BankName(odd), {}, false));
+    try {
+        p.write(false);
+        FAIL() << "the writer accepted an unpaired surrogate";
+    } catch (BudgetFileError const& error) {
+        EXPECT_TRUE(error.secondText() ==
+                    QStringLiteral("The name of a bank '") + odd +
+                        QStringLiteral("' holds characters that a budget file cannot store."))
+            << error.secondText().toStdString();
+    }
+}
+
+// The mapping of a bank account to its type is looked up, not assumed: its absence is reported
+// with the lookup's own error as the cause.
+TEST(BudgetDocumentWriter, BankAccountWithoutATypeKeepsTheLookupErrorAsTheCause) {
+    budgets::LogCapture quiet;
+    Parts p = fullParts();
+    p.types.at(cash.bank).erase(AccountNumber(11));
+    try {
+        p.write(false);
+        FAIL() << "the writer accepted a bank account without a type";
+    } catch (BudgetFileError const& error) {
+        EXPECT_EQ(error.causeDescription(), "map::at");
+    }
+}
+
+TEST(BudgetDocumentWriter, EmptyChecksumIsWrittenAsNone) {
+    budgets::LogCapture quiet;
+    auto const document = fullParts().write(false);
+    EXPECT_TRUE(
+        document.contains(R"(<reconciliation account="11" major="-3" minor="5" currency="EUR"/>)"));
+    EXPECT_FALSE(document.contains(R"(checksum="")"));
+}
+
+} // namespace
