@@ -1,0 +1,55 @@
+#pragma once
+
+#include "file-storage/Export.h"
+#include "storage/Storage.h"
+
+#include <QString>
+#include <QtGlobal>
+
+namespace zel::file_storage {
+
+// The application's cache of currency conversion ratios and the time they were last fetched,
+// kept in "exchange-rates.dat" in the user's writable cache directory.
+//
+// The file is big-endian binary: the magic "ZELE", a version byte, then, in Qt data-stream
+// version 21, the table of ratios (a QMap from source code text to a QMap from target code text
+// to a double) and the last-fetched time as a local QDateTime. Files already on disk rely on
+// every detail of that layout.
+//
+// Every failure is thrown as BinaryFileError, whose first text names the file. The object holds
+// nothing; its location is worked out once per process, on first use.
+class ZEL_FILE_STORAGE_EXPORT ExchangeRatesFile : public storage::ExchangeRatesStorage {
+public:
+    // The first four bytes of every file, "ZELE" read as a big-endian number.
+    static quint32 const magicFileMarker_;
+    // The format version that store writes and the only one that load accepts.
+    static quint8 const latestVersion_;
+
+    ExchangeRatesFile();
+    ExchangeRatesFile(ExchangeRatesFile const&);
+    ExchangeRatesFile(ExchangeRatesFile&&) noexcept;
+    ExchangeRatesFile& operator=(ExchangeRatesFile const&);
+    ExchangeRatesFile& operator=(ExchangeRatesFile&&) noexcept;
+    ~ExchangeRatesFile() override;
+
+    // True when a regular file stands at the location (a directory of that name does not count).
+    bool exists() const override;
+    // Removes the file if there is one. Reports nothing, not even a failed removal.
+    void remove() const override;
+    // Reads the ratios and the last-fetched time. Throws BinaryFileError when the file cannot be
+    // opened, is not an exchange-rates file, has another version, or holds a table, time stamp
+    // or currency code that cannot be read ("Contains invalid data.").
+    conversion::ConversionMap load() const override;
+    // Writes the ratios and the last-fetched time, the time truncated to the millisecond,
+    // creating the cache directory if needed. Throws BinaryFileError when the directory cannot
+    // be created or the file cannot be opened, written, flushed or closed.
+    void store(conversion::ConversionMap const& rates) const override;
+
+private:
+    // The writable cache directory.
+    QString const& filePath() const;
+    // The file's full path in that directory.
+    QString const& filePathName() const;
+};
+
+} // namespace zel::file_storage
