@@ -81,7 +81,7 @@ void fillItemElements(budgeting::Budget const& budget, storage::ItemAccountMap c
                     true);
         auto const& account = itemAccounts.template at<typename Kind::Item>(item.source());
         requireAccount(ledger, account.number(), what);
-        if constexpr (requires { item.interest(); }) {
+        if constexpr (requires(typename Kind::Item const& i) { i.interest(); }) {
             if (!std::isfinite(item.interest().value)) {
                 throw valueError(QObject::tr("The interest of the %1 is not a finite number.").arg(what));
             }
