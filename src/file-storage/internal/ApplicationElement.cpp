@@ -7,12 +7,15 @@
 
 namespace zel::file_storage::internal {
 
-QLatin1String const& ApplicationElement::tagName() const { return tag_; }
+QLatin1String const& ApplicationElement::tagName() const {
+    return tag_;
+}
 
 void ApplicationElement::read(QXmlStreamReader& reader) {
     logReading(tag_);
     if (reader.name() != tag_) {
-        throw readerError(reader, QObject::tr("This file does not appear to be a budget application file."));
+        throw readerError(
+            reader, QObject::tr("This file does not appear to be a budget application file."));
     }
     auto const value = readNumericAttribute<quint8>(reader, names::attributes::revision);
     if (value > latestRevision_) {
@@ -27,8 +30,8 @@ void ApplicationElement::read(QXmlStreamReader& reader) {
 
 void ApplicationElement::write(QXmlStreamWriter& writer) const {
     logWriting(tag_);
-    writer.writeStartElement(tag_);
-    writer.writeAttribute(names::attributes::revision, QString::number(latestRevision_));
+    startElement(writer, tag_);
+    writeTextAttribute(writer, names::attributes::revision, QString::number(latestRevision_));
 }
 
 } // namespace zel::file_storage::internal

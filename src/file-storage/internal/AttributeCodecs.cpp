@@ -4,9 +4,11 @@
 
 #include <QObject>
 
+#include <charconv>
 #include <exception>
 #include <limits>
 #include <type_traits>
+#include <unordered_map>
 
 namespace zel::file_storage::internal {
 
@@ -20,6 +22,41 @@ AttributeError attributeError(QXmlStreamReader const& reader, QLatin1String cons
 
 QStringView attributeValue(QXmlStreamReader const& reader, QLatin1String const& name) {
     return reader.attributes().value(name);
+}
+
+// Names are the document's constants, so their text's address identifies them.
+QString const& nameText(QLatin1String const& name) {
+    thread_local std::unordered_map<char const*, QString> texts;
+    auto [entry, inserted] = texts.try_emplace(name.data());
+    if (inserted) {
+        entry->second = name;
+    }
+    return entry->second;
+}
+
+template <class T> QString decimal(T value) {
+    char digits[24];
+    auto const end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    return QString::fromLatin1(digits, end - digits);
+}
+
+// yyyy-MM-dd, as Qt's ISO form writes it, without Qt's general formatting machinery.
+QString isoDate(int year, int month, int day) {
+    QString text(10, Qt::Uninitialized);
+    auto* c = text.data();
+    auto put = [&c](int value, int width) {
+        for (int i = width - 1; i >= 0; --i) {
+            c[i] = QChar(u'0' + value % 10);
+            value /= 10;
+        }
+        c += width;
+    };
+    put(year, 4);
+    *c++ = u'-';
+    put(month, 2);
+    *c++ = u'-';
+    put(day, 2);
+    return text;
 }
 
 } // namespace
@@ -94,8 +131,9 @@ QDate readDateAttribute(QXmlStreamReader& reader, QLatin1String const& name) {
     auto const text = readRequiredAttribute(reader, name);
     auto const date = QDate::fromString(text, Qt::ISODate);
     if (!date.isValid()) {
-        throw attributeError(reader, name,
-                             QObject::tr("The read in attribute value, %1, is not a valid date.").arg(text));
+        throw attributeError(
+            reader, name,
+            QObject::tr("The read in attribute value, %1, is not a valid date.").arg(text));
     }
     return date;
 }
@@ -104,35 +142,49 @@ bool hasAttribute(QXmlStreamReader const& reader, QLatin1String const& name) {
     return reader.attributes().hasAttribute(name);
 }
 
+void startElement(QXmlStreamWriter& writer, QLatin1String const& tag) {
+    writer.writeStartElement(nameText(tag));
+}
+
+void writeTextAttribute(QXmlStreamWriter& writer, QLatin1String const& name, QString const& value) {
+    writer.writeAttribute(nameText(name), value);
+}
+
 void writeBoolAttribute(QXmlStreamWriter& writer, QLatin1String const& name, bool value) {
-    writer.writeAttribute(name, value ? QLatin1String("true") : QLatin1String("false"));
+    static QString const yes = QStringLiteral("true");
+    static QString const no = QStringLiteral("false");
+    writeTextAttribute(writer, name, value ? yes : no);
 }
 
 void writeDateAttribute(QXmlStreamWriter& writer, QLatin1String const& tag,
                         QLatin1String const& name, QDate const& value) {
-    if (!value.isValid()) {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    value.getDate(&year, &month, &day);
+    if (!value.isValid() || year < 1 || year > 9999) {
         throw AttributeError(tag, name, QString(), 0, 0,
                              QObject::tr("The attribute value to write, %1, is not a valid date.")
                                  .arg(value.toString(Qt::TextDate)),
                              std::exception());
     }
-    writer.writeAttribute(name, value.toString(Qt::ISODate));
+    writeTextAttribute(writer, name, isoDate(year, month, day));
 }
 
 void writeNumericAttribute(QXmlStreamWriter& writer, QLatin1String const& name, qint64 value) {
-    writer.writeAttribute(name, QString::number(value));
+    writeTextAttribute(writer, name, decimal(value));
 }
 
 void writeNumericAttribute(QXmlStreamWriter& writer, QLatin1String const& name, quint16 value) {
-    writer.writeAttribute(name, QString::number(value));
+    writeTextAttribute(writer, name, decimal(value));
 }
 
 void writeNumericAttribute(QXmlStreamWriter& writer, QLatin1String const& name, quint32 value) {
-    writer.writeAttribute(name, QString::number(value));
+    writeTextAttribute(writer, name, decimal(value));
 }
 
 void writeNumericAttribute(QXmlStreamWriter& writer, QLatin1String const& name, double value) {
-    writer.writeAttribute(name, QString::number(value, 'g', 6));
+    writeTextAttribute(writer, name, QString::number(value, 'g', 6));
 }
 
 } // namespace zel::file_storage::internal

@@ -37,10 +37,16 @@ QDate readDateAttribute(QXmlStreamReader& reader, QLatin1String const& name);
 // Whether the current element carries the attribute at all (an empty value counts).
 bool hasAttribute(QXmlStreamReader const& reader, QLatin1String const& name);
 
+// Writers take element and attribute names as QString; these keep one converted copy of each
+// name per thread instead of converting it again for every element written.
+void startElement(QXmlStreamWriter& writer, QLatin1String const& tag);
+void writeTextAttribute(QXmlStreamWriter& writer, QLatin1String const& name, QString const& value);
+
 void writeBoolAttribute(QXmlStreamWriter& writer, QLatin1String const& name, bool value);
 
 // Writes the date in ISO form. Throws AttributeError naming tag and attribute, with no reader
-// position, when the date is not valid; nothing is then written for the attribute.
+// position, when the date is not valid, or when its year lies outside 1 to 9999, which the ISO
+// form cannot hold; nothing is then written for the attribute.
 void writeDateAttribute(QXmlStreamWriter& writer, QLatin1String const& tag,
                         QLatin1String const& name, QDate const& value);
 

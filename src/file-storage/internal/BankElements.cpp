@@ -23,9 +23,9 @@ void BankAccountElement::read(QXmlStreamReader& reader) {
 }
 
 void BankAccountElement::write(QXmlStreamWriter& writer) const {
-    writer.writeStartElement(tag_);
+    startElement(writer, tag_);
     writeNumericAttribute(writer, attributes::id, number);
-    writer.writeAttribute(attributes::type, type);
+    writeTextAttribute(writer, attributes::type, type);
     writer.writeEndElement();
 }
 
@@ -45,8 +45,8 @@ void BankElement::read(QXmlStreamReader& reader) {
 }
 
 void BankElement::write(QXmlStreamWriter& writer) const {
-    writer.writeStartElement(tag_);
-    writer.writeAttribute(attributes::name, name);
+    startElement(writer, tag_);
+    writeTextAttribute(writer, attributes::name, name);
     writeBoolAttribute(writer, attributes::closed, closed);
     writeChildren(writer, accounts);
     writer.writeEndElement();
@@ -64,7 +64,7 @@ void BanksElement::read(QXmlStreamReader& reader) {
 }
 
 void BanksElement::write(QXmlStreamWriter& writer) const {
-    writer.writeStartElement(tag_);
+    startElement(writer, tag_);
     writeChildren(writer, banks);
     writer.writeEndElement();
 }

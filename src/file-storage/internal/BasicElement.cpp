@@ -22,38 +22,45 @@ void IndexedElement::readIdentifier(QXmlStreamReader& reader) {
     auto const value = readNumericAttribute<quint32>(reader, names::attributes::id);
     if (value == 0) {
         // This message has always been left untranslated.
-        throw readerError(reader, QStringLiteral("The %1 identifier cannot be invalid.").arg(tagName()));
+        throw readerError(reader,
+                          QStringLiteral("The %1 identifier cannot be invalid.").arg(tagName()));
     }
     identifier = value;
 }
 
 void IndexedElement::writeIdentifier(QXmlStreamWriter& writer) const {
-    writer.writeAttribute(names::attributes::id, QString::number(identifier));
+    writeNumericAttribute(writer, names::attributes::id, identifier);
 }
 
 BudgetFileError readerError(QXmlStreamReader const& reader, QString const& message) {
-    return BudgetFileError(reader.errorString(), reader.lineNumber(), reader.columnNumber(), message,
-                           std::exception());
+    return BudgetFileError(reader.errorString(), reader.lineNumber(), reader.columnNumber(),
+                           message, std::exception());
 }
 
 BudgetFileError valueError(QString const& message) {
     return BudgetFileError(QString(), 0, 0, message, std::exception());
 }
 
-void logReading(QLatin1String const& tag) { ZEL_LOG_DEBUG() << "Reading Element:" << tag; }
+void logReading(QLatin1String const& tag) {
+    ZEL_LOG_DEBUG() << "Reading Element:" << tag;
+}
 
-void logWriting(QLatin1String const& tag) { ZEL_LOG_DEBUG() << "Writing Element:" << tag; }
+void logWriting(QLatin1String const& tag) {
+    ZEL_LOG_DEBUG() << "Writing Element:" << tag;
+}
 
 void beginRead(QXmlStreamReader& reader, QLatin1String const& tag) {
     logReading(tag);
     if (!reader.isStartElement()) {
-        throw readerError(reader, QObject::tr("The XML element, %1, is not the starting element of %2.")
-                                      .arg(reader.name().toString(), tag));
+        throw readerError(reader,
+                          QObject::tr("The XML element, %1, is not the starting element of %2.")
+                              .arg(reader.name().toString(), tag));
     }
     if (reader.name() != tag) {
-        throw readerError(reader,
-                          QObject::tr("The XML element tag, %1, is not valid under the current element %2.")
-                              .arg(reader.name().toString(), tag));
+        throw readerError(
+            reader,
+            QObject::tr("The XML element tag, %1, is not valid under the current element %2.")
+                .arg(reader.name().toString(), tag));
     }
 }
 

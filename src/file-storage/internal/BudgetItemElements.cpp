@@ -46,7 +46,7 @@ template <class Value>
 void writeValue(QXmlStreamWriter& writer, QLatin1String const& tag, QLatin1String const& name,
                 Value const& value) {
     if constexpr (std::is_same_v<Value, QString>) {
-        writer.writeAttribute(name, value);
+        writeTextAttribute(writer, name, value);
     } else if constexpr (std::is_same_v<Value, QDate>) {
         writeDateAttribute(writer, tag, name, value);
     } else {
@@ -187,7 +187,7 @@ template <class Item> void BudgetItemElement<Item>::read(QXmlStreamReader& reade
 
 template <class Item> void BudgetItemElement<Item>::write(QXmlStreamWriter& writer) const {
     logWriting(Item::tag_);
-    writer.writeStartElement(Item::tag_);
+    startElement(writer, Item::tag_);
     this->writeIdentifier(writer);
     auto const& item = static_cast<Item const&>(*this);
     for (auto const& attribute : ItemTraits<Item>::write) {
@@ -251,7 +251,7 @@ void BudgetItemsElement<Collection, Item>::read(QXmlStreamReader& reader) {
 template <class Collection, class Item>
 void BudgetItemsElement<Collection, Item>::write(QXmlStreamWriter& writer) const {
     logWriting(Collection::tag_);
-    writer.writeStartElement(Collection::tag_);
+    startElement(writer, Collection::tag_);
     writeChildren(writer,
                   static_cast<Collection const&>(*this).*CollectionItems<Collection>::member);
     writer.writeEndElement();

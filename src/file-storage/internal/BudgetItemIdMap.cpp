@@ -32,12 +32,13 @@ budgeting::BudgetSource const& sourceOfIdentifier(BudgetItemIdMap const& map,
     try {
         return map.sources.at(type).at(identifier);
     } catch (std::out_of_range const& cause) {
-        throw BudgetFileError(QString(), 0, 0,
-                              QObject::tr("The budget file contains a malformed budget item ID mapping. "
-                                          "There is not an identifier of %1 of the type %2.")
-                                  .arg(identifier)
-                                  .arg(budgeting::presentationText(type)),
-                              cause);
+        throw BudgetFileError(
+            QString(), 0, 0,
+            QObject::tr("The budget file contains a malformed budget item ID mapping. "
+                        "There is not an identifier of %1 of the type %2.")
+                .arg(identifier)
+                .arg(budgeting::presentationText(type)),
+            cause);
     }
 }
 
@@ -56,9 +57,9 @@ quint32 identifierOfSource(BudgetItemIdMap const& map, budgeting::BudgetItemType
     }
     auto const found = identifiers->find(source);
     if (found == identifiers->end()) {
-        throw BudgetFileError(QString(), 0, 0, message(),
-                              foundation::Error(QObject::tr("Failed to find budget source."),
-                                                std::exception()));
+        throw BudgetFileError(
+            QString(), 0, 0, message(),
+            foundation::Error(QObject::tr("Failed to find budget source."), std::exception()));
     }
     return *found->second.begin();
 }

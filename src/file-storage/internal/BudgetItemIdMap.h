@@ -26,9 +26,8 @@ void recordItemIdentifier(BudgetItemIdMap& map, budgeting::BudgetItemTypes type,
                           budgeting::BudgetSource const& source);
 
 // The source that (kind, identifier) names. Throws BudgetFileError when there is none.
-budgeting::BudgetSource const& sourceOfIdentifier(BudgetItemIdMap const& map,
-                                                  budgeting::BudgetItemTypes type,
-                                                  quint32 identifier);
+budgeting::BudgetSource const&
+sourceOfIdentifier(BudgetItemIdMap const& map, budgeting::BudgetItemTypes type, quint32 identifier);
 
 // The lowest identifier of the kind that names source. Throws BudgetFileError when there is
 // none.

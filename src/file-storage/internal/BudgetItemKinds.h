@@ -2,6 +2,7 @@
 
 #include "budgeting/Budgeting.h"
 #include "file-storage/internal/BudgetItemElements.h"
+#include "file-storage/internal/StoredTexts.h"
 
 #include <QObject>
 
@@ -12,12 +13,6 @@
 namespace zel::file_storage::internal {
 
 template <class Element> struct ItemKind;
-
-namespace detail {
-inline QString currencyText(orvalis::currency::Money const& money) {
-    return QString::fromStdString(orvalis::currency::toStdString(money.code()));
-}
-} // namespace detail
 
 // Wages, bills and nontrack spending share one shape: an amount, a period and a date.
 template <class ElementT, class CollectionT, class ItemT, budgeting::BudgetItemTypes Type,
@@ -32,13 +27,14 @@ struct PlainItemKind {
     static auto const& elements(Collection const& collection) { return collection.*Elements; }
     static Item toItem(Element const& e, budgeting::BudgetSource const& source,
                        orvalis::currency::Iso4217Codes code, budgeting::EventFrequency period) {
-        return Item(source, orvalis::currency::Money(e.major, e.minor, code), period, e.nextOccurOn);
+        return Item(source, orvalis::currency::Money(e.major, e.minor, code), period,
+                    e.nextOccurOn);
     }
 
     static Element toElement(quint32 identifier, Item const& item, quint32 account) {
         return Element(identifier, item.amount().major(), item.amount().minor(),
                        budgeting::presentationText(item.period()), item.source().name(),
-                       detail::currencyText(item.amount()), item.nextOccurOn(), account);
+                       currencyText(item.amount()), item.nextOccurOn(), account);
     }
 };
 
@@ -48,7 +44,9 @@ struct ItemKind<WageElement>
                     &WagesElement::wages> {
     static auto& items(budgeting::Budget& budget) { return budget.wages(); }
     static auto const& items(budgeting::Budget const& budget) { return budget.wages(); }
-    static QString malformed() { return QObject::tr("The budget file contains malformed wage data."); }
+    static QString malformed() {
+        return QObject::tr("The budget file contains malformed wage data.");
+    }
     static constexpr char const* fillRecord = "Filling wage elements";
 };
 
@@ -58,7 +56,9 @@ struct ItemKind<BillElement>
                     &BillsElement::bills> {
     static auto& items(budgeting::Budget& budget) { return budget.bills(); }
     static auto const& items(budgeting::Budget const& budget) { return budget.bills(); }
-    static QString malformed() { return QObject::tr("The budget file contains malformed bill data."); }
+    static QString malformed() {
+        return QObject::tr("The budget file contains malformed bill data.");
+    }
     static constexpr char const* fillRecord = "Filling bill elements";
 };
 
@@ -85,7 +85,9 @@ template <> struct ItemKind<GoalElement> {
     static auto const& elements(Collection const& collection) { return collection.goals; }
     static auto& items(budgeting::Budget& budget) { return budget.goals(); }
     static auto const& items(budgeting::Budget const& budget) { return budget.goals(); }
-    static QString malformed() { return QObject::tr("The budget file contains malformed goal data."); }
+    static QString malformed() {
+        return QObject::tr("The budget file contains malformed goal data.");
+    }
 
     static Item toItem(Element const& e, budgeting::BudgetSource const& source,
                        orvalis::currency::Iso4217Codes code, budgeting::EventFrequency period) {
@@ -96,8 +98,8 @@ template <> struct ItemKind<GoalElement> {
     static Element toElement(quint32 identifier, Item const& item, quint32 account) {
         return Element(identifier, item.amount().major(), item.amount().minor(),
                        budgeting::presentationText(item.period()), item.source().name(),
-                       detail::currencyText(item.amount()), item.final().major(),
-                       item.final().minor(), item.nextOccurOn(), account);
+                       currencyText(item.amount()), item.final().major(), item.final().minor(),
+                       item.nextOccurOn(), account);
     }
 };
 
@@ -112,7 +114,9 @@ template <> struct ItemKind<DebtElement> {
     static auto const& elements(Collection const& collection) { return collection.debts; }
     static auto& items(budgeting::Budget& budget) { return budget.debts(); }
     static auto const& items(budgeting::Budget const& budget) { return budget.debts(); }
-    static QString malformed() { return QObject::tr("The budget file contains malformed debt data."); }
+    static QString malformed() {
+        return QObject::tr("The budget file contains malformed debt data.");
+    }
 
     // The minimum payment is the debt's budgeted amount; the borrowed total shares its currency.
     static Item toItem(Element const& e, budgeting::BudgetSource const& source,
@@ -125,8 +129,8 @@ template <> struct ItemKind<DebtElement> {
     static Element toElement(quint32 identifier, Item const& item, quint32 account) {
         return Element(identifier, item.borrowed().major(), item.borrowed().minor(),
                        budgeting::presentationText(item.period()), item.source().name(),
-                       detail::currencyText(item.amount()), item.amount().major(),
-                       item.amount().minor(), item.interest().value, item.nextOccurOn(), account);
+                       currencyText(item.amount()), item.amount().major(), item.amount().minor(),
+                       item.interest().value, item.nextOccurOn(), account);
     }
 };
 

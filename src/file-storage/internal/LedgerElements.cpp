@@ -42,13 +42,13 @@ void AccountElement::read(QXmlStreamReader& reader) {
 }
 
 void AccountElement::write(QXmlStreamWriter& writer) const {
-    writer.writeStartElement(tag_);
+    startElement(writer, tag_);
     writeIdentifier(writer);
-    writer.writeAttribute(attributes::name, name);
-    writer.writeAttribute(attributes::type, type);
+    writeTextAttribute(writer, attributes::name, name);
+    writeTextAttribute(writer, attributes::type, type);
     writeNumericAttribute(writer, attributes::major, major);
     writeNumericAttribute(writer, attributes::minor, minor);
-    writer.writeAttribute(attributes::currency, currency);
+    writeTextAttribute(writer, attributes::currency, currency);
     writeBoolAttribute(writer, attributes::closed, closed);
     if (parentNumber) {
         writeNumericAttribute(writer, attributes::parentId, *parentNumber);
@@ -67,7 +67,7 @@ void AccountsElement::read(QXmlStreamReader& reader) {
 
 void AccountsElement::write(QXmlStreamWriter& writer) const {
     logWriting(tag_);
-    writer.writeStartElement(tag_);
+    startElement(writer, tag_);
     writeChildren(writer, accounts);
     writer.writeEndElement();
 }
@@ -120,15 +120,15 @@ void writeText(QXmlStreamWriter& writer, QString const& text) {
 } // namespace
 
 void TransactionElement::write(QXmlStreamWriter& writer) const {
-    writer.writeStartElement(tag_);
+    startElement(writer, tag_);
     writeIdentifier(writer);
     writeDateAttribute(writer, tag_, attributes::date, date);
     writeNumericAttribute(writer, attributes::accountId, otherAccountNumber);
-    writer.writeAttribute(attributes::entry, entry);
+    writeTextAttribute(writer, attributes::entry, entry);
     writeNumericAttribute(writer, attributes::major, major);
     writeNumericAttribute(writer, attributes::minor, minor);
-    writer.writeAttribute(attributes::currency, currency);
-    writer.writeAttribute(attributes::status, status);
+    writeTextAttribute(writer, attributes::currency, currency);
+    writeTextAttribute(writer, attributes::status, status);
     if (description) {
         writeText(writer, *description);
     }
@@ -147,7 +147,7 @@ void LedgerElement::read(QXmlStreamReader& reader) {
 }
 
 void LedgerElement::write(QXmlStreamWriter& writer) const {
-    writer.writeStartElement(tag_);
+    startElement(writer, tag_);
     writeIdentifier(writer);
     writeChildren(writer, transactions);
     writer.writeEndElement();
@@ -175,7 +175,7 @@ void LedgersElement::read(QXmlStreamReader& reader) {
 
 void LedgersElement::write(QXmlStreamWriter& writer) const {
     logWriting(tag_);
-    writer.writeStartElement(tag_);
+    startElement(writer, tag_);
     if (openingAccountNumber) {
         writeNumericAttribute(writer, attributes::openingAccountId, *openingAccountNumber);
     }

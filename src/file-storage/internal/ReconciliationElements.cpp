@@ -61,12 +61,12 @@ void DistributionElement::read(QXmlStreamReader& reader) {
 }
 
 void DistributionElement::write(QXmlStreamWriter& writer) const {
-    writer.writeStartElement(tag_);
-    writer.writeAttribute(attributes::type, itemType);
+    startElement(writer, tag_);
+    writeTextAttribute(writer, attributes::type, itemType);
     writeNumericAttribute(writer, attributes::id, itemIdentifier);
     writeNumericAttribute(writer, attributes::major, major);
     writeNumericAttribute(writer, attributes::minor, minor);
-    writer.writeAttribute(attributes::currency, currency);
+    writeTextAttribute(writer, attributes::currency, currency);
     writer.writeEndElement();
 }
 
@@ -99,18 +99,18 @@ void ReconciliationElement::read(QXmlStreamReader& reader) {
 }
 
 void ReconciliationElement::write(QXmlStreamWriter& writer) const {
-    writer.writeStartElement(tag_);
+    startElement(writer, tag_);
     writeNumericAttribute(writer, attributes::account, number);
     writeNumericAttribute(writer, attributes::major, major);
     writeNumericAttribute(writer, attributes::minor, minor);
-    writer.writeAttribute(attributes::currency, currency);
+    writeTextAttribute(writer, attributes::currency, currency);
     if (reconciledOn) {
         writeDateAttribute(writer, tag_, attributes::date, *reconciledOn);
     }
     // An empty checksum is left out rather than written as an empty attribute, which the read
     // side refuses: a stored document must always load again.
     if (checksum && !checksum->isEmpty()) {
-        writer.writeAttribute(attributes::checksum, *checksum);
+        writeTextAttribute(writer, attributes::checksum, *checksum);
     }
     writeChildren(writer, distributions);
     writer.writeEndElement();
@@ -126,7 +126,7 @@ void ReconciliationsElement::read(QXmlStreamReader& reader) {
 }
 
 void ReconciliationsElement::write(QXmlStreamWriter& writer) const {
-    writer.writeStartElement(tag_);
+    startElement(writer, tag_);
     writeChildren(writer, reconciliations);
     writer.writeEndElement();
 }

@@ -3,6 +3,7 @@
 #include "file-storage/internal/BudgetItemIdMap.h"
 #include "file-storage/internal/BudgetItemKinds.h"
 #include "file-storage/internal/Log.h"
+#include "file-storage/internal/StoredTexts.h"
 
 #include <QObject>
 #include <QXmlStreamWriter>
@@ -16,10 +17,6 @@ namespace zel::file_storage::internal {
 namespace {
 
 using accounting::AccountCode;
-
-QString currencyText(orvalis::currency::Money const& money) {
-    return QString::fromStdString(orvalis::currency::toStdString(money.code()));
-}
 
 // Whether an XML 1.0 document can hold the text: no control characters but tab, line feed and
 // carriage return, no unpaired surrogates, no U+FFFE or U+FFFF.
@@ -52,15 +49,16 @@ QString const& checkedText(QString const& text, QString const& what, bool requir
     }
     if (!isXmlText(text)) {
         throw valueError(
-            QObject::tr("The %1 '%2' holds characters that a budget file cannot store.").arg(what, text));
+            QObject::tr("The %1 '%2' holds characters that a budget file cannot store.")
+                .arg(what, text));
     }
     return text;
 }
 
 // An account number that the document refers to: the reader looks it up among the accounts
 // of the ledger, so one that is not there would make the file unreadable.
-void requireAccount(accounting::GeneralLedger const& ledger, accounting::AccountNumber const& number,
-                    QString const& user) {
+void requireAccount(accounting::GeneralLedger const& ledger,
+                    accounting::AccountNumber const& number, QString const& user) {
     if (ledger.ledgers().find(AccountCode(number, std::nullopt)) == ledger.ledgers().end()) {
         throw valueError(QObject::tr("The %1 refers to the account number %2, which is not an "
                                      "account of the ledger.")
@@ -77,13 +75,14 @@ void fillItemElements(budgeting::Budget const& budget, storage::ItemAccountMap c
     elements.reserve(Kind::items(budget).size());
     for (auto const& [source, item] : Kind::items(budget)) {
         auto const what = QObject::tr("%1 '%2'").arg(budgeting::toWeak(Kind::type), source.name());
-        checkedText(item.source().name(), QObject::tr("name of a %1").arg(budgeting::toWeak(Kind::type)),
-                    true);
+        checkedText(item.source().name(),
+                    QObject::tr("name of a %1").arg(budgeting::toWeak(Kind::type)), true);
         auto const& account = itemAccounts.template at<typename Kind::Item>(item.source());
         requireAccount(ledger, account.number(), what);
         if constexpr (requires(typename Kind::Item const& i) { i.interest(); }) {
             if (!std::isfinite(item.interest().value)) {
-                throw valueError(QObject::tr("The interest of the %1 is not a finite number.").arg(what));
+                throw valueError(
+                    QObject::tr("The interest of the %1 is not a finite number.").arg(what));
             }
         }
         elements.push_back(Kind::toElement(identifier, item, account.number().integer()));
@@ -105,7 +104,8 @@ void fillLedgerElements(accounting::GeneralLedger const& ledger, AccountsElement
         }
         auto const number = code.number().integer();
         accounts.accounts.emplace_back(
-            number, checkedText(code.name(), QObject::tr("name of the account %1").arg(number), true),
+            number,
+            checkedText(code.name(), QObject::tr("name of the account %1").arg(number), true),
             accounting::presentationText(account.type()), account.balance().major(),
             account.balance().minor(), currencyText(account.balance()), account.isClosed(), parent);
 
@@ -113,26 +113,29 @@ void fillLedgerElements(accounting::GeneralLedger const& ledger, AccountsElement
         ledgerElement.transactions.reserve(ledgerAccount.transactions.size());
         for (auto const& [transactionNumber, t] : ledgerAccount.transactions) {
             auto const identifier = t.number().value_or(transactionNumber).integer();
-            auto const what = QObject::tr("transaction %1 of the account %2").arg(identifier).arg(number);
+            auto const what =
+                QObject::tr("transaction %1 of the account %2").arg(identifier).arg(number);
             // The entry names the side on which the other account stands; the ledger's own
             // account is the other side.
             bool const ownCredit = t.crediting() == key;
             if (!ownCredit && !(t.debiting() == key)) {
-                throw valueError(QObject::tr("The %1 neither debits nor credits that account.").arg(what));
+                throw valueError(
+                    QObject::tr("The %1 neither debits nor credits that account.").arg(what));
             }
             auto const& other = ownCredit ? t.debiting() : t.crediting();
             requireAccount(ledger, other.number(), what);
             foundation::Optional<QString> description;
             if (t.description()) {
-                description = checkedText(*t.description(), QObject::tr("description of the %1").arg(what),
-                                          false);
+                description = checkedText(*t.description(),
+                                          QObject::tr("description of the %1").arg(what), false);
             }
             ledgerElement.transactions.emplace_back(
-                identifier, QDate(t.occurredOn().year(), t.occurredOn().month(), t.occurredOn().day()),
+                identifier,
+                QDate(t.occurredOn().year(), t.occurredOn().month(), t.occurredOn().day()),
                 other.number().integer(),
                 ownCredit ? accounting::debitAbbreviation() : accounting::creditAbbreviation(),
                 t.amount().major(), t.amount().minor(), currencyText(t.amount()),
-                accounting::presentationText(t.status()), std::move(description));
+                statusText(t.status()), std::move(description));
         }
         ledgers.ledgers.push_back(std::move(ledgerElement));
     }
@@ -150,11 +153,12 @@ std::vector<BankElement> fillBankElements(banking::BankMap const& banks,
                 accounts.emplace_back(number.integer(),
                                       banking::presentationText(accountTypes.at(name).at(number)));
             } catch (std::out_of_range const& cause) {
-                throw BudgetFileError(QString(), 0, 0,
-                                      QObject::tr("The bank '%1' holds the account %2, which has no "
-                                                  "bank account type.")
-                                          .arg(name.institution(), accounting::presentationText(number)),
-                                      cause);
+                throw BudgetFileError(
+                    QString(), 0, 0,
+                    QObject::tr("The bank '%1' holds the account %2, which has no "
+                                "bank account type.")
+                        .arg(name.institution(), accounting::presentationText(number)),
+                    cause);
             }
         }
         result.emplace_back(checkedText(name.institution(), QObject::tr("name of a bank"), true),
@@ -183,21 +187,23 @@ ReconciliationsElement fillReconciliationElements(surveying::ReconciledSurveys c
         // The reader finds a reconciled account's bank and name through the banks and the
         // ledger; an account known to neither would make the file unreadable.
         requireAccount(ledger, number, what);
-        bool const banked = std::any_of(accountTypes.begin(), accountTypes.end(), [&](auto const& bank) {
-            return bank.second.find(number) != bank.second.end();
-        });
+        bool const banked =
+            std::any_of(accountTypes.begin(), accountTypes.end(), [&](auto const& bank) {
+                return bank.second.find(number) != bank.second.end();
+            });
         if (!banked) {
             throw valueError(QObject::tr("The %1 names an account that no bank holds.").arg(what));
         }
         // An empty checksum is stored as none: the reader refuses an empty one.
         foundation::Optional<QString> checksum;
         if (survey.checksum() && !survey.checksum()->isEmpty()) {
-            checksum = checkedText(*survey.checksum(), QObject::tr("checksum of the %1").arg(what), true);
+            checksum =
+                checkedText(*survey.checksum(), QObject::tr("checksum of the %1").arg(what), true);
         }
         auto const& balance = survey.reconciled().balance();
-        result.reconciliations.emplace_back(number.integer(), balance.major(), balance.minor(),
-                                            currencyText(balance), survey.reconciled().reconciledOn(),
-                                            std::move(checksum), std::move(distributions));
+        result.reconciliations.emplace_back(
+            number.integer(), balance.major(), balance.minor(), currencyText(balance),
+            survey.reconciled().reconciledOn(), std::move(checksum), std::move(distributions));
     }
     return result;
 }
@@ -245,8 +251,9 @@ void storeBudgetDocument(budgeting::Budget const& budget, accounting::GeneralLed
     ZEL_LOG_DEBUG() << "Writing budget elements";
     elements.application.write(writer);
     for (BasicElement const* element : std::initializer_list<BasicElement const*>{
-             &elements.wages, &elements.bills, &elements.debts, &elements.goals, &elements.nontracks,
-             &elements.accounts, &elements.ledgers, &elements.banks, &elements.reconciliations}) {
+             &elements.wages, &elements.bills, &elements.debts, &elements.goals,
+             &elements.nontracks, &elements.accounts, &elements.ledgers, &elements.banks,
+             &elements.reconciliations}) {
         element->write(writer);
     }
     writer.writeEndElement();

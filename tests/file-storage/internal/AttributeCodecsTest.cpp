@@ -182,3 +182,31 @@ TEST(DateWriting, RefusesAnInvalidDateWithoutWritingTheAttribute) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(DateWriting, WritesEveryYearOfTheIsoFormWithFourDigitsAndReadsItBack) {
+    auto const date = [](auto& w, QDate const& d) {
+        writeDateAttribute(w, QLatin1String("wage"), valueName, d);
+    };
+    auto const readBack = [](auto& r) { return readDateAttribute(r, valueName); };
+    expectRoundTrip(QDate(1, 1, 1), "0001-01-01", date, readBack);
+    expectRoundTrip(QDate(5, 12, 9), "0005-12-09", date, readBack);
+    expectRoundTrip(QDate(2024, 2, 29), "2024-02-29", date, readBack);
+    expectRoundTrip(QDate(9999, 12, 31), "9999-12-31", date, readBack);
+}
+
+// Such dates are valid, but the ISO form holds four-digit years only: written, they would make
+// a file that cannot be read.
+TEST(DateWriting, RefusesAYearTheIsoFormCannotHold) {
+    for (auto const& d : {QDate(10000, 1, 1), QDate(-1, 6, 1)}) {
+        QByteArray bytes;
+        QXmlStreamWriter writer(&bytes);
+        writer.writeStartElement(QStringLiteral("item"));
+        EXPECT_THROW(writeDateAttribute(writer, QLatin1String("wage"), valueName, d),
+                     zel::file_storage::AttributeError);
+        EXPECT_EQ(bytes, QByteArray("<item"));
+    }
+}
+
+} // namespace
