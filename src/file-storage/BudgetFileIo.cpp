@@ -46,14 +46,8 @@ void backUp(QFile& budgetFile, QString const& name, QString const& backUpPath,
     }
 
     // The copy only counts once its data is on the disk.
-    bool copied = budgetFile.copy(backUpPath);
-    QString copyError = budgetFile.errorString();
-    if (copied && !syncFile(backUpPath)) {
-        copied = false;
-        copyError = QObject::tr("The back-up copy could not be written to the disk.");
-        QFile::remove(backUpPath);
-    }
-    if (!copied) {
+    QString copyError;
+    if (!internal::copyFile(budgetFile.fileName(), backUpPath, copyError)) {
         if (oldBackUpFile) {
             if (oldBackUpFile->rename(backUpPath)) {
                 ZEL_LOG_DEBUG() << "Successfully restored the old back-up budget file.";
@@ -109,14 +103,16 @@ void cleanUp(QFile& budgetFile, std::optional<QString> const& backUpPath, QStrin
     }
     ZEL_LOG_DEBUG() << "Successfully removed the broken budget file.";
     if (backUpPath) {
-        QFile backUpFile(*backUpPath);
-        if (backUpFile.rename(budgetPath)) {
+        // Renamed, never copied: the back-up is the only good copy left, and stays where it is
+        // when the rename fails.
+        QString renameError;
+        if (internal::renameFile(*backUpPath, budgetPath, renameError)) {
             ZEL_LOG_DEBUG() << "Successfully restored the backed-up budget file.";
         } else {
             ZEL_LOG_WARNING().noquote()
-                << QStringLiteral("Failed to restore the backed-up budget file, ") +
-                       backUpFile.fileName() + QStringLiteral(", failed to be renamed due to ") +
-                       backUpFile.errorString() + QStringLiteral(".");
+                << QStringLiteral("Failed to restore the backed-up budget file, ") + *backUpPath +
+                       QStringLiteral(", failed to be renamed due to ") + renameError +
+                       QStringLiteral(".");
         }
     }
     syncDirectory(directory);

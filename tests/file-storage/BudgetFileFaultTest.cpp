@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 namespace budgets = zel::testing;
@@ -237,7 +238,7 @@ Fault const faultCases[] = {
      "{K}",
      false,
      faults::Action::failFrom,
-     "Cannot open {B} for input",
+     "Cannot open {B} for input: file to open is a directory",
      backUpFailed,
      {storing, oldBackUpMoved,
       "C Failed to restore the back-up budget file '{O}' due to Input/output error."},
@@ -347,6 +348,7 @@ Fault const faultCases[] = {
      "file:old budget\n",
      "file:old back-up\n",
      "absent"},
+    // The copy is written to an unnamed file in the directory and synced before it is named.
     {"FailedSyncOfTheBackUpCopyPutsThePreviousBackUpBack",
      Stand::oldBudget,
      Stand::oldBackUp,
@@ -354,11 +356,11 @@ Fault const faultCases[] = {
      "small",
      {"fsync"},
      "fsync",
-     "{K}",
-     "",
+     "{D}",
+     "rw,tmpfile",
      false,
      faults::Action::fail,
-     "The back-up copy could not be written to the disk.",
+     "Cannot write {K}: Input/output error",
      backUpFailed,
      {storing, oldBackUpMoved, oldBackUpRestored},
      "file:old budget\n",
@@ -443,9 +445,13 @@ INSTANTIATE_TEST_SUITE_P(BudgetFile, StoreFault, ::testing::ValuesIn(faultCases)
 // ---- Durability and the layer itself ---------------------------------------------------------
 
 // The previous budget must be on the disk, under the back-up's name, before the budget file is
-// truncated; and the new budget must be on the disk before the store returns.
-TEST_F(BudgetFileFaultTest, BackUpAndNewFileReachTheDiskBeforeTheStepsThatRelyOnThem) {
-    setUpFiles(Stand::oldBudget, Stand::oldBackUp, Stand::absent);
+// truncated; and the new budget must be on the disk before the store returns. The same with and
+// without an earlier back-up to move aside.
+class DurableOrder : public BudgetFileFaultTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(DurableOrder, BackUpAndNewFileReachTheDiskBeforeTheStepsThatRelyOnThem) {
+    bool const earlierBackUp = GetParam();
+    setUpFiles(Stand::oldBudget, earlierBackUp ? Stand::oldBackUp : Stand::absent, Stand::absent);
     auto const trace = dryRun("small", {}, QStringLiteral("all"));
     auto const is = [&](TraceEntry const& entry, char const* operation, QString const& path) {
         return entry.operation == QLatin1String(operation) && entry.path == path;
@@ -454,22 +460,33 @@ TEST_F(BudgetFileFaultTest, BackUpAndNewFileReachTheDiskBeforeTheStepsThatRelyOn
     auto const isDirectorySync = [&](TraceEntry const& entry) {
         return is(entry, "fsync", dir) && entry.detail.startsWith(QLatin1String("r,directory"));
     };
+    // The copy is written to an unnamed file in the directory, which is then linked as the
+    // back-up.
+    auto const isCopy = [&](TraceEntry const& entry) {
+        return entry.path == dir && entry.detail == QLatin1String("rw,tmpfile");
+    };
     long const truncation = find(trace, [&](TraceEntry const& e) {
         return is(e, "open", paths_.budget) && e.detail.contains(QLatin1String("trunc"));
     });
     long const backUpNamed = find(trace, [&](TraceEntry const& e) {
         return e.operation == QLatin1String("link") && e.detail == paths_.backUp;
     });
-    long const backUpSynced = find(trace, [&](TraceEntry const& e) {
-        return is(e, "fsync", paths_.backUp) && e.index > backUpNamed;
+    long lastCopyWrite = 0;
+    for (auto const& entry : trace) {
+        lastCopyWrite = isCopy(entry) && entry.operation == QLatin1String("write") ? entry.index
+                                                                                   : lastCopyWrite;
+    }
+    long const copySynced = find(trace, [&](TraceEntry const& e) {
+        return isCopy(e) && e.operation == QLatin1String("fsync") && e.index > lastCopyWrite;
     });
     long const oldBackUpRemoved =
         find(trace, [&](TraceEntry const& e) { return is(e, "unlink", paths_.oldBackUp); });
     long const directorySynced = find(trace, [&](TraceEntry const& e) {
-        return isDirectorySync(e) && e.index > oldBackUpRemoved;
+        return isDirectorySync(e) && e.index > std::max(backUpNamed, oldBackUpRemoved);
     });
-    ASSERT_TRUE(truncation && backUpNamed && backUpSynced && oldBackUpRemoved && directorySynced);
-    EXPECT_LT(backUpSynced, truncation);
+    ASSERT_TRUE(truncation && backUpNamed && lastCopyWrite && copySynced && directorySynced);
+    EXPECT_EQ(oldBackUpRemoved != 0, earlierBackUp);
+    EXPECT_LT(copySynced, backUpNamed);
     EXPECT_LT(directorySynced, truncation);
 
     long lastWrite = 0;
@@ -486,12 +503,15 @@ TEST_F(BudgetFileFaultTest, BackUpAndNewFileReachTheDiskBeforeTheStepsThatRelyOn
     ASSERT_GT(newFileSynced, lastWrite);
     EXPECT_GT(closed, newFileSynced);
     // The last thing a store does is make the new file's name durable.
-    ASSERT_FALSE(trace.empty());
     ASSERT_GE(trace.size(), 2u);
     EXPECT_TRUE(isDirectorySync(trace[trace.size() - 2]) && is(trace.back(), "close", dir))
         << trace.back().operation.toStdString() << " " << trace.back().path.toStdString();
     EXPECT_GT(trace[trace.size() - 2].index, closed);
 }
+
+INSTANTIATE_TEST_SUITE_P(BudgetFile, DurableOrder, ::testing::Bool(), [](auto const& test) {
+    return std::string(test.param ? "WithAnEarlierBackUp" : "WithoutAnEarlierBackUp");
+});
 
 TEST_F(BudgetFileFaultTest, StoreKilledWhileWritingLeavesTheBackUpOfThePreviousFile) {
     setUpFiles(Stand::oldBudget, Stand::absent, Stand::absent);

@@ -1,6 +1,11 @@
 #include "file-storage/internal/FileSync.h"
 
 #include <QFile>
+#include <QObject>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <cstdio>
 
 #if defined(Q_OS_WIN)
 #include <io.h>
@@ -38,15 +43,78 @@ bool syncFile(QFileDevice& file) {
     return syncHandle(file.handle());
 }
 
-bool syncFile(QString const& path) {
-    // Windows only flushes handles opened for writing; opening for appending changes nothing.
-    QFile file(path);
+bool copyFile(QString const& source, QString const& target, QString& error) {
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly)) {
+        error = QObject::tr("Cannot open %1 for input: %2").arg(source, in.errorString());
+        return false;
+    }
+    // A save file would replace what stands at target; a copy never does.
+    if (QFile::exists(target)) {
+        error = QObject::tr("Cannot create %1 for output: %2")
+                    .arg(target, QObject::tr("a file of that name exists"));
+        return false;
+    }
+    QSaveFile out(target);
+    // Unbuffered: the blocks are large, and a write that fails says so at once.
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        error = QObject::tr("Cannot create %1 for output: %2").arg(target, out.errorString());
+        return false;
+    }
+    // Before any data, so that no copy is readable by more than the original; a file system
+    // without permissions keeps its own.
+    out.setPermissions(in.permissions());
+    auto const writeFailed = [&](QString const& why) {
+        error = QObject::tr("Cannot write %1: %2").arg(target, why);
+        out.cancelWriting();
+        return false;
+    };
+    qint64 constexpr blockSize = 64 * 1024;
+    while (!in.atEnd()) {
+        QByteArray const block = in.read(blockSize);
+        if (block.isEmpty()) {
+            error = QObject::tr("Cannot read %1: %2").arg(source, in.errorString());
+            out.cancelWriting();
+            return false;
+        }
+        qint64 const written = out.write(block);
+        if (written != block.size()) {
+            // A write that stops part-way (a full disk) gives no cause; writing the rest does.
+            if (written >= 0) {
+                out.write(block.mid(written));
+            }
+            return writeFailed(out.errorString());
+        }
+    }
+    // The save file syncs before it names the copy too, but it ignores a failure.
+    if (!syncFile(out)) {
+        int const syncError = errno;
+        return writeFailed(out.error() != QFileDevice::NoError ? out.errorString()
+                                                               : qt_error_string(syncError));
+    }
+    if (!out.commit()) {
+        error = QObject::tr("Cannot write %1: %2").arg(target, out.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool renameFile(QString const& from, QString const& to, QString& error) {
+    if (QFile::exists(to)) {
+        error = QObject::tr("Destination file exists");
+        return false;
+    }
 #if defined(Q_OS_WIN)
-    auto const mode = QIODevice::WriteOnly | QIODevice::Append;
+    bool const renamed = _wrename(reinterpret_cast<wchar_t const*>(from.utf16()),
+                                  reinterpret_cast<wchar_t const*>(to.utf16())) == 0;
 #else
-    auto const mode = QIODevice::ReadOnly;
+    bool const renamed =
+        std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
 #endif
-    return file.open(mode) && syncFile(file);
+    if (!renamed) {
+        error = qt_error_string(errno);
+    }
+    return renamed;
 }
 
 bool syncDirectory(QString const& path) {
