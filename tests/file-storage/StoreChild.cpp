@@ -6,8 +6,13 @@
 #include <QLoggingCategory>
 #include <QString>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -21,11 +26,33 @@ void record(QtMsgType type, QMessageLogContext const&, QString const& text) {
     print("log", QString::fromLatin1(names[type]) + QLatin1Char('\t') + text);
 }
 
+// Makes every later write beyond limit bytes of a file fail with EFBIG rather than kill.
+bool limitFileSize(char const* limit) {
+    char* end = nullptr;
+    unsigned long long const bytes = std::strtoull(limit, &end, 10);
+    rlimit current{};
+    if (end == limit || *end != '\0' || getrlimit(RLIMIT_FSIZE, &current) != 0) {
+        return false;
+    }
+    current.rlim_cur = static_cast<rlim_t>(bytes);
+    return std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR && setrlimit(RLIMIT_FSIZE, &current) == 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    char const* const program = argv[0];
+    if (argc > 2 && std::strcmp(argv[1], "--file-size-limit") == 0) {
+        if (!limitFileSize(argv[2])) {
+            std::fprintf(stderr, "%s: cannot limit the file size to %s\n", program, argv[2]);
+            return 2;
+        }
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s PATH BUDGET [EXTENSION]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--file-size-limit BYTES] PATH BUDGET [EXTENSION]\n",
+                     program);
         return 2;
     }
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=true"));
