@@ -1,11 +1,14 @@
 #include "file-storage/BudgetFile.h"
 
+#include "file-storage/internal/ApplicationElement.h"
 #include "file-storage/internal/BudgetDocument.h"
 #include "file-storage/internal/FileSync.h"
 #include "file-storage/internal/Log.h"
 
 #include <QFile>
 #include <QObject>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <exception>
@@ -18,11 +21,38 @@ namespace {
 using internal::syncDirectory;
 using internal::syncFile;
 
+// Whether the file ends as every stored document does, with the root's end tag. A store that
+// died while writing leaves a file cut short, which does not.
+bool endsAsADocument(QString const& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        // Unreadable is not known to be cut short; the copy that follows reports it.
+        return true;
+    }
+    auto const tail = QByteArray("</") + internal::ApplicationElement::tag_.data() + '>';
+    auto const size = file.size();
+    auto const start = std::max<qint64>(0, size - tail.size() - 64);
+    auto const end = file.seek(start) ? file.read(size - start) : QByteArray();
+    if (end.size() != size - start) {
+        // Unreadable is not known to be cut short; the copy that follows reports it.
+        return true;
+    }
+    return end.trimmed().endsWith(tail);
+}
+
 // Moves the previous back-up aside and copies the budget file to the back-up path, so that a
 // good copy of the previous budget is on the disk before the budget file is truncated.
 void backUp(QFile& budgetFile, QString const& name, QString const& backUpPath,
             QString const& directory) {
     QFile backUpFile(backUpPath);
+    // A budget file that an earlier store left cut short holds no budget worth keeping: backed
+    // up, it would replace the last good copy, and a failure of this store would then leave
+    // the user with neither. The back-up is kept as it is instead.
+    if (backUpFile.exists() && !endsAsADocument(budgetFile.fileName())) {
+        ZEL_LOG_CRITICAL() << "The budget file is incomplete; keeping the back-up budget file"
+                           << backUpPath;
+        return;
+    }
     std::optional<QFile> oldBackUpFile;
     if (backUpFile.exists()) {
         QString const oldBackUpPath = backUpPath + BudgetFile::oldBackUpExtension_;

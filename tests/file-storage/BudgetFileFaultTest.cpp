@@ -80,7 +80,7 @@ void stand(QString const& path, Stand what) {
     case Stand::absent:
         break;
     case Stand::oldBudget:
-        support::writeFile(path, "old budget\n");
+        support::writeFile(path, "<KelvoraMindrath>old budget</KelvoraMindrath>\n");
         break;
     case Stand::oldBackUp:
         support::writeFile(path, "old back-up\n");
@@ -206,7 +206,7 @@ Fault const faultCases[] = {
      {storing, backedUp, writeFailed,
       "W Failed to remove the broken budget file, {B}, due to Input/output error."},
      "file:<?xml version=\"1.0\" encoding=\"UTF-8\"?>",
-     "file:old budget\n",
+     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
      "absent"},
     {"BackUpThatCannotBeRestoredStaysAtTheBackUpPath",
      Stand::oldBudget,
@@ -225,7 +225,7 @@ Fault const faultCases[] = {
       "W Failed to restore the backed-up budget file, {K}, failed to be renamed due to "
       "Input/output error."},
      "absent",
-     "file:old budget\n",
+     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
      "absent"},
     {"OldBackUpThatCannotBeRestoredStaysAtTheOldBackUpPath",
      Stand::directory,
@@ -261,7 +261,7 @@ Fault const faultCases[] = {
      {storing, oldBackUpMoved, backedUp,
       "C Failed to remove the old back-up budget file '{O}' due to Input/output error."},
      "new",
-     "file:old budget\n",
+     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
      "file:old back-up\n"},
     {"BudgetFileThatCannotBeOpenedForWritingIsUnchanged",
      Stand::oldBudget,
@@ -277,8 +277,8 @@ Fault const faultCases[] = {
      "Input/output error",
      "The budget file, budget.xml, failed to be saved while opening.",
      {storing, backedUp},
-     "file:old budget\n",
-     "file:old budget\n",
+     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
+     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
      "absent"},
     {"FailedSyncOfTheNewFilePutsThePreviousFileBack",
      Stand::oldBudget,
@@ -294,7 +294,7 @@ Fault const faultCases[] = {
      "Input/output error",
      savedDue,
      {storing, backedUp, writeFailed, brokenRemoved, backUpRestored},
-     "file:old budget\n",
+     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
      "absent",
      "absent"},
     {"FailedSyncOfTheDirectoryAfterWritingPutsThePreviousFileBack",
@@ -311,7 +311,7 @@ Fault const faultCases[] = {
      "Input/output error",
      savedDue,
      {storing, backedUp, writeFailed, brokenRemoved, backUpRestored},
-     "file:old budget\n",
+     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
      "absent",
      "absent"},
     {"FailedCloseOfTheNewFilePutsThePreviousFileBack",
@@ -328,7 +328,7 @@ Fault const faultCases[] = {
      "Input/output error",
      savedDue,
      {storing, backedUp, writeFailed, brokenRemoved, backUpRestored},
-     "file:old budget\n",
+     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
      "absent",
      "absent"},
     {"BackUpThatCannotBeMovedAsideStopsTheStoreBeforeAnyChange",
@@ -345,7 +345,7 @@ Fault const faultCases[] = {
      "Input/output error",
      "The back-up budget file, {K}, failed to be backed-up prior to backing up the budget file.",
      {storing},
-     "file:old budget\n",
+     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
      "file:old back-up\n",
      "absent"},
     // The copy is written to an unnamed file in the directory and synced before it is named.
@@ -363,7 +363,7 @@ Fault const faultCases[] = {
      "Cannot write {K}: Input/output error",
      backUpFailed,
      {storing, oldBackUpMoved, oldBackUpRestored},
-     "file:old budget\n",
+     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
      "file:old back-up\n",
      "absent"},
     {"FailedSyncOfTheDirectoryAfterTheBackUpLeavesTheBudgetFileUntouched",
@@ -380,8 +380,8 @@ Fault const faultCases[] = {
      "The directory {D} could not be written to the disk.",
      backUpFailed,
      {storing, backedUp},
-     "file:old budget\n",
-     "file:old budget\n",
+     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
+     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
      "absent"},
 };
 
@@ -528,7 +528,8 @@ TEST_F(BudgetFileFaultTest, StoreKilledWhileWritingLeavesTheBackUpOfThePreviousF
     EXPECT_TRUE(run.crashed) << run.output;
     EXPECT_EQ(faults::readTrace(killing.tracePath).back().outcome, QStringLiteral("killed"));
     EXPECT_EQ(support::snapshot(paths_.budget), "file:");
-    EXPECT_EQ(support::snapshot(paths_.backUp), "file:old budget\n");
+    EXPECT_EQ(support::snapshot(paths_.backUp),
+              "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n");
 }
 
 TEST_F(BudgetFileFaultTest, OperationsOutsideTheWatchedDirectoryNeitherCountNorFail) {

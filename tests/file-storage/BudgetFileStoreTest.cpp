@@ -121,7 +121,7 @@ void stand(QString const& path, Stand what) {
     case Stand::absent:
         break;
     case Stand::oldBudget:
-        support::writeFile(path, "old budget\n");
+        support::writeFile(path, "<KelvoraMindrath>old budget</KelvoraMindrath>\n");
         break;
     case Stand::oldBackUp:
         support::writeFile(path, "old back-up\n");
@@ -187,7 +187,7 @@ Outcome const outcomes[] = {
      "",
      {storing, backedUp},
      "new",
-     "file:old budget\n",
+     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
      "absent"},
     {"OverAFileAndItsBackUp",
      Stand::oldBudget,
@@ -199,7 +199,7 @@ Outcome const outcomes[] = {
      "",
      {storing, oldBackUpMoved, backedUp, oldBackUpRemoved},
      "new",
-     "file:old budget\n",
+     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
      "absent"},
     // A directory at the back-up path moves aside like a file, but cannot be removed as one.
     {"OldBackUpThatCannotBeRemovedIsLeftOver",
@@ -213,7 +213,7 @@ Outcome const outcomes[] = {
      {storing, oldBackUpMoved, backedUp,
       "C Failed to remove the old back-up budget file '{O}' due to Is a directory."},
      "new",
-     "file:old budget\n",
+     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
      "directory"},
     {"LeftOverOldBackUpIsRemovedBeforeTheRotation",
      Stand::oldBudget,
@@ -226,7 +226,7 @@ Outcome const outcomes[] = {
      {storing, "W Removed a left-over old back-up budget file \"{O}\"", oldBackUpMoved, backedUp,
       oldBackUpRemoved},
      "new",
-     "file:old budget\n",
+     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
      "absent"},
     {"StaleOldBackUpThatCannotBeRemovedStopsTheStoreBeforeAnyChange",
      Stand::oldBudget,
@@ -237,7 +237,7 @@ Outcome const outcomes[] = {
      "Destination file exists",
      "The back-up budget file, {K}, failed to be backed-up prior to backing up the budget file.",
      {storing},
-     "file:old budget\n",
+     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
      "file:old back-up\n",
      "directory"},
     {"BudgetPathThatIsADirectoryCannotBeBackedUp",
@@ -273,7 +273,7 @@ Outcome const outcomes[] = {
      "Cannot write {K}: File too large",
      "The budget file, budget.xml, failed to be backed-up prior to saving.",
      {storing, oldBackUpMoved, oldBackUpRestored},
-     "file:old budget\n",
+     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
      "file:old back-up\n",
      "absent"},
     {"WriterThatThrowsPutsThePreviousFileBack",
@@ -286,7 +286,7 @@ Outcome const outcomes[] = {
      untypedAccount,
      {storing, oldBackUpMoved, backedUp, oldBackUpRemoved, writeFailed, brokenRemoved,
       backUpRestored},
-     "file:old budget\n",
+     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
      "absent",
      "absent"},
     {"WriterThatThrowsOnANewFileLeavesNothing",
@@ -310,7 +310,7 @@ Outcome const outcomes[] = {
      "File too large",
      "The budget file, budget.xml, failed to be saved due.",
      {storing, backedUp, writeFailed, brokenRemoved, backUpRestored},
-     "file:old budget\n",
+     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
      "absent",
      "absent"},
     {"FullDiskWhileWritingANewFileLeavesNothing",
@@ -424,6 +424,39 @@ TEST_F(BudgetFileTest, LoadOfAMissingFileNamesTheBareFileName) {
         EXPECT_EQ(error.secondText(),
                   QStringLiteral("The budget file, budget.xml, failed to be loaded."));
     }
+}
+
+} // namespace
+
+namespace {
+
+// A store that died while writing leaves the budget file cut short beside a good back-up. The
+// next store must not replace that back-up with the broken file: if it failed too, nothing
+// good would be left.
+TEST_F(BudgetFileTest, AStoreOverABudgetFileCutShortKeepsTheGoodBackUp) {
+    budgets::LogCapture records;
+    BudgetFile const file(paths_.budget, QStringLiteral("~"));
+    store(file, budgets::emptyBudget());
+    auto const good = support::snapshot(paths_.budget);
+    store(file, budgets::smallFullBudget());
+    ASSERT_EQ(support::snapshot(paths_.backUp), good);
+
+    QFile::resize(paths_.budget, QFileInfo(paths_.budget).size() / 2);
+    auto refused = budgets::smallFullBudget();
+    std::get<zel::banking::AccountTypeMap>(refused).clear();
+    EXPECT_THROW(store(file, refused), zel::file_storage::BudgetFileError);
+    EXPECT_EQ(support::snapshot(paths_.budget), good);
+    EXPECT_TRUE(records.contains(
+        QtCriticalMsg, QStringLiteral("The budget file is incomplete; keeping the back-up "
+                                      "budget file \"%1\"")
+                           .arg(paths_.backUp)));
+
+    // A store that succeeds leaves the good back-up too, not the broken file.
+    store(file, budgets::smallFullBudget());
+    QFile::resize(paths_.budget, QFileInfo(paths_.budget).size() / 2);
+    store(file, budgets::randomBudget(3));
+    EXPECT_EQ(support::snapshot(paths_.backUp), good);
+    EXPECT_EQ(budgets::describe(file.load()), budgets::describe(budgets::randomBudget(3)));
 }
 
 } // namespace
