@@ -10,7 +10,6 @@
 #include "support/fault-injection/FaultInjection.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -26,69 +25,15 @@ using zel::file_storage::BudgetFile;
 
 namespace {
 
-// What a run of the store child printed, and how it ended.
-struct ChildRun {
-    bool crashed = false;
-    int exitCode = -1;
-    std::vector<std::string> records; // the file handling's own, as support::recordText gives them
-    std::string firstText;
-    std::string secondText;
-    std::string output;
-};
+using enum support::Stand;
+using namespace support::texts;
+using support::oldBackUpFile;
+using support::oldBudgetFile;
 
-ChildRun runChild(QString const& budgetPath, char const* budgetName, faults::Plan const& plan) {
-    QProcess child;
-    child.setProcessEnvironment(faults::environment(plan));
-    child.setProcessChannelMode(QProcess::SeparateChannels);
-    child.start(QStringLiteral(ZEL_BUDGET_FILE_STORE_CHILD),
-                {budgetPath, QString::fromLatin1(budgetName)});
-    ChildRun run;
-    if (!child.waitForFinished(120000)) {
-        child.kill();
-        child.waitForFinished();
-        run.output = "the child did not finish";
-        return run;
-    }
-    run.crashed = child.exitStatus() == QProcess::CrashExit;
-    run.exitCode = child.exitCode();
-    QByteArray const output = child.readAllStandardOutput();
-    run.output = output.toStdString() + child.readAllStandardError().toStdString();
-    for (auto const& line :
-         QString::fromUtf8(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        auto const fields = line.split(QLatin1Char('\t'));
-        if (fields[0] == QLatin1String("log") && fields.size() == 3 &&
-            !support::isWriterRecord(fields[2])) {
-            auto const type = fields[1] == QLatin1String("debug")      ? QtDebugMsg
-                              : fields[1] == QLatin1String("info")     ? QtInfoMsg
-                              : fields[1] == QLatin1String("warning")  ? QtWarningMsg
-                              : fields[1] == QLatin1String("critical") ? QtCriticalMsg
-                                                                       : QtFatalMsg;
-            run.records.push_back(support::recordText(type, fields[2]));
-        } else if (fields[0] == QLatin1String("first")) {
-            run.firstText = fields.mid(1).join(QLatin1Char('\t')).toStdString();
-        } else if (fields[0] == QLatin1String("second")) {
-            run.secondText = fields.mid(1).join(QLatin1Char('\t')).toStdString();
-        }
-    }
-    return run;
-}
-
-enum class Stand { absent, oldBudget, oldBackUp, directory };
-
-void stand(QString const& path, Stand what) {
-    switch (what) {
-    case Stand::absent:
-        break;
-    case Stand::oldBudget:
-        support::writeFile(path, "<KelvoraMindrath>old budget</KelvoraMindrath>\n");
-        break;
-    case Stand::oldBackUp:
-        support::writeFile(path, "old back-up\n");
-        break;
-    case Stand::directory:
-        support::makeNonEmptyDirectory(path);
-        break;
-    }
+support::ChildRun runChild(QString const& budgetPath, char const* budgetName,
+                           faults::Plan const& plan) {
+    return support::runStoreChild({budgetPath, QString::fromLatin1(budgetName)},
+                                  faults::environment(plan));
 }
 
 class BudgetFileFaultTest : public ::testing::Test {
@@ -111,11 +56,9 @@ protected:
         }
     }
 
-    void setUpFiles(Stand budget, Stand backUp, Stand oldBackUp) {
+    void setUpFiles(support::Stands const& stands) {
         clear();
-        stand(paths_.budget, budget);
-        stand(paths_.backUp, backUp);
-        stand(paths_.oldBackUp, oldBackUp);
+        support::standAt(paths_, stands);
     }
 
     // A plan that watches the budget file's directory and traces to a fresh file.
@@ -150,267 +93,133 @@ protected:
 
 // ---- Faults that only the layer reaches ------------------------------------------------------
 
-struct Fault {
-    char const* name;
-    Stand budget;
-    Stand backUp;
-    Stand oldBackUp;
-    char const* budgetName;
+// The step to break: an operation name and the paths it concerns ({B}, {K}, {O}, {D}), the
+// first or the last such step, and the operations that count.
+struct Step {
     QStringList operations;
-    // The step to break: an operation name and the paths it concerns ({B}, {K}, {O}, {D}).
     char const* operation;
     char const* path;
     char const* detail; // a prefix of the entry's detail
-    bool last;          // the last such step rather than the first
+    bool last;
     faults::Action action;
-    // Outcome, as in the in-process tests: empty texts for a store that succeeds; "new" for a
-    // budget file that loads back as the stored budget.
-    std::string firstText;
-    std::string secondText;
-    std::vector<std::string> records;
-    std::string budgetAfter;
-    std::string backUpAfter;
-    std::string oldBackUpAfter;
 };
 
-std::string const storing = "D Storing Budget File \"{B}\"";
-std::string const oldBackUpMoved = "D Successfully backed-up the old back-up budget file.";
-std::string const backedUp = "D Successfully backed-up the budget file.";
-std::string const oldBackUpRestored = "D Successfully restored the old back-up budget file.";
-std::string const writeFailed = "C An error occurred after writing the budget file started.";
-std::string const brokenRemoved = "D Successfully removed the broken budget file.";
-std::string const backUpRestored = "D Successfully restored the backed-up budget file.";
-std::string const notValid = "The budget file is not valid.  Error appears at line 0, column 0.";
-std::string const untypedAccount =
-    "The bank 'First Bank' holds the account 101, which has no bank account type.";
-std::string const savedDue = "The budget file, budget.xml, failed to be saved due.";
-std::string const backUpFailed =
-    "The budget file, budget.xml, failed to be backed-up prior to saving.";
+struct Fault {
+    char const* name;
+    support::Stands before;
+    char const* budgetName;
+    Step step;
+    support::Ending after; // {D} stands for the directory too
+};
+
+Fault fault(char const* name, support::Stands before, char const* budgetName, Step step,
+            std::string firstText, std::string secondText, std::vector<std::string> records,
+            std::string budget, std::string backUp, std::string oldBackUp) {
+    return {name,
+            before,
+            budgetName,
+            std::move(step),
+            {std::move(firstText), std::move(secondText), std::move(records), std::move(budget),
+             std::move(backUp), std::move(oldBackUp)}};
+}
+
+Step failing(QStringList operations, char const* operation, char const* path, char const* detail,
+             bool last = false) {
+    return {std::move(operations), operation, path, detail, last, faults::Action::fail};
+}
 
 // Qt renames by copying when the rename itself fails, so a rename that is to fail for good
 // needs the opens after it to fail too.
+Step renameFailingForGood(char const* from, char const* to) {
+    return {{"rename", "open"}, "rename", from, to, false, faults::Action::failFrom};
+}
+
+std::string const eio = "Input/output error";
+
 Fault const faultCases[] = {
-    {"BrokenFileThatCannotBeRemovedStaysBesideTheBackUp",
-     Stand::oldBudget,
-     Stand::absent,
-     Stand::absent,
-     "untyped",
-     {"unlink"},
-     "unlink",
-     "{B}",
-     "",
-     false,
-     faults::Action::fail,
-     notValid,
-     untypedAccount,
-     {storing, backedUp, writeFailed,
-      "W Failed to remove the broken budget file, {B}, due to Input/output error."},
-     "file:<?xml version=\"1.0\" encoding=\"UTF-8\"?>",
-     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
-     "absent"},
-    {"BackUpThatCannotBeRestoredStaysAtTheBackUpPath",
-     Stand::oldBudget,
-     Stand::absent,
-     Stand::absent,
-     "untyped",
-     {"rename", "open"},
-     "rename",
-     "{K}",
-     "{B}",
-     false,
-     faults::Action::failFrom,
-     notValid,
-     untypedAccount,
-     {storing, backedUp, writeFailed, brokenRemoved,
-      "W Failed to restore the backed-up budget file, {K}, failed to be renamed due to "
-      "Input/output error."},
-     "absent",
-     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
-     "absent"},
-    {"OldBackUpThatCannotBeRestoredStaysAtTheOldBackUpPath",
-     Stand::directory,
-     Stand::oldBackUp,
-     Stand::absent,
-     "small",
-     {"rename", "open"},
-     "rename",
-     "{O}",
-     "{K}",
-     false,
-     faults::Action::failFrom,
-     "Cannot open {B} for input: file to open is a directory",
-     backUpFailed,
-     {storing, oldBackUpMoved,
-      "C Failed to restore the back-up budget file '{O}' due to Input/output error."},
-     "directory",
-     "absent",
-     "file:old back-up\n"},
-    {"OldBackUpThatCannotBeRemovedIsLeftOver",
-     Stand::oldBudget,
-     Stand::oldBackUp,
-     Stand::absent,
-     "small",
-     {"unlink"},
-     "unlink",
-     "{O}",
-     "",
-     false,
-     faults::Action::fail,
-     "",
-     "",
-     {storing, oldBackUpMoved, backedUp,
-      "C Failed to remove the old back-up budget file '{O}' due to Input/output error."},
-     "new",
-     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
-     "file:old back-up\n"},
-    {"BudgetFileThatCannotBeOpenedForWritingIsUnchanged",
-     Stand::oldBudget,
-     Stand::absent,
-     Stand::absent,
-     "small",
-     {"open"},
-     "open",
-     "{B}",
-     "w",
-     false,
-     faults::Action::fail,
-     "Input/output error",
-     "The budget file, budget.xml, failed to be saved while opening.",
-     {storing, backedUp},
-     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
-     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
-     "absent"},
-    {"FailedSyncOfTheNewFilePutsThePreviousFileBack",
-     Stand::oldBudget,
-     Stand::absent,
-     Stand::absent,
-     "small",
-     {"fsync"},
-     "fsync",
-     "{B}",
-     "",
-     false,
-     faults::Action::fail,
-     "Input/output error",
-     savedDue,
-     {storing, backedUp, writeFailed, brokenRemoved, backUpRestored},
-     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
-     "absent",
-     "absent"},
-    {"FailedSyncOfTheDirectoryAfterWritingPutsThePreviousFileBack",
-     Stand::oldBudget,
-     Stand::absent,
-     Stand::absent,
-     "small",
-     {"fsync"},
-     "fsync",
-     "{D}",
-     "r,directory",
-     true,
-     faults::Action::fail,
-     "Input/output error",
-     savedDue,
-     {storing, backedUp, writeFailed, brokenRemoved, backUpRestored},
-     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
-     "absent",
-     "absent"},
-    {"FailedCloseOfTheNewFilePutsThePreviousFileBack",
-     Stand::oldBudget,
-     Stand::absent,
-     Stand::absent,
-     "small",
-     {"close"},
-     "close",
-     "{B}",
-     "w",
-     true,
-     faults::Action::fail,
-     "Input/output error",
-     savedDue,
-     {storing, backedUp, writeFailed, brokenRemoved, backUpRestored},
-     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
-     "absent",
-     "absent"},
-    {"BackUpThatCannotBeMovedAsideStopsTheStoreBeforeAnyChange",
-     Stand::oldBudget,
-     Stand::oldBackUp,
-     Stand::absent,
-     "small",
-     {"rename", "open"},
-     "rename",
-     "{K}",
-     "{O}",
-     false,
-     faults::Action::failFrom,
-     "Input/output error",
-     "The back-up budget file, {K}, failed to be backed-up prior to backing up the budget file.",
-     {storing},
-     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
-     "file:old back-up\n",
-     "absent"},
+    fault("BrokenFileThatCannotBeRemovedStaysBesideTheBackUp", {oldBudget, absent, absent},
+          "untyped", failing({"unlink"}, "unlink", "{B}", ""), notValid, untypedAccount,
+          {storing, backedUp, writeFailed,
+           "W Failed to remove the broken budget file, {B}, due to Input/output error."},
+          "file:<?xml version=\"1.0\" encoding=\"UTF-8\"?>", oldBudgetFile, "absent"),
+    fault("BackUpThatCannotBeRestoredStaysAtTheBackUpPath", {oldBudget, absent, absent}, "untyped",
+          renameFailingForGood("{K}", "{B}"), notValid, untypedAccount,
+          {storing, backedUp, writeFailed, brokenRemoved,
+           "W Failed to restore the backed-up budget file, {K}, failed to be renamed due to "
+           "Input/output error."},
+          "absent", oldBudgetFile, "absent"),
+    fault("OldBackUpThatCannotBeRestoredStaysAtTheOldBackUpPath", {directory, oldBackUp, absent},
+          "small", renameFailingForGood("{O}", "{K}"), budgetIsADirectory, backUpFailed,
+          {storing, oldBackUpMoved,
+           "C Failed to restore the back-up budget file '{O}' due to Input/output error."},
+          "directory", "absent", oldBackUpFile),
+    fault("OldBackUpThatCannotBeRemovedIsLeftOver", {oldBudget, oldBackUp, absent}, "small",
+          failing({"unlink"}, "unlink", "{O}", ""), "", "",
+          {storing, oldBackUpMoved, backedUp,
+           "C Failed to remove the old back-up budget file '{O}' due to Input/output error."},
+          "new", oldBudgetFile, oldBackUpFile),
+    fault("BudgetFileThatCannotBeOpenedForWritingIsUnchanged", {oldBudget, absent, absent}, "small",
+          failing({"open"}, "open", "{B}", "w"), eio,
+          "The budget file, budget.xml, failed to be saved while opening.", {storing, backedUp},
+          oldBudgetFile, oldBudgetFile, "absent"),
+    fault("FailedSyncOfTheNewFilePutsThePreviousFileBack", {oldBudget, absent, absent}, "small",
+          failing({"fsync"}, "fsync", "{B}", ""), eio, savedDue,
+          {storing, backedUp, writeFailed, brokenRemoved, backUpRestored}, oldBudgetFile, "absent",
+          "absent"),
+    fault("FailedSyncOfTheDirectoryAfterWritingPutsThePreviousFileBack",
+          {oldBudget, absent, absent}, "small",
+          failing({"fsync"}, "fsync", "{D}", "r,directory", true), eio, savedDue,
+          {storing, backedUp, writeFailed, brokenRemoved, backUpRestored}, oldBudgetFile, "absent",
+          "absent"),
+    fault("FailedCloseOfTheNewFilePutsThePreviousFileBack", {oldBudget, absent, absent}, "small",
+          failing({"close"}, "close", "{B}", "w", true), eio, savedDue,
+          {storing, backedUp, writeFailed, brokenRemoved, backUpRestored}, oldBudgetFile, "absent",
+          "absent"),
+    fault("BackUpThatCannotBeMovedAsideStopsTheStoreBeforeAnyChange",
+          {oldBudget, oldBackUp, absent}, "small", renameFailingForGood("{K}", "{O}"), eio,
+          "The back-up budget file, {K}, failed to be backed-up prior to backing up the budget "
+          "file.",
+          {storing}, oldBudgetFile, oldBackUpFile, "absent"),
     // The copy is written to an unnamed file in the directory and synced before it is named.
-    {"FailedSyncOfTheBackUpCopyPutsThePreviousBackUpBack",
-     Stand::oldBudget,
-     Stand::oldBackUp,
-     Stand::absent,
-     "small",
-     {"fsync"},
-     "fsync",
-     "{D}",
-     "rw,tmpfile",
-     false,
-     faults::Action::fail,
-     "Cannot write {K}: Input/output error",
-     backUpFailed,
-     {storing, oldBackUpMoved, oldBackUpRestored},
-     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
-     "file:old back-up\n",
-     "absent"},
-    {"FailedSyncOfTheDirectoryAfterTheBackUpLeavesTheBudgetFileUntouched",
-     Stand::oldBudget,
-     Stand::absent,
-     Stand::absent,
-     "small",
-     {"fsync"},
-     "fsync",
-     "{D}",
-     "r,directory",
-     false,
-     faults::Action::fail,
-     "The directory {D} could not be written to the disk.",
-     backUpFailed,
-     {storing, backedUp},
-     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
-     "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n",
-     "absent"},
+    fault("FailedSyncOfTheBackUpCopyPutsThePreviousBackUpBack", {oldBudget, oldBackUp, absent},
+          "small", failing({"fsync"}, "fsync", "{D}", "rw,tmpfile"),
+          "Cannot write {K}: Input/output error", backUpFailed,
+          {storing, oldBackUpMoved, oldBackUpRestored}, oldBudgetFile, oldBackUpFile, "absent"),
+    fault("FailedSyncOfTheDirectoryAfterTheBackUpLeavesTheBudgetFileUntouched",
+          {oldBudget, absent, absent}, "small", failing({"fsync"}, "fsync", "{D}", "r,directory"),
+          "The directory {D} could not be written to the disk.", backUpFailed, {storing, backedUp},
+          oldBudgetFile, oldBudgetFile, "absent"),
 };
 
 class StoreFault : public BudgetFileFaultTest, public ::testing::WithParamInterface<Fault> {};
 
 TEST_P(StoreFault, LeavesTheDocumentedFilesErrorAndRecords) {
     auto const& fault = GetParam();
+    auto const& step = fault.step;
     auto const fill = [&](std::string const& text) {
         return QString::fromStdString(paths_.fill(text))
-            .replace(QLatin1String("{D}"), directory_.path());
+            .replace(QLatin1String("{D}"), directory_.path())
+            .toStdString();
     };
     auto const matches = [&](TraceEntry const& entry) {
-        return entry.operation == QLatin1String(fault.operation) &&
-               entry.path == fill(fault.path) && entry.detail.startsWith(fill(fault.detail));
+        return entry.operation == QLatin1String(step.operation) &&
+               entry.path.toStdString() == fill(step.path) &&
+               entry.detail.startsWith(QString::fromStdString(fill(step.detail)));
     };
-    setUpFiles(fault.budget, fault.backUp, fault.oldBackUp);
-    auto const trace = dryRun(fault.budgetName, fault.operations, QStringLiteral("dry"));
+    setUpFiles(fault.before);
+    auto const trace = dryRun(fault.budgetName, step.operations, QStringLiteral("dry"));
     long at = 0;
     for (auto const& entry : trace) {
-        if (matches(entry) && (at == 0 || fault.last)) {
+        if (matches(entry) && (at == 0 || step.last)) {
             at = entry.index;
         }
     }
     ASSERT_GT(at, 0) << "the store never reaches the step";
 
-    setUpFiles(fault.budget, fault.backUp, fault.oldBackUp);
-    auto faulty = plan(fault.operations, QStringLiteral("faulty"));
+    setUpFiles(fault.before);
+    auto faulty = plan(step.operations, QStringLiteral("faulty"));
     faulty.at = at;
-    faulty.action = fault.action;
+    faulty.action = step.action;
     auto const run = runChild(paths_.budget, fault.budgetName, faulty);
     auto const faultyTrace = faults::readTrace(faulty.tracePath);
     ASSERT_GE(faultyTrace.size(), static_cast<std::size_t>(at));
@@ -418,25 +227,9 @@ TEST_P(StoreFault, LeavesTheDocumentedFilesErrorAndRecords) {
     EXPECT_EQ(faultyTrace[at - 1].outcome, QStringLiteral("injected EIO"));
 
     ASSERT_FALSE(run.crashed) << run.output;
-    EXPECT_EQ(run.exitCode, fault.firstText.empty() ? 0 : 1) << run.output;
-    EXPECT_EQ(run.firstText, fill(fault.firstText).toStdString());
-    EXPECT_EQ(run.secondText, fill(fault.secondText).toStdString());
-    std::vector<std::string> records;
-    for (auto const& record : fault.records) {
-        records.push_back(fill(record).toStdString());
-    }
-    EXPECT_EQ(run.records, records);
-
-    if (fault.budgetAfter == "new") {
-        budgets::LogCapture quiet;
-        EXPECT_EQ(budgets::describe(BudgetFile(paths_.budget, QStringLiteral("~")).load()),
-                  budgets::describe(
-                      budgets::store_child::budgetNamed(QString::fromLatin1(fault.budgetName))));
-    } else {
-        EXPECT_EQ(support::snapshot(paths_.budget), fault.budgetAfter);
-    }
-    EXPECT_EQ(support::snapshot(paths_.backUp), fault.backUpAfter);
-    EXPECT_EQ(support::snapshot(paths_.oldBackUp), fault.oldBackUpAfter);
+    EXPECT_EQ(run.exitCode, fault.after.firstText.empty() ? 0 : 1) << run.output;
+    support::expectEnding(fault.after, fill, run.firstText, run.secondText, run.records, paths_,
+                          budgets::store_child::budgetNamed(QString::fromLatin1(fault.budgetName)));
 }
 
 INSTANTIATE_TEST_SUITE_P(BudgetFile, StoreFault, ::testing::ValuesIn(faultCases),
@@ -451,7 +244,7 @@ class DurableOrder : public BudgetFileFaultTest, public ::testing::WithParamInte
 
 TEST_P(DurableOrder, BackUpAndNewFileReachTheDiskBeforeTheStepsThatRelyOnThem) {
     bool const earlierBackUp = GetParam();
-    setUpFiles(Stand::oldBudget, earlierBackUp ? Stand::oldBackUp : Stand::absent, Stand::absent);
+    setUpFiles({oldBudget, earlierBackUp ? oldBackUp : absent, absent});
     auto const trace = dryRun("small", {}, QStringLiteral("all"));
     auto const is = [&](TraceEntry const& entry, char const* operation, QString const& path) {
         return entry.operation == QLatin1String(operation) && entry.path == path;
@@ -514,13 +307,13 @@ INSTANTIATE_TEST_SUITE_P(BudgetFile, DurableOrder, ::testing::Bool(), [](auto co
 });
 
 TEST_F(BudgetFileFaultTest, StoreKilledWhileWritingLeavesTheBackUpOfThePreviousFile) {
-    setUpFiles(Stand::oldBudget, Stand::absent, Stand::absent);
+    setUpFiles({oldBudget, absent, absent});
     auto const trace = dryRun("small", {"write"}, QStringLiteral("dry"));
     long const firstWrite =
         find(trace, [&](TraceEntry const& e) { return e.path == paths_.budget; });
     ASSERT_GT(firstWrite, 0);
 
-    setUpFiles(Stand::oldBudget, Stand::absent, Stand::absent);
+    setUpFiles({oldBudget, absent, absent});
     auto killing = plan({"write"}, QStringLiteral("killing"));
     killing.at = firstWrite;
     killing.action = faults::Action::kill;
@@ -528,8 +321,7 @@ TEST_F(BudgetFileFaultTest, StoreKilledWhileWritingLeavesTheBackUpOfThePreviousF
     EXPECT_TRUE(run.crashed) << run.output;
     EXPECT_EQ(faults::readTrace(killing.tracePath).back().outcome, QStringLiteral("killed"));
     EXPECT_EQ(support::snapshot(paths_.budget), "file:");
-    EXPECT_EQ(support::snapshot(paths_.backUp),
-              "file:<KelvoraMindrath>old budget</KelvoraMindrath>\n");
+    EXPECT_EQ(support::snapshot(paths_.backUp), oldBudgetFile);
 }
 
 TEST_F(BudgetFileFaultTest, OperationsOutsideTheWatchedDirectoryNeitherCountNorFail) {

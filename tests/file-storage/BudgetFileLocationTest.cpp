@@ -46,18 +46,20 @@ TEST_P(BackUpExtensions, AreStoredAfterAFullStopUnlessALoneTilde) {
     EXPECT_EQ(file.backUpExtension(), GetParam().stored);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, BackUpExtensions,
-                         testing::Values(ExtensionCase{"Tilde", QStringLiteral("~"), QStringLiteral("~")},
-                                         ExtensionCase{"Bak", QStringLiteral("bak"), QStringLiteral(".bak")},
-                                         ExtensionCase{"Empty", QString(), QStringLiteral(".")},
-                                         ExtensionCase{"TwoTildes", QStringLiteral("~~"), QStringLiteral(".~~")},
-                                         ExtensionCase{"TildeX", QStringLiteral("~x"), QStringLiteral(".~x")}),
-                         [](auto const& p) { return p.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BackUpExtensions,
+    testing::Values(ExtensionCase{"Tilde", QStringLiteral("~"), QStringLiteral("~")},
+                    ExtensionCase{"Bak", QStringLiteral("bak"), QStringLiteral(".bak")},
+                    ExtensionCase{"Empty", QString(), QStringLiteral(".")},
+                    ExtensionCase{"TwoTildes", QStringLiteral("~~"), QStringLiteral(".~~")},
+                    ExtensionCase{"TildeX", QStringLiteral("~x"), QStringLiteral(".~x")}),
+    [](auto const& p) { return p.param.name; });
 
 TEST(BudgetFileLocation, RefusesAnExtensionStartingWithAFullStopAfterTheLocation) {
-    expectStorageError([] { BudgetFile(QStringLiteral("/home/user/budget.xml"), QStringLiteral(".bak")); },
-                       QStringLiteral("The back-up budget file extension cannot start with a full stop (.)."),
-                       QStringLiteral("Back-up extension is invalid."));
+    expectStorageError(
+        [] { BudgetFile(QStringLiteral("/home/user/budget.xml"), QStringLiteral(".bak")); },
+        QStringLiteral("The back-up budget file extension cannot start with a full stop (.)."),
+        QStringLiteral("Back-up extension is invalid."));
     // With both wrong, the location is reported.
     expectStorageError([] { BudgetFile(QString(), QStringLiteral(".bak")); }, emptyLocation,
                        changeFailed);
@@ -115,7 +117,8 @@ INSTANTIATE_TEST_SUITE_P(
                     RejectedLocation{"Spaces", QStringLiteral("   "), emptyLocation},
                     RejectedLocation{"TabsAndNewlines", QStringLiteral("\t\n"), emptyLocation},
                     RejectedLocation{"Relative", QStringLiteral("budget.xml"), relativeLocation},
-                    RejectedLocation{"DotRelative", QStringLiteral("./money/budget.xml"), relativeLocation},
+                    RejectedLocation{"DotRelative", QStringLiteral("./money/budget.xml"),
+                                     relativeLocation},
                     RejectedLocation{"LeadingSpaceMakesItRelative", QStringLiteral(" /home/x.xml"),
                                      relativeLocation}),
     [](auto const& p) { return p.param.name; });

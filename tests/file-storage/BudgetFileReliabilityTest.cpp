@@ -14,7 +14,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -37,10 +36,8 @@ namespace {
 constexpr long maximumSteps = 1000;
 constexpr qint64 diskStep = 4096;
 
-void store(BudgetFile const& file, BudgetState const& state) {
-    auto const& [ledger, budget, items, banks, types, surveys] = state;
-    file.store(ledger, budget, items, banks, types, surveys);
-}
+using support::ChildRun;
+using support::store;
 
 std::optional<QByteArray> contentOf(QString const& path) {
     QFile file(path);
@@ -294,42 +291,6 @@ bool syncedAtEnd(std::vector<faults::TraceEntry> const& trace, QString const& di
     return found == unsynced.end() || !found->second;
 }
 
-// How a run of the store child ended.
-struct ChildRun {
-    bool finished = false;
-    bool crashed = false;
-    int exitCode = -1;
-    std::string firstText;
-    std::string secondText;
-    std::string output;
-};
-
-ChildRun runStore(QStringList const& arguments, QProcessEnvironment const& environment) {
-    QProcess child;
-    child.setProcessEnvironment(environment);
-    child.start(QStringLiteral(ZEL_BUDGET_FILE_STORE_CHILD), arguments);
-    ChildRun run;
-    run.finished = child.waitForFinished(120000);
-    if (!run.finished) {
-        child.kill();
-        child.waitForFinished();
-        return run;
-    }
-    run.crashed = child.exitStatus() == QProcess::CrashExit;
-    run.exitCode = child.exitCode();
-    QByteArray const output = child.readAllStandardOutput();
-    run.output = output.toStdString() + child.readAllStandardError().toStdString();
-    for (auto const& line :
-         QString::fromUtf8(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        if (line.startsWith(QLatin1String("first\t"))) {
-            run.firstText = line.mid(6).toStdString();
-        } else if (line.startsWith(QLatin1String("second\t"))) {
-            run.secondText = line.mid(7).toStdString();
-        }
-    }
-    return run;
-}
-
 // Counts of the outcomes seen, for the test's output.
 std::string tally(std::map<std::string, int> const& outcomes) {
     std::ostringstream text;
@@ -484,7 +445,8 @@ TEST_P(EveryStep, LeavesThePreviousBudgetCompleteInTheBudgetFileOrItsBackUp) {
                       : step.mode == Mode::failFrom ? faults::Action::failFrom
                                                     : faults::Action::fail;
         plan.tracePath = traces_.filePath(QStringLiteral("trace-%1").arg(at));
-        auto const run = runStore({paths_.budget, versions.next.name}, faults::environment(plan));
+        auto const run =
+            support::runStoreChild({paths_.budget, versions.next.name}, faults::environment(plan));
         ASSERT_TRUE(run.finished) << where << ": the store did not finish";
         auto const trace = faults::readTrace(plan.tracePath);
         auto const after = files();
@@ -585,7 +547,7 @@ TEST_F(ReliabilityTest, BackUpThatCannotBeRenamedBackStaysAtTheBackUpPath) {
     plan.operations = QStringList{QStringLiteral("rename"), QStringLiteral("write")};
     plan.tracePath = traces_.filePath(QStringLiteral("dry"));
     setUpFiles(Before::budgetFileAndBackUp, versions);
-    runStore({paths_.budget, versions.next.name}, faults::environment(plan));
+    support::runStoreChild({paths_.budget, versions.next.name}, faults::environment(plan));
     for (auto const& entry : faults::readTrace(plan.tracePath)) {
         if (entry.operation == QLatin1String("rename") && entry.path == paths_.backUp &&
             entry.detail == paths_.budget) {
@@ -598,7 +560,8 @@ TEST_F(ReliabilityTest, BackUpThatCannotBeRenamedBackStaysAtTheBackUpPath) {
     setUpFiles(Before::budgetFileAndBackUp, versions);
     plan.action = faults::Action::failFrom;
     plan.tracePath = traces_.filePath(QStringLiteral("faulty"));
-    auto const run = runStore({paths_.budget, versions.next.name}, faults::environment(plan));
+    auto const run =
+        support::runStoreChild({paths_.budget, versions.next.name}, faults::environment(plan));
     EXPECT_EQ(run.exitCode, 1) << run.output;
     auto const after = files();
     EXPECT_EQ(outcomeOf(after, Before::budgetFileAndBackUp, versions, false),
@@ -652,9 +615,10 @@ TEST_P(FullDisk, AtEverySizeOfTheNewDocumentKeepsThePreviousBudget) {
         ++sizes;
         std::string const where = "file-size limit " + std::to_string(limit);
         setUpFiles(before, versions);
-        auto const run = runStore({QStringLiteral("--file-size-limit"), QString::number(limit),
-                                   paths_.budget, versions.next.name},
-                                  QProcessEnvironment::systemEnvironment());
+        auto const run =
+            support::runStoreChild({QStringLiteral("--file-size-limit"), QString::number(limit),
+                                    paths_.budget, versions.next.name},
+                                   QProcessEnvironment::systemEnvironment());
         ASSERT_TRUE(run.finished) << where << ": the store did not finish";
         ASSERT_FALSE(run.crashed) << where << "\n" << run.output;
         auto const after = files();

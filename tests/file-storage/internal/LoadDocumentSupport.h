@@ -1,6 +1,6 @@
 #pragma once
 
-// Helpers for the tests that load whole budget documents.
+// Helpers for the tests that write and load whole budget documents.
 
 #include "file-storage/Errors.h"
 #include "file-storage/internal/BudgetDocument.h"
@@ -25,6 +25,16 @@ inline storage::BudgetState load(QByteArray document) {
     QBuffer buffer(&document);
     buffer.open(QIODevice::ReadOnly | QIODevice::Text);
     return file_storage::internal::loadBudgetDocument(buffer);
+}
+
+// What the writer writes for state.
+inline QByteArray write(storage::BudgetState const& state, bool autoFormat = false) {
+    auto const& [ledger, budget, items, banks, types, surveys] = state;
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly | QIODevice::Text);
+    file_storage::internal::storeBudgetDocument(budget, ledger, banks, types, items, surveys,
+                                                &buffer, autoFormat);
+    return buffer.data();
 }
 
 // A document of the given revision, one element a line: the XML declaration on line 1, the

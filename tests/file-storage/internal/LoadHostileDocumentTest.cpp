@@ -20,20 +20,12 @@ namespace documents = zel::testing::documents;
 
 using documents::document;
 using documents::load;
+using documents::write;
 using zel::file_storage::BudgetFileError;
 using zel::storage::BudgetState;
 using zel::storage::StorageError;
 
 namespace {
-
-QByteArray write(BudgetState const& state, bool autoFormat) {
-    auto const& [ledger, budget, items, banks, types, surveys] = state;
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly | QIODevice::Text);
-    zel::file_storage::internal::storeBudgetDocument(budget, ledger, banks, types, items, surveys,
-                                                     &buffer, autoFormat);
-    return buffer.data();
-}
 
 // What became of one load: "loaded", the error's texts, or the name of a foreign exception.
 std::string outcome(QByteArray const& bytes) {
