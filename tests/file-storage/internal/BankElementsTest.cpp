@@ -29,26 +29,6 @@ using namespace zel::testing;
 
 namespace {
 
-// Writes element and compares with the document written by hand, reads that back and compares
-// the values, then writes what was read and compares the bytes again.
-template <class Element> void expectRoundTrip(Element const& element, QByteArray const& expected) {
-    auto const written = writtenBytes(element);
-    EXPECT_EQ(QString::fromUtf8(written), QString::fromUtf8(expected));
-    auto const reader = readerOnFirstElement(written);
-    Element back;
-    back.read(*reader);
-    EXPECT_FALSE(reader->hasError()) << reader->errorString().toStdString();
-    EXPECT_TRUE(reader->isEndElement());
-    EXPECT_EQ(reader->name(), Element::tag_);
-    EXPECT_TRUE(back == element);
-    EXPECT_EQ(QString::fromUtf8(writtenBytes(back)), QString::fromUtf8(written));
-}
-
-template <class Element> void readAs(QXmlStreamReader& reader) {
-    Element element;
-    element.read(reader);
-}
-
 // ---- Round trips ----
 
 TEST(BankRoundTrip, WithoutAccountsIsAnEmptyElementWithItsAttributes) {
@@ -79,54 +59,45 @@ TEST(BanksRoundTrip, EmptyAndSeveralBanks) {
 
 struct ReadErrorCase {
     char const* name;
-    QByteArray bad; // the faulty element, standing on line 2 of a "banks" document
-    QString tag;
+    QByteArray bad;    // a "bank" start tag, perhaps with a faulty account after it
     QString attribute; // empty: a BudgetFileError of the element itself
     QString message;
 };
 
 class BankReadErrors : public testing::TestWithParam<ReadErrorCase> {};
 
+// The reader stands just after the last start tag of the faulty element when the fault is found.
 TEST_P(BankReadErrors, NameTheFaultAndWhereItIs) {
     auto const& c = GetParam();
-    auto const document = "<banks>\n" + c.bad + "</bank></banks>";
-    // The reader stands just after the faulty start tag when the fault is found.
-    auto const column = c.bad.size();
-    auto const reader = readerOnFirstElement(document);
-    auto const read = [&] { readAs<BanksElement>(*reader); };
-    if (c.attribute.isEmpty()) {
-        expectError<BudgetFileError>(read, {generalText(2, column), c.message});
-    } else {
-        expectAttributeError(read, c.tag, c.attribute, c.message, 2, column);
-    }
+    expectFaultAfter(readAs<BanksElement>, "<banks>\n" + c.bad + "</bank></banks>",
+                     c.bad.mid(c.bad.lastIndexOf('<')), c.attribute, c.message);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, BankReadErrors,
-    testing::Values(
-        ReadErrorCase{"EmptyName", R"(<bank name="" closed="false">)", QStringLiteral("bank"),
-                      QStringLiteral("name"), messages::required},
-        ReadErrorCase{"MissingClosed", R"(<bank name="n">)", QStringLiteral("bank"),
-                      QStringLiteral("closed"), messages::notBoolean},
-        ReadErrorCase{"ClosedInCapitals", R"(<bank name="n" closed="TRUE">)",
-                      QStringLiteral("bank"), QStringLiteral("closed"), messages::notBoolean},
-        ReadErrorCase{"AccountIdNotANumber",
-                      R"(<bank name="n" closed="true"><account id="x" type="t"/>)",
-                      QStringLiteral("account"), QStringLiteral("id"), messages::notNumber},
-        ReadErrorCase{"AccountIdTooLarge",
-                      R"(<bank name="n" closed="true"><account id="4294967296" type="t"/>)",
-                      QStringLiteral("account"), QStringLiteral("id"), messages::tooLarge},
-        ReadErrorCase{"AccountMissingType",
-                      R"(<bank name="n" closed="true"><account id="1" Type="t"/>)",
-                      QStringLiteral("account"), QStringLiteral("type"), messages::required}),
+    testing::Values(ReadErrorCase{"EmptyName", R"(<bank name="" closed="false">)",
+                                  QStringLiteral("name"), messages::required},
+                    ReadErrorCase{"MissingClosed", R"(<bank name="n">)", QStringLiteral("closed"),
+                                  messages::notBoolean},
+                    ReadErrorCase{"ClosedInCapitals", R"(<bank name="n" closed="TRUE">)",
+                                  QStringLiteral("closed"), messages::notBoolean},
+                    ReadErrorCase{"AccountIdNotANumber",
+                                  R"(<bank name="n" closed="true"><account id="x" type="t"/>)",
+                                  QStringLiteral("id"), messages::notNumber},
+                    ReadErrorCase{
+                        "AccountIdTooLarge",
+                        R"(<bank name="n" closed="true"><account id="4294967296" type="t"/>)",
+                        QStringLiteral("id"), messages::tooLarge},
+                    ReadErrorCase{"AccountMissingType",
+                                  R"(<bank name="n" closed="true"><account id="1" Type="t"/>)",
+                                  QStringLiteral("type"), messages::required}),
     [](auto const& p) { return p.param.name; });
 
 TEST(BankReading, RefusesAnotherTag) {
-    auto const reader = readerOnFirstElement("<bank name=\"n\" closed=\"true\"/>");
-    expectError<BudgetFileError>(
-        [&] { readAs<BanksElement>(*reader); },
-        {generalText(1, 30), QStringLiteral("The XML element tag, bank, is not valid under "
-                                            "the current element banks.")});
+    QByteArray const bank = R"(<bank name="n" closed="true"/>)";
+    expectFaultAfter(readAs<BanksElement>, bank, bank, {},
+                     QStringLiteral("The XML element tag, bank, is not valid under the current "
+                                    "element banks."));
 }
 
 // ---- Edge cases of reading ----
@@ -162,20 +133,9 @@ TEST(BankReading, AccountContentAndUnknownAttributesAreIgnored) {
 }
 
 TEST(BankLogging, NothingIsLoggedOnWritingAndEveryElementLogsReading) {
-    BanksElement const banks(
-        {BankElement(QStringLiteral("n"), false, {BankAccountElement(1, QStringLiteral("t"))})});
-    QByteArray document;
-    {
-        LogCapture log;
-        document = writtenBytes(banks);
-        EXPECT_TRUE(log.records().empty());
-    }
-    LogCapture log;
-    readElement<BanksElement>(document);
-    EXPECT_EQ(log.texts(QtDebugMsg),
-              (std::vector<QString>{QStringLiteral(R"(Reading Element: "banks")"),
-                                    QStringLiteral(R"(Reading Element: "bank")"),
-                                    QStringLiteral(R"(Reading Element: "account")")}));
+    expectLogs(BanksElement({BankElement(QStringLiteral("n"), false,
+                                         {BankAccountElement(1, QStringLiteral("t"))})}),
+               {}, {"banks", "bank", "account"});
 }
 
 // ---- Hostile input ----
@@ -190,28 +150,17 @@ TEST(BankHostileInput, DeepNestingInsideAnAccountIsSkipped) {
 }
 
 TEST(BankHostileInput, MalformedDocumentsEndInAnErrorNotACrash) {
-    auto const document =
+    for (QByteArray const malformed :
+         {R"(<banks><bank name="n" closed="true"><account id="1" type="t"></bank></banks>)",
+          R"(<banks><bank name="n" closed="true" closed="false"/></banks>)",
+          "<banks><bank name=\"\xff\xfe\" closed=\"true\"/></banks>",
+          R"(<banks><bank name="&unknown;" closed="true"/></banks>)"}) {
+        expectReadFails<BanksElement>(malformed);
+    }
+    expectEveryTruncationFails<BanksElement>(
         writtenBytes(BanksElement({BankElement(QStringLiteral("Ω"), true,
                                                {BankAccountElement(1, QStringLiteral("t")),
-                                                BankAccountElement(2, QStringLiteral("u"))})}));
-    std::vector<QByteArray> malformed = {
-        R"(<banks><bank name="n" closed="true"><account id="1" type="t"></bank></banks>)",
-        R"(<banks><bank name="n" closed="true" closed="false"/></banks>)",
-        "<banks><bank name=\"\xff\xfe\" closed=\"true\"/></banks>",
-        R"(<banks><bank name="&unknown;" closed="true"/></banks>)"};
-    for (qsizetype size = 1; size < document.size(); ++size) {
-        malformed.push_back(document.left(size));
-    }
-    for (auto const& text : malformed) {
-        auto const reader = readerOnFirstElement(text);
-        try {
-            readAs<BanksElement>(*reader);
-        } catch (BudgetFileError const&) {
-            // The reader met the fault before the first start tag was complete.
-            continue;
-        }
-        EXPECT_TRUE(reader->hasError()) << text.toStdString();
-    }
+                                                BankAccountElement(2, QStringLiteral("u"))})})));
 }
 
 } // namespace

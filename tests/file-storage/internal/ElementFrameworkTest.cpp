@@ -15,11 +15,6 @@ using namespace zel::testing;
 
 namespace {
 
-template <class Element> void readAs(QXmlStreamReader& reader) {
-    Element element;
-    element.read(reader);
-}
-
 struct ReadFault {
     char const* name;
     QByteArray document;

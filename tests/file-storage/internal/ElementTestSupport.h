@@ -5,6 +5,7 @@
 // fixed sentences rather than by the error classes.
 
 #include "file-storage/Errors.h"
+#include "support/LogCapture.h"
 
 #include <QByteArray>
 #include <QString>
@@ -16,6 +17,8 @@
 #include <memory>
 #include <ostream>
 #include <typeinfo>
+#include <utility>
+#include <vector>
 
 // Lets GoogleTest show QStrings in failure messages.
 inline void PrintTo(QString const& text, std::ostream* out) {
@@ -45,6 +48,69 @@ template <class Element> QByteArray writtenBytes(Element const& element) {
     QXmlStreamWriter writer(&bytes);
     element.write(writer);
     return bytes;
+}
+
+template <class Element> void readAs(QXmlStreamReader& reader) {
+    Element element;
+    element.read(reader);
+}
+
+// Writes element and compares with the document written by hand, reads that back and compares
+// the values (with the test's own operator==), then writes what was read and compares the bytes
+// again.
+template <class Element> void expectRoundTrip(Element const& element, QByteArray const& expected) {
+    auto const written = writtenBytes(element);
+    EXPECT_EQ(QString::fromUtf8(written), QString::fromUtf8(expected));
+    auto const reader = readerOnFirstElement(written);
+    Element back;
+    back.read(*reader);
+    EXPECT_FALSE(reader->hasError()) << reader->errorString().toStdString();
+    EXPECT_TRUE(reader->isEndElement());
+    EXPECT_EQ(reader->name(), Element::tag_);
+    EXPECT_TRUE(back == element);
+    EXPECT_EQ(QString::fromUtf8(writtenBytes(back)), QString::fromUtf8(written));
+}
+
+// Expects writing element to log exactly a "Writing Element" record for each tag of writes, and
+// reading what was written a "Reading Element" record for each tag of reads, at debug level.
+template <class Element>
+void expectLogs(Element const& element, std::vector<char const*> const& writes,
+                std::vector<char const*> const& reads) {
+    auto const records = [](char const* verb, std::vector<char const*> const& tags) {
+        std::vector<QString> texts;
+        for (auto const* tag : tags) {
+            texts.push_back(QStringLiteral("%1 Element: \"%2\"").arg(verb, tag));
+        }
+        return texts;
+    };
+    QByteArray document;
+    {
+        LogCapture log;
+        document = writtenBytes(element);
+        EXPECT_EQ(log.records().size(), writes.size());
+        EXPECT_EQ(log.texts(QtDebugMsg), records("Writing", writes));
+    }
+    LogCapture log;
+    readElement<Element>(document);
+    EXPECT_EQ(log.texts(QtDebugMsg), records("Reading", reads));
+}
+
+// Expects reading text as an Element to end in an error, not a crash: the reader's error, or a
+// BudgetFileError when the text ends before the first start tag is complete.
+template <class Element> void expectReadFails(QByteArray const& text) {
+    auto const reader = readerOnFirstElement(text);
+    try {
+        readAs<Element>(*reader);
+    } catch (file_storage::BudgetFileError const&) {
+        return;
+    }
+    EXPECT_TRUE(reader->hasError()) << text.toStdString();
+}
+
+template <class Element> void expectEveryTruncationFails(QByteArray const& document) {
+    for (qsizetype size = 1; size < document.size(); ++size) {
+        expectReadFails<Element>(document.left(size));
+    }
 }
 
 // The codecs' messages.
@@ -110,6 +176,26 @@ void expectReadError(Action&& action, QString const& tag, QString const& attribu
     } else {
         expectAttributeError(action, tag, attribute, message, line, column);
     }
+}
+
+// The reader's position once it has read the first occurrence of text in document (which must
+// be ASCII): the line, and the column just after the text.
+inline std::pair<qint64, qint64> positionAfter(QByteArray const& document, QByteArray const& text) {
+    auto const end = document.indexOf(text) + text.size();
+    auto const lineStart = document.lastIndexOf('\n', end - 1) + 1;
+    return {document.left(end).count('\n') + 1, end - lineStart};
+}
+
+// Expects read, on a reader standing on the first element of document, to fail just after the
+// first occurrence of failing in document: with an AttributeError of the first tag of failing
+// (up to its first blank), or with no attribute given, a BudgetFileError of the element.
+template <class Read>
+void expectFaultAfter(Read read, QByteArray const& document, QByteArray const& failing,
+                      QString const& attribute, QString const& message) {
+    auto const reader = readerOnFirstElement(document);
+    auto const [line, column] = positionAfter(document, failing);
+    auto const tag = QString::fromUtf8(failing.mid(1, failing.indexOf(' ') - 1));
+    expectReadError([&] { read(*reader); }, tag, attribute, message, line, column);
 }
 
 // A BudgetFileError that no reader position applies to.

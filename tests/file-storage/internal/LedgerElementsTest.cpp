@@ -41,34 +41,6 @@ using namespace zel::testing;
 
 namespace {
 
-// Writes element and compares with the document written by hand, reads that back and compares
-// the values, then writes what was read and compares the bytes again.
-template <class Element> void expectRoundTrip(Element const& element, QByteArray const& expected) {
-    auto const written = writtenBytes(element);
-    EXPECT_EQ(QString::fromUtf8(written), QString::fromUtf8(expected));
-    auto const reader = readerOnFirstElement(written);
-    Element back;
-    back.read(*reader);
-    EXPECT_FALSE(reader->hasError()) << reader->errorString().toStdString();
-    EXPECT_TRUE(reader->isEndElement());
-    EXPECT_EQ(reader->name(), Element::tag_);
-    EXPECT_TRUE(back == element);
-    EXPECT_EQ(QString::fromUtf8(writtenBytes(back)), QString::fromUtf8(written));
-}
-
-template <class Element> void readAs(QXmlStreamReader& reader) {
-    Element element;
-    element.read(reader);
-}
-
-// The reader's position once it has read the first occurrence of tag in document (which
-// must be ASCII): the line, and the column just after the tag.
-std::pair<qint64, qint64> positionAfter(QByteArray const& document, QByteArray const& tag) {
-    auto const end = document.indexOf(tag) + tag.size();
-    auto const lineStart = document.lastIndexOf('\n', end - 1) + 1;
-    return {document.left(end).count('\n') + 1, end - lineStart};
-}
-
 AccountElement checking() {
     return AccountElement(7, QStringLiteral("Checking"), QStringLiteral("Asset"), 1234, 56,
                           QStringLiteral("USD"), false, 3u);
@@ -175,8 +147,8 @@ struct ReadErrorCase {
     char const* name;
     void (*read)(QXmlStreamReader&);
     QByteArray document;
-    QByteArray failingTag; // the reader stands just after it when the fault is found
-    QString attribute;     // empty: a BudgetFileError of the element itself
+    QByteArray failing; // the reader stands just after it when the fault is found
+    QString attribute;  // empty: a BudgetFileError of the element itself
     QString message;
 };
 
@@ -184,17 +156,7 @@ class LedgerReadErrors : public testing::TestWithParam<ReadErrorCase> {};
 
 TEST_P(LedgerReadErrors, NameTheFaultAndWhereItIs) {
     auto const& c = GetParam();
-    QXmlStreamReader reader(c.document);
-    reader.readNextStartElement();
-    auto const [line, column] = positionAfter(c.document, c.failingTag);
-    auto const read = [&] { c.read(reader); };
-    if (c.attribute.isEmpty()) {
-        expectError<BudgetFileError>(read, {generalText(line, column), c.message});
-    } else {
-        // The tag is the one of the failing element: the text up to its first blank.
-        auto const tag = QString::fromUtf8(c.failingTag.mid(1, c.failingTag.indexOf(' ') - 1));
-        expectAttributeError(read, tag, c.attribute, c.message, line, column);
-    }
+    expectFaultAfter(c.read, c.document, c.failing, c.attribute, c.message);
 }
 
 QByteArray const goodAccount =
@@ -342,29 +304,11 @@ TEST(LedgerReading, PresentOpeningAccountIsNotLogged) {
 TEST(LedgerLogging, OnlyTheCollectionsLogWritingAndTheLedgerNeverLogsReading) {
     AccountsElement accounts;
     accounts.accounts = {checking()};
+    expectLogs(accounts, {"accounts"}, {"accounts", "account"});
     LedgersElement ledgers(1u);
     ledgers.ledgers = {LedgerElement(1)};
     ledgers.ledgers[0].transactions = {transaction(1, std::nullopt)};
-    QByteArray document;
-    {
-        LogCapture log;
-        document = "<r>" + writtenBytes(accounts);
-        document += writtenBytes(ledgers) + "</r>";
-        EXPECT_EQ(log.texts(QtDebugMsg),
-                  (std::vector<QString>{QStringLiteral(R"(Writing Element: "accounts")"),
-                                        QStringLiteral(R"(Writing Element: "ledgers")")}));
-    }
-    LogCapture log;
-    auto const reader = readerOnFirstElement(document);
-    reader->readNextStartElement();
-    readAs<AccountsElement>(*reader);
-    reader->readNextStartElement();
-    readAs<LedgersElement>(*reader);
-    EXPECT_EQ(log.texts(QtDebugMsg),
-              (std::vector<QString>{QStringLiteral(R"(Reading Element: "accounts")"),
-                                    QStringLiteral(R"(Reading Element: "account")"),
-                                    QStringLiteral(R"(Reading Element: "ledgers")"),
-                                    QStringLiteral(R"(Reading Element: "transaction")")}));
+    expectLogs(ledgers, {"ledgers"}, {"ledgers", "transaction"});
 }
 
 // ---- Construction and writing ----
@@ -415,17 +359,7 @@ TEST(LedgerHostileInput, EveryTruncationOfALedgerDocumentEndsInAnErrorNotACrash)
     ledgers.ledgers = {LedgerElement(1)};
     ledgers.ledgers[0].transactions = {transaction(1, QStringLiteral("é")),
                                        transaction(2, std::nullopt)};
-    auto const document = writtenBytes(ledgers);
-    for (qsizetype size = 1; size < document.size(); ++size) {
-        auto const reader = readerOnFirstElement(document.left(size));
-        try {
-            LedgersElement truncated;
-            truncated.read(*reader);
-            EXPECT_TRUE(reader->hasError()) << size;
-        } catch (BudgetFileError const&) {
-            // Cut before the first start tag is complete: the reader stands on no element.
-        }
-    }
+    expectEveryTruncationFails<LedgersElement>(writtenBytes(ledgers));
 }
 
 } // namespace

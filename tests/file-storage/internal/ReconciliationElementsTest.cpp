@@ -34,26 +34,6 @@ using zel::foundation::Optional;
 
 namespace {
 
-// Writes element and compares with the document written by hand, reads that back and compares
-// the values, then writes what was read and compares the bytes again.
-template <class Element> void expectRoundTrip(Element const& element, QByteArray const& expected) {
-    auto const written = writtenBytes(element);
-    EXPECT_EQ(QString::fromUtf8(written), QString::fromUtf8(expected));
-    auto const reader = readerOnFirstElement(written);
-    Element back;
-    back.read(*reader);
-    EXPECT_FALSE(reader->hasError()) << reader->errorString().toStdString();
-    EXPECT_TRUE(reader->isEndElement());
-    EXPECT_EQ(reader->name(), Element::tag_);
-    EXPECT_TRUE(back == element);
-    EXPECT_EQ(QString::fromUtf8(writtenBytes(back)), QString::fromUtf8(written));
-}
-
-template <class Element> void readAs(QXmlStreamReader& reader) {
-    Element element;
-    element.read(reader);
-}
-
 std::vector<DistributionElement> twoDistributions() {
     return {DistributionElement(QStringLiteral("bill"), 3, 60, 0, QStringLiteral("USD")),
             DistributionElement(QStringLiteral("wage"), 1, -40, 50, QStringLiteral("USD"))};
@@ -145,68 +125,57 @@ TEST(ReconciliationReading, AbsentAttributesLeaveDefaults) {
 
 struct ReadErrorCase {
     char const* name;
-    QByteArray bad; // the faulty start tag, on line 2 of a "reconciliations" document
-    QString tag;
+    QByteArray bad;    // a "reconciliation" start tag, perhaps with a faulty distribution after it
     QString attribute; // empty: a BudgetFileError of the element itself
     QString message;
 };
 
 class ReconciliationReadErrors : public testing::TestWithParam<ReadErrorCase> {};
 
+// The reader stands just after the last start tag of the faulty element when the fault is found.
 TEST_P(ReconciliationReadErrors, NameTheFaultAndWhereItIs) {
     auto const& c = GetParam();
-    auto const document = "<reconciliations>\n" + c.bad + "</reconciliation></reconciliations>";
-    // The reader stands just after the faulty start tag when the fault is found.
-    auto const column = c.bad.size();
-    auto const reader = readerOnFirstElement(document);
-    auto const read = [&] { readAs<ReconciliationsElement>(*reader); };
-    if (c.attribute.isEmpty()) {
-        expectError<BudgetFileError>(read, {generalText(2, column), c.message});
-    } else {
-        expectAttributeError(read, c.tag, c.attribute, c.message, 2, column);
-    }
+    expectFaultAfter(readAs<ReconciliationsElement>,
+                     "<reconciliations>\n" + c.bad + "</reconciliation></reconciliations>",
+                     c.bad.mid(c.bad.lastIndexOf('<')), c.attribute, c.message);
 }
 
-QString const reconciliation = QStringLiteral("reconciliation");
-QString const distribution = QStringLiteral("distribution");
 QByteArray const goodStart = R"(<reconciliation account="1">)";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReconciliationReadErrors,
     testing::Values(
         ReadErrorCase{"EmptyChecksum", R"(<reconciliation account="1" checksum="">)",
-                      reconciliation, QStringLiteral("checksum"), messages::required},
-        ReadErrorCase{"EmptyDate", R"(<reconciliation account="1" date="">)", reconciliation,
+                      QStringLiteral("checksum"), messages::required},
+        ReadErrorCase{"EmptyDate", R"(<reconciliation account="1" date="">)",
                       QStringLiteral("date"), messages::required},
         ReadErrorCase{"InvalidDate", R"(<reconciliation account="1" date="2024-13-01">)",
-                      reconciliation, QStringLiteral("date"),
+                      QStringLiteral("date"),
                       QStringLiteral("The read in attribute value, 2024-13-01, is not a valid "
                                      "date.")},
         ReadErrorCase{"EmptyCurrency", R"(<reconciliation account="1" currency="">)",
-                      reconciliation, QStringLiteral("currency"), messages::required},
-        ReadErrorCase{"EmptyMajor", R"(<reconciliation account="1" major="">)", reconciliation,
+                      QStringLiteral("currency"), messages::required},
+        ReadErrorCase{"EmptyMajor", R"(<reconciliation account="1" major="">)",
                       QStringLiteral("major"), messages::notNumber},
-        ReadErrorCase{"MissingAccount", R"(<reconciliation major="1">)", reconciliation,
-                      QStringLiteral("account"), messages::notNumber},
+        ReadErrorCase{"MissingAccount", R"(<reconciliation major="1">)", QStringLiteral("account"),
+                      messages::notNumber},
         ReadErrorCase{"AccountZero",
                       R"(<reconciliation account="0">)",
-                      {},
                       {},
                       QStringLiteral("The account ID for a reconciliation element cannot be "
                                      "invalid.")},
         ReadErrorCase{"DistributionWithoutId", goodStart + R"(<distribution type="bill"/>)",
-                      distribution, QStringLiteral("id"), messages::notNumber},
+                      QStringLiteral("id"), messages::notNumber},
         ReadErrorCase{"DistributionIdZero",
                       goodStart + R"(<distribution type="bill" id="0"/>)",
-                      {},
                       {},
                       QStringLiteral("The budget item ID for a distribution element cannot be "
                                      "invalid.")},
         ReadErrorCase{"DistributionEmptyType", goodStart + R"(<distribution type="" id="1"/>)",
-                      distribution, QStringLiteral("type"), messages::required},
+                      QStringLiteral("type"), messages::required},
         ReadErrorCase{"DistributionNegativeMinor",
-                      goodStart + R"(<distribution id="1" minor="-1"/>)", distribution,
-                      QStringLiteral("minor"), messages::notNumber}),
+                      goodStart + R"(<distribution id="1" minor="-1"/>)", QStringLiteral("minor"),
+                      messages::notNumber}),
     [](auto const& p) { return p.param.name; });
 
 // ---- Edge cases of reading ----
@@ -238,19 +207,8 @@ TEST(ReconciliationLogging, NothingIsLoggedOnWritingAndEveryElementLogsReading) 
     ReconciliationsElement reconciliations;
     reconciliations.reconciliations = {ReconciliationElement(
         1, 0, 0, QStringLiteral("USD"), std::nullopt, std::nullopt, twoDistributions())};
-    QByteArray document;
-    {
-        LogCapture log;
-        document = writtenBytes(reconciliations);
-        EXPECT_TRUE(log.records().empty());
-    }
-    LogCapture log;
-    readElement<ReconciliationsElement>(document);
-    EXPECT_EQ(log.texts(QtDebugMsg),
-              (std::vector<QString>{QStringLiteral(R"(Reading Element: "reconciliations")"),
-                                    QStringLiteral(R"(Reading Element: "reconciliation")"),
-                                    QStringLiteral(R"(Reading Element: "distribution")"),
-                                    QStringLiteral(R"(Reading Element: "distribution")")}));
+    expectLogs(reconciliations, {},
+               {"reconciliations", "reconciliation", "distribution", "distribution"});
 }
 
 // ---- Construction and writing ----
@@ -266,9 +224,9 @@ TEST(ReconciliationConstruction, RefusesAccountZeroOnly) {
 
 TEST(ReconciliationWriting, AnInvalidDateFailsNamingTheElement) {
     ReconciliationElement const element(1, 0, 0, QStringLiteral("USD"), QDate(), std::nullopt, {});
-    expectAttributeError([&] { writtenBytes(element); }, reconciliation, QStringLiteral("date"),
-                         QStringLiteral("The attribute value to write, , is not a valid date."), 0,
-                         0);
+    expectAttributeError(
+        [&] { writtenBytes(element); }, QStringLiteral("reconciliation"), QStringLiteral("date"),
+        QStringLiteral("The attribute value to write, , is not a valid date."), 0, 0);
 }
 
 // ---- Hostile input ----
@@ -286,17 +244,7 @@ TEST(ReconciliationHostileInput, EveryTruncationEndsInAnErrorNotACrash) {
     reconciliations.reconciliations = {ReconciliationElement(1, 0, 0, QStringLiteral("東京"),
                                                              QDate(2024, 1, 1), QStringLiteral("c"),
                                                              twoDistributions())};
-    auto const document = writtenBytes(reconciliations);
-    for (qsizetype size = 1; size < document.size(); ++size) {
-        auto const reader = readerOnFirstElement(document.left(size));
-        try {
-            readAs<ReconciliationsElement>(*reader);
-        } catch (BudgetFileError const&) {
-            // Cut before the first start tag is complete: the reader stands on no element.
-            continue;
-        }
-        EXPECT_TRUE(reader->hasError()) << size;
-    }
+    expectEveryTruncationFails<ReconciliationsElement>(writtenBytes(reconciliations));
 }
 
 } // namespace
