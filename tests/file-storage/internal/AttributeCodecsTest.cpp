@@ -181,10 +181,6 @@ TEST(DateWriting, RefusesAnInvalidDateWithoutWritingTheAttribute) {
     EXPECT_EQ(bytes, QByteArray("<item"));
 }
 
-} // namespace
-
-namespace {
-
 TEST(DateWriting, WritesEveryYearOfTheIsoFormWithFourDigitsAndReadsItBack) {
     auto const date = [](auto& w, QDate const& d) {
         writeDateAttribute(w, QLatin1String("wage"), valueName, d);

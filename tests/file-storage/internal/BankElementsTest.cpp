@@ -138,29 +138,4 @@ TEST(BankLogging, NothingIsLoggedOnWritingAndEveryElementLogsReading) {
                {}, {"banks", "bank", "account"});
 }
 
-// ---- Hostile input ----
-
-TEST(BankHostileInput, DeepNestingInsideAnAccountIsSkipped) {
-    int const depth = 100000;
-    auto const bank = readElement<BankElement>(
-        R"(<bank name="n" closed="false"><account id="1" type="t">)" +
-        QByteArray("<x>").repeated(depth) + QByteArray("</x>").repeated(depth) +
-        R"(</account><account id="2" type="t"/></bank>)");
-    EXPECT_EQ(bank.accounts.size(), 2u);
-}
-
-TEST(BankHostileInput, MalformedDocumentsEndInAnErrorNotACrash) {
-    for (QByteArray const malformed :
-         {R"(<banks><bank name="n" closed="true"><account id="1" type="t"></bank></banks>)",
-          R"(<banks><bank name="n" closed="true" closed="false"/></banks>)",
-          "<banks><bank name=\"\xff\xfe\" closed=\"true\"/></banks>",
-          R"(<banks><bank name="&unknown;" closed="true"/></banks>)"}) {
-        expectReadFails<BanksElement>(malformed);
-    }
-    expectEveryTruncationFails<BanksElement>(
-        writtenBytes(BanksElement({BankElement(QStringLiteral("Ω"), true,
-                                               {BankAccountElement(1, QStringLiteral("t")),
-                                                BankAccountElement(2, QStringLiteral("u"))})})));
-}
-
 } // namespace

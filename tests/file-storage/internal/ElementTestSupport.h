@@ -95,24 +95,6 @@ void expectLogs(Element const& element, std::vector<char const*> const& writes,
     EXPECT_EQ(log.texts(QtDebugMsg), records("Reading", reads));
 }
 
-// Expects reading text as an Element to end in an error, not a crash: the reader's error, or a
-// BudgetFileError when the text ends before the first start tag is complete.
-template <class Element> void expectReadFails(QByteArray const& text) {
-    auto const reader = readerOnFirstElement(text);
-    try {
-        readAs<Element>(*reader);
-    } catch (file_storage::BudgetFileError const&) {
-        return;
-    }
-    EXPECT_TRUE(reader->hasError()) << text.toStdString();
-}
-
-template <class Element> void expectEveryTruncationFails(QByteArray const& document) {
-    for (qsizetype size = 1; size < document.size(); ++size) {
-        expectReadFails<Element>(document.left(size));
-    }
-}
-
 // The codecs' messages.
 namespace messages {
 inline QString const notNumber = QStringLiteral("The attribute value must be a number.");

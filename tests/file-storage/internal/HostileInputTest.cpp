@@ -78,13 +78,6 @@ INSTANTIATE_TEST_SUITE_P(
             {1},
             false,
             11},
-        HostileCase{"InternalEntityInAValue",
-                    R"(<!DOCTYPE wages [<!ENTITY salary "Salary">]><wages><wage id="1" )"
-                    R"(major="1" minor="0" period="p" name="&salary;" currency="EUR" )"
-                    R"(nextOccurOn="2024-01-31" accountId="1"/></wages>)",
-                    {1},
-                    false,
-                    6},
         HostileCase{"EntityExpandingBeyondTheLimit",
                     expandingEntities + "<wages>" + wageHolding("&a5;") + "</wages>",
                     {1},

@@ -229,22 +229,4 @@ TEST(ReconciliationWriting, AnInvalidDateFailsNamingTheElement) {
         QStringLiteral("The attribute value to write, , is not a valid date."), 0, 0);
 }
 
-// ---- Hostile input ----
-
-TEST(ReconciliationHostileInput, HugeChecksumRoundTrips) {
-    QString const checksum(1 << 20, QChar(0x00e9));
-    expectRoundTrip(
-        ReconciliationElement(1, 0, 0, QStringLiteral("USD"), std::nullopt, checksum, {}),
-        R"(<reconciliation account="1" major="0" minor="0" currency="USD" checksum=")" +
-            checksum.toUtf8() + "\"/>");
-}
-
-TEST(ReconciliationHostileInput, EveryTruncationEndsInAnErrorNotACrash) {
-    ReconciliationsElement reconciliations;
-    reconciliations.reconciliations = {ReconciliationElement(1, 0, 0, QStringLiteral("東京"),
-                                                             QDate(2024, 1, 1), QStringLiteral("c"),
-                                                             twoDistributions())};
-    expectEveryTruncationFails<ReconciliationsElement>(writtenBytes(reconciliations));
-}
-
 } // namespace
