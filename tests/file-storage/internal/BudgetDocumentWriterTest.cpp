@@ -271,33 +271,21 @@ TEST(BudgetDocumentWriter, LogsEachStepAndEachLoggedElementAtDebugLevel) {
         EXPECT_EQ(record.type, QtDebugMsg) << record.text.toStdString();
         records.push_back(record.text.toStdString());
     }
-    EXPECT_EQ(records,
-              (std::vector<std::string>{"Preparing to write to the budget file.",
-                                        "Filling application element",
-                                        "Filling wage elements",
-                                        "Filling bill elements",
-                                        "Filling debt elements",
-                                        "Filling goal elements",
-                                        "Filling discretionary elements",
-                                        "Filling account, ledger, and transaction elements",
-                                        "Filling bank elements",
-                                        "Filling reconciled bank accounts elements",
-                                        "Writing budget elements",
-                                        "Writing Element: \"KelvoraMindrath\"",
-                                        "Writing Element: \"wages\"",
-                                        "Writing Element: \"wage\"",
-                                        "Writing Element: \"wage\"",
-                                        "Writing Element: \"bills\"",
-                                        "Writing Element: \"bill\"",
-                                        "Writing Element: \"debts\"",
-                                        "Writing Element: \"debt\"",
-                                        "Writing Element: \"goals\"",
-                                        "Writing Element: \"goal\"",
-                                        "Writing Element: \"nontracks\"",
-                                        "Writing Element: \"nontrack\"",
-                                        "Writing Element: \"accounts\"",
-                                        "Writing Element: \"ledgers\"",
-                                        "Completed writing budget elements"}));
+    std::vector<std::string> expected{"Preparing to write to the budget file.",
+                                      "Filling application element"};
+    for (std::string const kind : {"wage", "bill", "debt", "goal", "discretionary"}) {
+        expected.push_back("Filling " + kind + " elements");
+    }
+    expected.insert(expected.end(),
+                    {"Filling account, ledger, and transaction elements", "Filling bank elements",
+                     "Filling reconciled bank accounts elements", "Writing budget elements"});
+    for (std::string const tag :
+         {"KelvoraMindrath", "wages", "wage", "wage", "bills", "bill", "debts", "debt", "goals",
+          "goal", "nontracks", "nontrack", "accounts", "ledgers"}) {
+        expected.push_back("Writing Element: \"" + tag + "\"");
+    }
+    expected.push_back("Completed writing budget elements");
+    EXPECT_EQ(records, expected);
 }
 
 // ---- Values the writer refuses ------------------------------------------------------------------
@@ -321,6 +309,14 @@ Transaction transaction(unsigned number, unsigned debit, unsigned credit,
 BankAccount const cash{BankName(QStringLiteral("Bank <One>")), code(10, QStringLiteral("Cash")),
                        SupportedAccountTypes::checking};
 
+// A debt "Loan" of the given interest, booked to the account 11.
+void addLoan(Parts& p, double interest) {
+    BudgetSource const loan(QStringLiteral("Loan"));
+    p.budget.debts().add(Debt(loan, usd(1, 0), EventFrequency::once, QDate(2026, 1, 1), usd(9, 0),
+                              Percentage{interest}));
+    p.items.insert<Debt>(loan, code(11));
+}
+
 Refusal const refusals[] = {
     {"EmptyItemName",
      [](Parts& p) {
@@ -339,22 +335,9 @@ Refusal const refusals[] = {
      },
      "The name of a bank cannot be stored without a text."},
     {"InterestThatIsNotANumber",
-     [](Parts& p) {
-         BudgetSource const loan(QStringLiteral("Loan"));
-         p.budget.debts().add(Debt(loan, usd(1, 0), EventFrequency::once, QDate(2026, 1, 1),
-                                   usd(9, 0),
-                                   Percentage{std::numeric_limits<double>::quiet_NaN()}));
-         p.items.insert<Debt>(loan, code(11));
-     },
+     [](Parts& p) { addLoan(p, std::numeric_limits<double>::quiet_NaN()); },
      "The interest of the debt 'Loan' is not a finite number."},
-    {"InfiniteInterest",
-     [](Parts& p) {
-         BudgetSource const loan(QStringLiteral("Loan"));
-         p.budget.debts().add(Debt(loan, usd(1, 0), EventFrequency::once, QDate(2026, 1, 1),
-                                   usd(9, 0),
-                                   Percentage{-std::numeric_limits<double>::infinity()}));
-         p.items.insert<Debt>(loan, code(11));
-     },
+    {"InfiniteInterest", [](Parts& p) { addLoan(p, -std::numeric_limits<double>::infinity()); },
      "The interest of the debt 'Loan' is not a finite number."},
     {"ControlCharacterInADescription",
      [](Parts& p) {

@@ -457,30 +457,6 @@ TEST(LoadBudgetDocument, FirstReconciliationOfABankAccountWins) {
     EXPECT_EQ(survey.distribution().begin()->first.type, BudgetItemTypes::wage);
 }
 
-TEST(LoadBudgetDocument, LeafContentIsSkipped) {
-    auto const state = load(document(
-        2, collection("wages", R"(<wage id="1" major="10" minor="0" name="Salary" currency="USD" )"
-                               R"(period="Monthly" nextOccurOn="2026-03-01" accountId="10" )"
-                               R"(extra="ignored">text<bill id="9"/></wage>)"
-                               "\n") +
-               collection("accounts", R"(<account id="10" name="Checking" type="Asset" major="0" )"
-                                      R"(minor="0" currency="USD" closed="false"><ledger id="5"/>)"
-                                      R"(</account>)"
-                                      "\n") +
-               collection("banks", bank("First Bank", R"(<account id="10" type="Checking">)"
-                                                      R"(<bank name="x" closed="true"/></account>)"
-                                                      "\n")) +
-               collection("reconciliations",
-                          reconciliation(10, R"(<distribution type="wage" id="1" major="3" )"
-                                             R"(minor="0" currency="USD"><wage id="2"/>)"
-                                             R"(</distribution>)"
-                                             "\n"))));
-    EXPECT_EQ(std::get<Budget>(state).wages().size(), 1u);
-    EXPECT_EQ(std::get<Budget>(state).bills().size(), 0u);
-    EXPECT_EQ(std::get<BankMap>(state).size(), 1u);
-    EXPECT_EQ(onlySurvey(state).distribution().size(), 1u);
-}
-
 // ---- Failures ----
 
 enum class Cause {
