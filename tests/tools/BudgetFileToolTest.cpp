@@ -17,7 +17,13 @@ struct ToolRun {
 
 class BudgetFileTool : public ::testing::Test {
 protected:
-    ToolRun run(QStringList const& arguments) const {
+    // Runs the tool with the words of command as its arguments, "@" standing for the scratch
+    // folder.
+    ToolRun run(QString const& command) const {
+        QStringList arguments;
+        for (auto const& word : command.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            arguments << QString(word).replace(QLatin1Char('@'), dir.path());
+        }
         QProcess process;
         auto environment = QProcessEnvironment::systemEnvironment();
         // The tool's cache directory is the scratch folder, never the user's own.
@@ -33,27 +39,25 @@ protected:
 
     QString path(char const* name) const { return dir.filePath(QString::fromLatin1(name)); }
 
-    void write(QString const& file, QByteArray const& content) const {
-        QFile f(file);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(content);
+    QByteArray contents(char const* name) const {
+        QFile f(path(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
-    QByteArray contents(QString const& file) const {
-        QFile f(file);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    void write(char const* name, QByteArray const& content) const {
+        QFile f(path(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(content);
     }
 
     QTemporaryDir dir;
 };
 
 TEST_F(BudgetFileTool, WritesASampleThatChecksWithItsCounts) {
-    auto const sample =
-        run({QStringLiteral("sample"), path("b.xml"), QStringLiteral("--transactions"),
-             QStringLiteral("50"), QStringLiteral("--seed"), QStringLiteral("3")});
+    auto const sample = run("sample @/b.xml --transactions 50 --seed 3");
     ASSERT_EQ(sample.exitCode, 0) << sample.err.toStdString();
 
-    auto const check = run({QStringLiteral("check"), QStringLiteral("--json"), path("b.xml")});
+    auto const check = run("check --json @/b.xml");
     ASSERT_EQ(check.exitCode, 0) << check.err.toStdString();
     auto const result = QJsonDocument::fromJson(check.out.toUtf8()).object();
     EXPECT_TRUE(result[QStringLiteral("ok")].toBool());
@@ -66,50 +70,35 @@ TEST_F(BudgetFileTool, WritesASampleThatChecksWithItsCounts) {
     EXPECT_GT(result[QStringLiteral("banks")].toInt(), 0);
     EXPECT_GT(result[QStringLiteral("reconciliations")].toInt(), 0);
 
-    auto const plain = run({QStringLiteral("check"), path("b.xml")});
+    auto const plain = run("check @/b.xml");
     EXPECT_EQ(plain.exitCode, 0);
     EXPECT_TRUE(plain.out.contains(QStringLiteral("52 transactions"))) << plain.out.toStdString();
 }
 
 TEST_F(BudgetFileTool, WritesTheSameFileForTheSameSeed) {
-    for (auto const* name : {"one.xml", "two.xml"}) {
-        ASSERT_EQ(
-            run({QStringLiteral("sample"), path(name), QStringLiteral("--seed"),
-                 QStringLiteral("11"), QStringLiteral("--transactions"), QStringLiteral("200")})
-                .exitCode,
-            0);
-    }
-    EXPECT_EQ(contents(path("one.xml")), contents(path("two.xml")));
-    ASSERT_EQ(run({QStringLiteral("sample"), path("three.xml"), QStringLiteral("--seed"),
-                   QStringLiteral("12"), QStringLiteral("--transactions"), QStringLiteral("200")})
-                  .exitCode,
-              0);
-    EXPECT_NE(contents(path("one.xml")), contents(path("three.xml")));
+    ASSERT_EQ(run("sample @/one.xml --seed 11 --transactions 200").exitCode, 0);
+    ASSERT_EQ(run("sample @/two.xml --seed 11 --transactions 200").exitCode, 0);
+    EXPECT_EQ(contents("one.xml"), contents("two.xml"));
+    ASSERT_EQ(run("sample @/three.xml --seed 12 --transactions 200").exitCode, 0);
+    EXPECT_NE(contents("one.xml"), contents("three.xml"));
 }
 
 TEST_F(BudgetFileTool, SampleOverAnExistingFileBacksItUp) {
-    ASSERT_EQ(run({QStringLiteral("sample"), path("b.xml"), QStringLiteral("--seed"),
-                   QStringLiteral("1")})
-                  .exitCode,
-              0);
-    auto const first = contents(path("b.xml"));
-    ASSERT_EQ(run({QStringLiteral("sample"), path("b.xml"), QStringLiteral("--seed"),
-                   QStringLiteral("2")})
-                  .exitCode,
-              0);
-    EXPECT_EQ(contents(path("b.xml~")), first);
+    ASSERT_EQ(run("sample @/b.xml --seed 1").exitCode, 0);
+    auto const first = contents("b.xml");
+    ASSERT_EQ(run("sample @/b.xml --seed 2").exitCode, 0);
+    EXPECT_EQ(contents("b.xml~"), first);
 }
 
 TEST_F(BudgetFileTool, ReportsWhereABrokenFileIsBroken) {
-    write(path("broken.xml"),
-          "<?xml version=\"1.0\"?>\n"
-          "<KelvoraMindrath revision=\"2\">\n"
-          "<wages>\n"
-          "<wage id=\"1\" major=\"10\" minor=\"ten\" name=\"Pay\" currency=\"USD\" "
-          "period=\"Weekly\" nextOccurOn=\"2026-01-01\" accountId=\"1\"/>\n"
-          "</wages>\n"
-          "</KelvoraMindrath>\n");
-    auto const check = run({QStringLiteral("check"), path("broken.xml")});
+    write("broken.xml", "<?xml version=\"1.0\"?>\n"
+                        "<KelvoraMindrath revision=\"2\">\n"
+                        "<wages>\n"
+                        "<wage id=\"1\" major=\"10\" minor=\"ten\" name=\"Pay\" currency=\"USD\" "
+                        "period=\"Weekly\" nextOccurOn=\"2026-01-01\" accountId=\"1\"/>\n"
+                        "</wages>\n"
+                        "</KelvoraMindrath>\n");
+    auto const check = run("check @/broken.xml");
     EXPECT_EQ(check.exitCode, 1);
     EXPECT_TRUE(check.out.contains(QStringLiteral("Error appears at line 4, column")))
         << check.out.toStdString();
@@ -117,7 +106,7 @@ TEST_F(BudgetFileTool, ReportsWhereABrokenFileIsBroken) {
                                                   "valid. The attribute value must be a number.")))
         << check.out.toStdString();
 
-    auto const json = run({QStringLiteral("check"), QStringLiteral("--json"), path("broken.xml")});
+    auto const json = run("check --json @/broken.xml");
     EXPECT_EQ(json.exitCode, 1);
     auto const result = QJsonDocument::fromJson(json.out.toUtf8()).object();
     EXPECT_FALSE(result[QStringLiteral("ok")].toBool());
@@ -125,8 +114,8 @@ TEST_F(BudgetFileTool, ReportsWhereABrokenFileIsBroken) {
 }
 
 TEST_F(BudgetFileTool, ReportsMalformedXml) {
-    write(path("cut.xml"), "<?xml version=\"1.0\"?>\n<KelvoraMindrath revision=\"2\">\n<wages>\n");
-    auto const check = run({QStringLiteral("check"), path("cut.xml")});
+    write("cut.xml", "<?xml version=\"1.0\"?>\n<KelvoraMindrath revision=\"2\">\n<wages>\n");
+    auto const check = run("check @/cut.xml");
     EXPECT_EQ(check.exitCode, 1);
     EXPECT_TRUE(check.out.contains(QStringLiteral("An unexpected error appeared in the file.")))
         << check.out.toStdString();
@@ -134,7 +123,7 @@ TEST_F(BudgetFileTool, ReportsMalformedXml) {
 
 struct Refusal {
     char const* name;
-    QStringList arguments; // "@" stands for the scratch folder
+    char const* command;
     int exitCode;
     char const* message;
 };
@@ -143,11 +132,7 @@ class BudgetFileToolRefusals : public BudgetFileTool,
                                public ::testing::WithParamInterface<Refusal> {};
 
 TEST_P(BudgetFileToolRefusals, SayWhyInOneLine) {
-    QStringList arguments;
-    for (auto const& argument : GetParam().arguments) {
-        arguments << QString(argument).replace(QLatin1Char('@'), dir.path());
-    }
-    auto const result = run(arguments);
+    auto const result = run(QString::fromLatin1(GetParam().command));
     EXPECT_EQ(result.exitCode, GetParam().exitCode);
     EXPECT_EQ(result.err.count(QLatin1Char('\n')), 1) << result.err.toStdString();
     EXPECT_TRUE(result.err.contains(QLatin1String(GetParam().message))) << result.err.toStdString();
@@ -156,61 +141,38 @@ TEST_P(BudgetFileToolRefusals, SayWhyInOneLine) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, BudgetFileToolRefusals,
     ::testing::Values(
-        Refusal{"MissingFile",
-                {QStringLiteral("check"), QStringLiteral("@/none.xml")},
-                1,
-                "no such file"},
-        Refusal{"Directory", {QStringLiteral("summary"), QStringLiteral("@")}, 1, "is a directory"},
-        Refusal{"UnknownCommand", {QStringLiteral("explode")}, 2, "unknown command 'explode'"},
-        Refusal{"UnknownOption",
-                {QStringLiteral("check"), QStringLiteral("--loud"), QStringLiteral("x")},
-                2,
-                "Unknown option 'loud'"},
-        Refusal{"OptionOfAnotherCommand",
-                {QStringLiteral("check"), QStringLiteral("--seed"), QStringLiteral("2"),
-                 QStringLiteral("x")},
-                2,
-                "--seed does not apply to check"},
-        Refusal{"NotANumber",
-                {QStringLiteral("sample"), QStringLiteral("@/s.xml"), QStringLiteral("--seed"),
-                 QStringLiteral("many")},
-                2,
-                "--seed takes a whole number"},
-        Refusal{"MissingArgument",
-                {QStringLiteral("format"), QStringLiteral("@/a.xml")},
-                2,
-                "usage: budget-file format FILE OUT"},
-        Refusal{"NoCommand", {}, 2, "no command given"}),
+        Refusal{"MissingFile", "check @/none.xml", 1, "no such file"},
+        Refusal{"Directory", "summary @", 1, "is a directory"},
+        Refusal{"UnknownCommand", "explode", 2, "unknown command 'explode'"},
+        Refusal{"UnknownOption", "check --loud x", 2, "Unknown option 'loud'"},
+        Refusal{"OptionOfAnotherCommand", "check --seed 2 x", 2, "--seed does not apply to check"},
+        Refusal{"NotANumber", "sample @/s.xml --seed many", 2, "--seed takes a whole number"},
+        Refusal{"MissingArgument", "format @/a.xml", 2, "usage: budget-file format FILE OUT"},
+        Refusal{"NoCommand", "", 2, "no command given"}),
     [](auto const& p) { return p.param.name; });
 
 TEST_F(BudgetFileTool, FormatsIntoAnotherFileWithoutTouchingTheOriginal) {
-    ASSERT_EQ(run({QStringLiteral("sample"), path("b.xml"), QStringLiteral("--transactions"),
-                   QStringLiteral("20")})
-                  .exitCode,
-              0);
-    auto const before = contents(path("b.xml"));
-    auto const format = run({QStringLiteral("format"), path("b.xml"), path("pretty.xml")});
+    ASSERT_EQ(run("sample @/b.xml --transactions 20").exitCode, 0);
+    auto const before = contents("b.xml");
+    auto const format = run("format @/b.xml @/pretty.xml");
     ASSERT_EQ(format.exitCode, 0) << format.err.toStdString();
-    EXPECT_EQ(contents(path("b.xml")), before);
+    EXPECT_EQ(contents("b.xml"), before);
     EXPECT_FALSE(QFile::exists(path("b.xml~")));
-    auto const pretty = contents(path("pretty.xml"));
+    auto const pretty = contents("pretty.xml");
     EXPECT_TRUE(pretty.contains("\n\t<wages>\n\t\t<wage ")) << pretty.left(300).toStdString();
-    auto const original = run({QStringLiteral("check"), path("b.xml")}).out;
-    auto const formatted = run({QStringLiteral("check"), path("pretty.xml")}).out;
+    auto const original = run("check @/b.xml").out;
+    auto const formatted = run("check @/pretty.xml").out;
     EXPECT_EQ(formatted.section(QStringLiteral(": OK: "), 1),
               original.section(QStringLiteral(": OK: "), 1));
 
-    auto const onto = run({QStringLiteral("format"), path("b.xml"), path("b.xml")});
+    auto const onto = run("format @/b.xml @/b.xml");
     EXPECT_EQ(onto.exitCode, 1);
-    EXPECT_EQ(contents(path("b.xml")), before);
+    EXPECT_EQ(contents("b.xml"), before);
 }
 
 TEST_F(BudgetFileTool, SummaryListsEveryKindOfValue) {
-    ASSERT_EQ(run({QStringLiteral("sample"), path("b.xml"), QStringLiteral("--transactions"),
-                   QStringLiteral("30")})
-                  .exitCode,
-              0);
-    auto const summary = run({QStringLiteral("summary"), path("b.xml")});
+    ASSERT_EQ(run("sample @/b.xml --transactions 30").exitCode, 0);
+    auto const summary = run("summary @/b.xml");
     ASSERT_EQ(summary.exitCode, 0) << summary.err.toStdString();
     for (auto const* heading : {"Accounts (", "Wages (", "Bills (", "Debts (", "Goals (",
                                 "Nontrack spending (", "Bank accounts (", "Reconciliations ("}) {
@@ -220,17 +182,17 @@ TEST_F(BudgetFileTool, SummaryListsEveryKindOfValue) {
 }
 
 TEST_F(BudgetFileTool, ShowsThatThereAreNoExchangeRates) {
-    auto const rates = run({QStringLiteral("rates"), QStringLiteral("show")});
+    auto const rates = run("rates show");
     EXPECT_EQ(rates.exitCode, 0) << rates.err.toStdString();
     EXPECT_TRUE(rates.out.contains(QStringLiteral("There is no exchange-rates file.")));
     EXPECT_TRUE(rates.out.contains(dir.path())) << rates.out.toStdString();
 }
 
 TEST_F(BudgetFileTool, AnswersHelpAndVersion) {
-    auto const help = run({QStringLiteral("--help")});
+    auto const help = run("--help");
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.contains(QStringLiteral("check FILE")));
-    auto const version = run({QStringLiteral("--version")});
+    auto const version = run("--version");
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_TRUE(version.out.startsWith(QStringLiteral("budget-file ")));
 }
