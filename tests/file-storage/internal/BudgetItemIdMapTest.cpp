@@ -46,30 +46,6 @@ TEST(BudgetItemIdMap, IdentifiersNameSourcesWithinTheirKind) {
     EXPECT_EQ(identifierOfSource(map, BudgetItemTypes::bill, source("Rent")), 1u);
 }
 
-TEST(BudgetItemIdMap, RecordingAnIdentifierAgainReplacesItsSource) {
-    BudgetItemIdMap map;
-    recordItemIdentifier(map, BudgetItemTypes::goal, 3, source("Car"));
-    recordItemIdentifier(map, BudgetItemTypes::goal, 3, source("Holiday"));
-    EXPECT_EQ(sourceOfIdentifier(map, BudgetItemTypes::goal, 3), source("Holiday"));
-    EXPECT_EQ(identifierOfSource(map, BudgetItemTypes::goal, source("Holiday")), 3u);
-    EXPECT_THROW(identifierOfSource(map, BudgetItemTypes::goal, source("Car")), BudgetFileError);
-}
-
-TEST(BudgetItemIdMap, SourceOfSeveralIdentifiersGivesTheLowest) {
-    BudgetItemIdMap map;
-    recordItemIdentifier(map, BudgetItemTypes::debt, 9, source("Card"));
-    recordItemIdentifier(map, BudgetItemTypes::debt, 2, source("Card"));
-    recordItemIdentifier(map, BudgetItemTypes::debt, 5, source("Card"));
-    EXPECT_EQ(identifierOfSource(map, BudgetItemTypes::debt, source("Card")), 2u);
-    // Once the lowest names another source, the next one up is the first.
-    recordItemIdentifier(map, BudgetItemTypes::debt, 2, source("Loan"));
-    EXPECT_EQ(identifierOfSource(map, BudgetItemTypes::debt, source("Card")), 5u);
-    EXPECT_EQ(identifierOfSource(map, BudgetItemTypes::debt, source("Loan")), 2u);
-    // Recording an identifier to the source it names already changes nothing.
-    recordItemIdentifier(map, BudgetItemTypes::debt, 5, source("Card"));
-    EXPECT_EQ(identifierOfSource(map, BudgetItemTypes::debt, source("Card")), 5u);
-}
-
 void expectMappingError(std::function<void()> const& lookup, QString const& message,
                         std::optional<std::string> const& cause) {
     try {
@@ -117,7 +93,8 @@ TEST(BudgetItemIdMap, SourceWithoutIdentifierIsReported) {
 }
 
 // The map keeps a reverse index; whatever was recorded, in whatever order, both lookups must
-// answer as the plain map walked in ascending identifier order does.
+// answer as the plain map walked in ascending identifier order does: recording an identifier
+// again replaces its source, and a source of several identifiers gives the lowest.
 TEST(BudgetItemIdMap, LookupsMatchAnAscendingWalkOfThePlainMap) {
     BudgetItemTypes const types[] = {BudgetItemTypes::wage, BudgetItemTypes::bill};
     char const* const names[] = {"A", "B", "C", "D"};

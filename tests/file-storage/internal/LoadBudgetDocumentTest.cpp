@@ -27,8 +27,14 @@ using namespace zel::accounting;
 using namespace zel::banking;
 using namespace zel::budgeting;
 namespace surveying = zel::surveying;
+using documents::Cause;
 using documents::document;
 using documents::load;
+using documents::LoadFailure;
+using documents::LoadFailures;
+using documents::malformed;
+using documents::notFound;
+using documents::refused;
 using zel::file_storage::AttributeError;
 using zel::file_storage::BudgetFileError;
 using zel::storage::BudgetState;
@@ -459,45 +465,7 @@ TEST(LoadBudgetDocument, FirstReconciliationOfABankAccountWins) {
 
 // ---- Failures ----
 
-enum class Cause {
-    none,       // a default std::exception
-    lookup,     // the standard library's failed lookup
-    conversion, // what the failing conversion of the row says
-};
-
-struct LoadFailure {
-    char const* name;
-    QByteArray document; // '@' marks where the reader stands; no mark: line 0, column 0
-    bool attributeError;
-    QString errorText; // the reader's or the device's
-    QString message;
-    Cause cause = Cause::none;
-    std::function<void()> conversion = {};
-};
-
-void PrintTo(LoadFailure const& failure, std::ostream* out) {
-    *out << failure.name;
-}
-
-// A BudgetFileError with no cause of its own, and the reader's error text if any.
-LoadFailure refused(char const* name, QByteArray const& document, QString const& message,
-                    QString const& errorText = {}) {
-    return {name, document, false, errorText, message};
-}
-
-// A BudgetFileError caused by a failed lookup of the standard library.
-LoadFailure notFound(char const* name, QByteArray const& document, QString const& message) {
-    return {name, document, false, {}, message, Cause::lookup};
-}
-
-// A BudgetFileError caused by the failing conversion.
-LoadFailure malformed(char const* name, QByteArray const& document, QString const& message,
-                      std::function<void()> conversion) {
-    return {name, document, false, {}, message, Cause::conversion, std::move(conversion)};
-}
-
-class LoadFailures : public ::testing::TestWithParam<LoadFailure> {};
-
+// Shared with the hostile documents, which are instantiated beside them.
 TEST_P(LoadFailures, ThrowALibraryErrorWithTheTextsPositionAndCause) {
     auto const& c = GetParam();
     auto const marked = documents::unmark(c.document);
@@ -775,15 +743,12 @@ std::vector<LoadFailure> conversionFaults() {
     };
 }
 
-std::string caseName(::testing::TestParamInfo<LoadFailure> const& info) {
-    return info.param.name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Document, LoadFailures, ::testing::ValuesIn(documentFaults()), caseName);
+INSTANTIATE_TEST_SUITE_P(Document, LoadFailures, ::testing::ValuesIn(documentFaults()),
+                         documents::caseName);
 INSTANTIATE_TEST_SUITE_P(Misplaced, LoadFailures, ::testing::ValuesIn(misplacedElements()),
-                         caseName);
+                         documents::caseName);
 INSTANTIATE_TEST_SUITE_P(Conversion, LoadFailures, ::testing::ValuesIn(conversionFaults()),
-                         caseName);
+                         documents::caseName);
 
 // A device that cannot go back to its start.
 class OneWayBuffer : public QBuffer {

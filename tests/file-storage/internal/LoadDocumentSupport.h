@@ -9,6 +9,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <ostream>
 #include <string>
@@ -83,6 +85,52 @@ inline std::string whatOf(std::function<void()> const& failing) {
         return error.what();
     }
     return "(did not throw)";
+}
+
+enum class Cause {
+    none,       // a default std::exception
+    lookup,     // the standard library's failed lookup
+    conversion, // what the failing conversion of the row says
+};
+
+// A document that fails to load, and how: the error's type, its texts, and its cause.
+struct LoadFailure {
+    char const* name;
+    QByteArray document; // '@' marks where the reader stands; no mark: line 0, column 0
+    bool attributeError;
+    QString errorText; // the reader's or the device's
+    QString message;
+    Cause cause = Cause::none;
+    std::function<void()> conversion = {};
+};
+
+inline void PrintTo(LoadFailure const& failure, std::ostream* out) {
+    *out << failure.name;
+}
+
+// A BudgetFileError with no cause of its own, and the reader's error text if any.
+inline LoadFailure refused(char const* name, QByteArray const& document, QString const& message,
+                           QString const& errorText = {}) {
+    return {name, document, false, errorText, message};
+}
+
+// A BudgetFileError caused by a failed lookup of the standard library.
+inline LoadFailure notFound(char const* name, QByteArray const& document, QString const& message) {
+    return {name, document, false, {}, message, Cause::lookup};
+}
+
+// A BudgetFileError caused by the failing conversion.
+inline LoadFailure malformed(char const* name, QByteArray const& document, QString const& message,
+                             std::function<void()> conversion) {
+    return {name, document, false, {}, message, Cause::conversion, std::move(conversion)};
+}
+
+// Loads each document and expects the failure described; the test is in
+// LoadBudgetDocumentTest.cpp, and each file instantiates its own documents.
+class LoadFailures : public ::testing::TestWithParam<LoadFailure> {};
+
+inline std::string caseName(::testing::TestParamInfo<LoadFailure> const& info) {
+    return info.param.name;
 }
 
 } // namespace zel::testing::documents

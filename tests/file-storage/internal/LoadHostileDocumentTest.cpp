@@ -20,6 +20,7 @@ namespace documents = zel::testing::documents;
 
 using documents::document;
 using documents::load;
+using documents::LoadFailures;
 using documents::write;
 using zel::file_storage::BudgetFileError;
 using zel::storage::BudgetState;
@@ -128,63 +129,39 @@ TEST(LoadHostileDocument, InternalEntitiesAreExpandedAndExternalDocumentTypesIgn
     EXPECT_EQ(wageName(ignored), QStringLiteral("Salary"));
 }
 
-struct RefusedDocument {
-    char const* name;
-    QByteArray document; // '@' marks where the reader stands when it refuses the document
-    QString errorText;
-    QString message;
-};
-
-void PrintTo(RefusedDocument const& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class RefusedDocuments : public ::testing::TestWithParam<RefusedDocument> {};
-
-TEST_P(RefusedDocuments, FailWithTheReadersError) {
-    auto const& c = GetParam();
-    auto const marked = documents::unmark(c.document);
-    try {
-        load(marked.document);
-        FAIL() << "the document loaded";
-    } catch (BudgetFileError const& error) {
-        EXPECT_EQ(error.firstText(),
-                  documents::fileSentence(c.errorText, marked.line, marked.column));
-        EXPECT_EQ(error.secondText(), c.message);
-    }
-}
-
 QString const unexpectedError = QStringLiteral("An unexpected error appeared in the file.");
 QString const missingRoot = QStringLiteral("Missing the application element in the budget file.");
 QString const expansionLimit =
     QStringLiteral("Entity expands to more characters than the entity expansion limit.");
 
-std::vector<RefusedDocument> refusedDocuments() {
+// The reader's errors, each at the '@' in its document.
+std::vector<documents::LoadFailure> refusedDocuments() {
+    using documents::refused;
     return {
-        {"ExpandingEntitiesInAnAttribute",
-         withDoctype(expandingEntities, "<wages>\n<wage id=\"1\" name=\"&a8;@\"/>\n</wages>\n"),
-         expansionLimit, unexpectedError},
-        {"ExpandingEntitiesInText", withDoctype(expandingEntities, ledgerWithDescription("&a8;@")),
-         expansionLimit, unexpectedError},
-        {"ExternalEntityInAnAttribute",
-         withDoctype("<!DOCTYPE KelvoraMindrath [<!ENTITY x SYSTEM \"file:///etc/hostname\">]>\n",
-                     "<wages>\n<wage id=\"1\" name=\"&x;@\"/>\n</wages>\n"),
-         QStringLiteral("Reference to external entity 'x' in attribute value."), unexpectedError},
-        {"UndeclaredEntity", document(2, wages("&nowhere;@")),
-         QStringLiteral("Entity 'nowhere' not declared."), unexpectedError},
-        {"NulByte", document(2, QByteArray("<wages>\n<wage id=\"1\" name=\"a\0@", 30)),
-         QStringLiteral("Unexpected ''."), unexpectedError},
-        {"NotXmlAtAll", QByteArray("Z@ELE\x01\x00\x00\x00\x05", 10),
-         QStringLiteral("Start tag expected."), missingRoot},
+        refused(
+            "ExpandingEntitiesInAnAttribute",
+            withDoctype(expandingEntities, "<wages>\n<wage id=\"1\" name=\"&a8;@\"/>\n</wages>\n"),
+            unexpectedError, expansionLimit),
+        refused("ExpandingEntitiesInText",
+                withDoctype(expandingEntities, ledgerWithDescription("&a8;@")), unexpectedError,
+                expansionLimit),
+        refused("ExternalEntityInAnAttribute",
+                withDoctype(
+                    "<!DOCTYPE KelvoraMindrath [<!ENTITY x SYSTEM \"file:///etc/hostname\">]>\n",
+                    "<wages>\n<wage id=\"1\" name=\"&x;@\"/>\n</wages>\n"),
+                unexpectedError,
+                QStringLiteral("Reference to external entity 'x' in attribute value.")),
+        refused("UndeclaredEntity", document(2, wages("&nowhere;@")), unexpectedError,
+                QStringLiteral("Entity 'nowhere' not declared.")),
+        refused("NulByte", document(2, QByteArray("<wages>\n<wage id=\"1\" name=\"a\0@", 30)),
+                unexpectedError, QStringLiteral("Unexpected ''.")),
+        refused("NotXmlAtAll", QByteArray("Z@ELE\x01\x00\x00\x00\x05", 10), missingRoot,
+                QStringLiteral("Start tag expected.")),
     };
 }
 
-std::string caseName(::testing::TestParamInfo<RefusedDocument> const& info) {
-    return info.param.name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Documents, RefusedDocuments, ::testing::ValuesIn(refusedDocuments()),
-                         caseName);
+INSTANTIATE_TEST_SUITE_P(Hostile, LoadFailures, ::testing::ValuesIn(refusedDocuments()),
+                         documents::caseName);
 
 // An external entity is never fetched: a description that names one holds nothing of it.
 TEST(LoadHostileDocument, ExternalEntityIsNeverRead) {
