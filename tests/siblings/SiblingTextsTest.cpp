@@ -23,50 +23,47 @@ struct TextCase {
     std::function<int(QString const&)> fromText;
 };
 
-template <class E> TextCase textCase(std::string kind, E value, char const* text,
-                                     QString (*toText)(E const&), E (*fromText)(QString const&)) {
-    return {std::move(kind), static_cast<int>(value), QString::fromUtf8(text),
-            [toText](int v) { return toText(static_cast<E>(v)); },
-            [fromText](QString const& t) { return static_cast<int>(fromText(t)); }};
+// One case for each value of E and its text.
+template <class E>
+void addCases(std::vector<TextCase>& cases, std::string const& kind, QString (*toText)(E const&),
+              E (*fromText)(QString const&), std::vector<std::pair<E, char const*>> const& texts) {
+    for (auto const& [value, text] : texts) {
+        cases.push_back({kind, static_cast<int>(value), QString::fromUtf8(text),
+                         [toText](int v) { return toText(static_cast<E>(v)); },
+                         [fromText](QString const& t) { return static_cast<int>(fromText(t)); }});
+    }
 }
 
 std::vector<TextCase> textCases() {
     using namespace accounting;
     using namespace budgeting;
     using namespace banking;
-    QString (*itemText)(BudgetItemTypes const&) = &budgeting::toWeak;
-    QString (*frequencyText)(EventFrequency const&) = &budgeting::presentationText;
-    QString (*accountTypeText)(AccountTypes const&) = &accounting::presentationText;
-    QString (*statusText)(TransactionStatuses const&) = &accounting::presentationText;
-    QString (*bankTypeText)(SupportedAccountTypes const&) = &banking::presentationText;
-    return {
-        textCase("frequency", EventFrequency::once, "Once", frequencyText, &toEventFrequency),
-        textCase("frequency", EventFrequency::daily, "Daily", frequencyText, &toEventFrequency),
-        textCase("frequency", EventFrequency::weekly, "Weekly", frequencyText, &toEventFrequency),
-        textCase("frequency", EventFrequency::fortnightly, "Fortnightly", frequencyText, &toEventFrequency),
-        textCase("frequency", EventFrequency::monthly, "Monthly", frequencyText, &toEventFrequency),
-        textCase("frequency", EventFrequency::quarterly, "Quarterly", frequencyText, &toEventFrequency),
-        textCase("frequency", EventFrequency::semiAnnually, "Semi-annually", frequencyText, &toEventFrequency),
-        textCase("frequency", EventFrequency::annually, "Annually", frequencyText, &toEventFrequency),
-        textCase("accountType", AccountTypes::asset, "Asset", accountTypeText, &toAccountTypes),
-        textCase("accountType", AccountTypes::liability, "Liability", accountTypeText, &toAccountTypes),
-        textCase("accountType", AccountTypes::equity, "Equity", accountTypeText, &toAccountTypes),
-        textCase("accountType", AccountTypes::income, "Income", accountTypeText, &toAccountTypes),
-        textCase("accountType", AccountTypes::expense, "Expense", accountTypeText, &toAccountTypes),
-        textCase("status", TransactionStatuses::pending, "Pending", statusText, &toTransactionStatuses),
-        textCase("status", TransactionStatuses::cleared, "Cleared", statusText, &toTransactionStatuses),
-        textCase("status", TransactionStatuses::reconciled, "Reconciled", statusText, &toTransactionStatuses),
-        textCase("bankType", SupportedAccountTypes::checking, "Checking", bankTypeText, &toSupportedAccountTypes),
-        textCase("bankType", SupportedAccountTypes::savings, "Savings", bankTypeText, &toSupportedAccountTypes),
-        textCase("bankType", SupportedAccountTypes::creditCard, "Credit Card", bankTypeText, &toSupportedAccountTypes),
-        textCase("bankType", SupportedAccountTypes::loan, "Loan", bankTypeText, &toSupportedAccountTypes),
-        textCase("bankType", SupportedAccountTypes::investment, "Investment", bankTypeText, &toSupportedAccountTypes),
-        textCase("itemType", BudgetItemTypes::bill, "bill", itemText, &toBudgetItemTypes),
-        textCase("itemType", BudgetItemTypes::debt, "debt", itemText, &toBudgetItemTypes),
-        textCase("itemType", BudgetItemTypes::goal, "goal", itemText, &toBudgetItemTypes),
-        textCase("itemType", BudgetItemTypes::nontrack, "nontrack", itemText, &toBudgetItemTypes),
-        textCase("itemType", BudgetItemTypes::wage, "wage", itemText, &toBudgetItemTypes),
-    };
+    using F = EventFrequency;
+    std::vector<TextCase> cases;
+    addCases<F>(cases, "frequency", &budgeting::presentationText, &toEventFrequency,
+                {std::pair(F::once, "Once"), std::pair(F::daily, "Daily"),
+                 std::pair(F::weekly, "Weekly"), std::pair(F::fortnightly, "Fortnightly"),
+                 std::pair(F::monthly, "Monthly"), std::pair(F::quarterly, "Quarterly"),
+                 std::pair(F::semiAnnually, "Semi-annually"), std::pair(F::annually, "Annually")});
+    using A = AccountTypes;
+    addCases<A>(cases, "accountType", &accounting::presentationText, &toAccountTypes,
+                {std::pair(A::asset, "Asset"), std::pair(A::liability, "Liability"),
+                 std::pair(A::equity, "Equity"), std::pair(A::income, "Income"),
+                 std::pair(A::expense, "Expense")});
+    using S = TransactionStatuses;
+    addCases<S>(cases, "status", &accounting::presentationText, &toTransactionStatuses,
+                {std::pair(S::pending, "Pending"), std::pair(S::cleared, "Cleared"),
+                 std::pair(S::reconciled, "Reconciled")});
+    using B = SupportedAccountTypes;
+    addCases<B>(cases, "bankType", &banking::presentationText, &toSupportedAccountTypes,
+                {std::pair(B::checking, "Checking"), std::pair(B::savings, "Savings"),
+                 std::pair(B::creditCard, "Credit Card"), std::pair(B::loan, "Loan"),
+                 std::pair(B::investment, "Investment")});
+    using I = BudgetItemTypes;
+    addCases<I>(cases, "itemType", &budgeting::toWeak, &toBudgetItemTypes,
+                {std::pair(I::bill, "bill"), std::pair(I::debt, "debt"), std::pair(I::goal, "goal"),
+                 std::pair(I::nontrack, "nontrack"), std::pair(I::wage, "wage")});
+    return cases;
 }
 
 class StoredTexts : public testing::TestWithParam<TextCase> {};
@@ -94,12 +91,11 @@ TEST_P(StoredTexts, RefuseOtherSpellingsNamingTheText) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(AllKinds, StoredTexts, testing::ValuesIn(textCases()),
-                         [](auto const& p) {
-                             auto name = p.param.kind + "_" + p.param.text.toStdString();
-                             std::erase_if(name, [](char c) { return !std::isalnum(c) && c != '_'; });
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(AllKinds, StoredTexts, testing::ValuesIn(textCases()), [](auto const& p) {
+    auto name = p.param.kind + "_" + p.param.text.toStdString();
+    std::erase_if(name, [](char c) { return !std::isalnum(c) && c != '_'; });
+    return name;
+});
 
 TEST(BudgetItemTypes, KeepTheirStoredValues) {
     using budgeting::BudgetItemTypes;
@@ -148,7 +144,8 @@ TEST(BudgetMaps, RefuseASecondItemWithTheSameSource) {
     using namespace budgeting;
     orvalis::currency::Money const money(1, 0, orvalis::currency::Iso4217Codes::USD);
     BillMap bills;
-    bills.add(Bill(BudgetSource(QStringLiteral("Rent")), money, EventFrequency::monthly, QDate(2026, 1, 1)));
+    bills.add(Bill(BudgetSource(QStringLiteral("Rent")), money, EventFrequency::monthly,
+                   QDate(2026, 1, 1)));
     EXPECT_THROW(bills.add(Bill(BudgetSource(QStringLiteral("Rent")), money, EventFrequency::weekly,
                                 QDate(2026, 2, 1))),
                  foundation::Error);
