@@ -92,16 +92,22 @@ enum class Before {
     budgetFileAndBackUp, // the previous budget file and the back-up of the one before it
 };
 
-char const* describeBefore(Before before) {
-    switch (before) {
-    case Before::nothing:
-        return "no budget file";
-    case Before::budgetFile:
-        return "budget file without back-up";
-    case Before::budgetFileAndBackUp:
-        return "budget file with an earlier back-up";
-    }
-    return "";
+// Each of them described, as a test's name says it, and what a store whose writing failed
+// leaves when nothing else failed: without an earlier back-up, the previous file put back looks
+// as if it was untouched.
+struct BeforeTexts {
+    char const* description;
+    char const* testName;
+    char const* failedWrite;
+};
+
+BeforeTexts const beforeTexts[] = {{"no budget file", "OnANewFile", "nothing left"},
+                                   {"budget file without back-up", "OverABudgetFile", "unchanged"},
+                                   {"budget file with an earlier back-up",
+                                    "OverABudgetFileAndItsBackUp", "previous file put back"}};
+
+BeforeTexts const& textsOf(Before before) {
+    return beforeTexts[static_cast<int>(before)];
 }
 
 // The three budgets of a scenario: the one the earlier back-up holds, the one in the budget
@@ -397,20 +403,6 @@ StepCase const stepCases[] = {
     {"FailingFromThenOnWhileCleaningUp", Mode::failFrom, Before::budgetFileAndBackUp, "untyped"},
 };
 
-// What a store whose writing failed leaves when nothing else failed. Without an earlier
-// back-up, the previous file put back looks as if it was untouched.
-std::string failedWriteOutcome(Before before) {
-    switch (before) {
-    case Before::nothing:
-        return "nothing left";
-    case Before::budgetFile:
-        return "unchanged";
-    case Before::budgetFileAndBackUp:
-        break;
-    }
-    return "previous file put back";
-}
-
 class EveryStep : public ReliabilityTest, public ::testing::WithParamInterface<StepCase> {
 protected:
     // Whether the file at path holds version and, as far as the trace shows, is on the disk.
@@ -457,7 +449,7 @@ TEST_P(EveryStep, LeavesThePreviousBudgetCompleteInTheBudgetFileOrItsBackUp) {
             EXPECT_FALSE(run.crashed) << where << "\n" << run.output;
             EXPECT_EQ(run.exitCode, writerFails ? 1 : 0) << where << "\n" << run.output;
             EXPECT_EQ(outcomeOf(after, step.before, versions, !writerFails),
-                      writerFails ? failedWriteOutcome(step.before) : "stored")
+                      writerFails ? textsOf(step.before).failedWrite : "stored")
                 << where << ": " << situation(after, run);
             // The budget file the store leaves is on the disk: the new one, or the previous one
             // put back.
@@ -527,7 +519,7 @@ TEST_P(EveryStep, LeavesThePreviousBudgetCompleteInTheBudgetFileOrItsBackUp) {
                                  ? "failure points (failing once)"
                                  : "failure points (failing from then on)";
     report(step.mode == Mode::kill ? "kill_points" : "failure_points", points,
-           std::string(describeBefore(step.before)) + (writerFails ? ", writer failing" : "") +
+           std::string(textsOf(step.before).description) + (writerFails ? ", writer failing" : "") +
                ": " + std::to_string(points) + " " + what + "; " + tally(outcomes));
 }
 
@@ -583,8 +575,10 @@ TEST_F(ReliabilityTest, BackUpKeepsThePermissionsOfThePreviousBudgetFile) {
         budgets::LogCapture quiet;
         store(BudgetFile(paths_.budget, QStringLiteral("~")), versions.next.state);
         // The owner's, the group's and the others' permissions, without the current user's.
-        EXPECT_EQ(QFile::permissions(paths_.backUp) & 0x7077, ownerOnly) << describeBefore(before);
-        EXPECT_EQ(contentOf(paths_.backUp), versions.previous.document) << describeBefore(before);
+        EXPECT_EQ(QFile::permissions(paths_.backUp) & 0x7077, ownerOnly)
+            << textsOf(before).description;
+        EXPECT_EQ(contentOf(paths_.backUp), versions.previous.document)
+            << textsOf(before).description;
     }
 }
 
@@ -629,7 +623,7 @@ TEST_P(FullDisk, AtEverySizeOfTheNewDocumentKeepsThePreviousBudget) {
         completed = backUpFits && nextSize <= limit;
         std::string const expected = completed     ? "stored"
                                      : !backUpFits ? "unchanged"
-                                                   : failedWriteOutcome(before);
+                                                   : textsOf(before).failedWrite;
         EXPECT_EQ(outcome, expected) << where << ": " << situation(after, run);
         EXPECT_EQ(run.exitCode, completed ? 0 : 1) << where << "\n" << run.output;
         if (!backUpFits) {
@@ -658,7 +652,7 @@ TEST_P(FullDisk, AtEverySizeOfTheNewDocumentKeepsThePreviousBudget) {
     EXPECT_TRUE(completed || HasFailure()) << "the store never succeeded";
 
     report("sizes", sizes,
-           std::string(describeBefore(before)) + ": " + std::to_string(sizes) +
+           std::string(textsOf(before).description) + ": " + std::to_string(sizes) +
                " file-size limits in steps of 4 KiB up to a new document of " +
                std::to_string(nextSize) + " bytes (previous " + std::to_string(previousSize) +
                "); " + tally(outcomes));
@@ -668,15 +662,7 @@ INSTANTIATE_TEST_SUITE_P(Store, FullDisk,
                          ::testing::Values(Before::nothing, Before::budgetFile,
                                            Before::budgetFileAndBackUp),
                          [](auto const& test) {
-                             switch (test.param) {
-                             case Before::nothing:
-                                 return std::string("OnANewFile");
-                             case Before::budgetFile:
-                                 return std::string("OverABudgetFile");
-                             case Before::budgetFileAndBackUp:
-                                 break;
-                             }
-                             return std::string("OverABudgetFileAndItsBackUp");
+                             return std::string(textsOf(test.param).testName);
                          });
 
 } // namespace
