@@ -283,6 +283,12 @@ template <class Item>
 void makeAmountItem(quint32 identifier, QString const& currency, quint32 account) {
     Item(identifier, -1, 0, "", "", currency, QDate(), account);
 }
+void makeDebt(quint32 identifier, QString const& currency, quint32 account) {
+    DebtElement(identifier, -1, 0, "", "", currency, -1, 0, -1.0, QDate(), account);
+}
+void makeGoal(quint32 identifier, QString const& currency, quint32 account) {
+    GoalElement(identifier, -1, 0, "", "", currency, -1, 0, QDate(), account);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, ItemValueChecks,
@@ -295,19 +301,9 @@ INSTANTIATE_TEST_SUITE_P(
                     ValueChecks{"Nontrack", makeAmountItem<DiscretionaryElement>,
                                 "The nontrack spending currency identifier cannot be zero.",
                                 "The nontrack account identifier cannot be zero."},
-                    ValueChecks{"Debt",
-                                [](quint32 identifier, QString const& currency, quint32 account) {
-                                    DebtElement(identifier, -1, 0, "", "", currency, -1, 0, -1.0,
-                                                QDate(), account);
-                                },
-                                "The debt currency identifier cannot be zero.",
+                    ValueChecks{"Debt", makeDebt, "The debt currency identifier cannot be zero.",
                                 "The debt account identifier cannot be zero."},
-                    ValueChecks{"Goal",
-                                [](quint32 identifier, QString const& currency, quint32 account) {
-                                    GoalElement(identifier, -1, 0, "", "", currency, -1, 0, QDate(),
-                                                account);
-                                },
-                                "The goal currency identifier cannot be zero.",
+                    ValueChecks{"Goal", makeGoal, "The goal currency identifier cannot be zero.",
                                 "The goal account identifier cannot be zero."}),
     [](auto const& p) { return p.param.name; });
 

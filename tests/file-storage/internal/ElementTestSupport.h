@@ -72,7 +72,8 @@ template <class Element> void expectRoundTrip(Element const& element, QByteArray
 }
 
 // Expects writing element to log exactly a "Writing Element" record for each tag of writes, and
-// reading what was written a "Reading Element" record for each tag of reads, at debug level.
+// reading what was written exactly a "Reading Element" record for each tag of reads, at debug
+// level.
 template <class Element>
 void expectLogs(Element const& element, std::vector<char const*> const& writes,
                 std::vector<char const*> const& reads) {
@@ -92,6 +93,7 @@ void expectLogs(Element const& element, std::vector<char const*> const& writes,
     }
     LogCapture log;
     readElement<Element>(document);
+    EXPECT_EQ(log.records().size(), reads.size());
     EXPECT_EQ(log.texts(QtDebugMsg), records("Reading", reads));
 }
 

