@@ -79,15 +79,16 @@ protected:
         return faults::readTrace(traces_.filePath(traceName));
     }
 
-    // The index of the first entry for which matches holds; 0 when none does.
+    // The index of the first entry, or the last, for which matches holds; 0 when none does.
     static long find(std::vector<TraceEntry> const& trace,
-                     std::function<bool(TraceEntry const&)> const& matches) {
+                     std::function<bool(TraceEntry const&)> const& matches, bool last = false) {
+        long found = 0;
         for (auto const& entry : trace) {
-            if (matches(entry)) {
-                return entry.index;
+            if (matches(entry) && (found == 0 || last)) {
+                found = entry.index;
             }
         }
-        return 0;
+        return found;
     }
 };
 
@@ -208,12 +209,7 @@ TEST_P(StoreFault, LeavesTheDocumentedFilesErrorAndRecords) {
     };
     setUpFiles(fault.before);
     auto const trace = dryRun(fault.budgetName, step.operations, QStringLiteral("dry"));
-    long at = 0;
-    for (auto const& entry : trace) {
-        if (matches(entry) && (at == 0 || step.last)) {
-            at = entry.index;
-        }
-    }
+    long const at = find(trace, matches, step.last);
     ASSERT_GT(at, 0) << "the store never reaches the step";
 
     setUpFiles(fault.before);
@@ -264,11 +260,10 @@ TEST_P(DurableOrder, BackUpAndNewFileReachTheDiskBeforeTheStepsThatRelyOnThem) {
     long const backUpNamed = find(trace, [&](TraceEntry const& e) {
         return e.operation == QLatin1String("link") && e.detail == paths_.backUp;
     });
-    long lastCopyWrite = 0;
-    for (auto const& entry : trace) {
-        lastCopyWrite = isCopy(entry) && entry.operation == QLatin1String("write") ? entry.index
-                                                                                   : lastCopyWrite;
-    }
+    long const lastCopyWrite = find(
+        trace,
+        [&](TraceEntry const& e) { return isCopy(e) && e.operation == QLatin1String("write"); },
+        true);
     long const copySynced = find(trace, [&](TraceEntry const& e) {
         return isCopy(e) && e.operation == QLatin1String("fsync") && e.index > lastCopyWrite;
     });
@@ -282,10 +277,8 @@ TEST_P(DurableOrder, BackUpAndNewFileReachTheDiskBeforeTheStepsThatRelyOnThem) {
     EXPECT_LT(copySynced, backUpNamed);
     EXPECT_LT(directorySynced, truncation);
 
-    long lastWrite = 0;
-    for (auto const& entry : trace) {
-        lastWrite = is(entry, "write", paths_.budget) ? entry.index : lastWrite;
-    }
+    long const lastWrite = find(
+        trace, [&](TraceEntry const& e) { return is(e, "write", paths_.budget); }, true);
     long const newFileSynced = find(trace, [&](TraceEntry const& e) {
         return is(e, "fsync", paths_.budget) && e.index > lastWrite;
     });
