@@ -97,22 +97,6 @@ INSTANTIATE_TEST_SUITE_P(AllKinds, StoredTexts, testing::ValuesIn(textCases()), 
     return name;
 });
 
-TEST(BudgetItemTypes, KeepTheirStoredValues) {
-    using budgeting::BudgetItemTypes;
-    EXPECT_EQ(static_cast<int>(BudgetItemTypes::bill), 1);
-    EXPECT_EQ(static_cast<int>(BudgetItemTypes::debt), 2);
-    EXPECT_EQ(static_cast<int>(BudgetItemTypes::goal), 3);
-    EXPECT_EQ(static_cast<int>(BudgetItemTypes::nontrack), 4);
-    EXPECT_EQ(static_cast<int>(BudgetItemTypes::wage), 5);
-    EXPECT_EQ(budgeting::presentationText(BudgetItemTypes::nontrack), QStringLiteral("Nontrack"));
-    EXPECT_EQ(budgeting::presentationText(BudgetItemTypes::wage), QStringLiteral("Wage"));
-}
-
-TEST(Abbreviations, AreDrAndCr) {
-    EXPECT_EQ(accounting::debitAbbreviation(), QStringLiteral("Dr"));
-    EXPECT_EQ(accounting::creditAbbreviation(), QStringLiteral("Cr"));
-}
-
 TEST(CurrencyCodes, EveryActiveCodeTurnsIntoThreeCapitalsAndBack) {
     auto const codes = orvalis::currency::allIso4217Codes();
     EXPECT_GT(codes.size(), 150u);
