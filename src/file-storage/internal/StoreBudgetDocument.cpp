@@ -42,27 +42,30 @@ bool isXmlText(QString const& text) {
 }
 
 // A text that the document holds and the reader must give back: refused here, before anything
-// is written, when it could not be.
-QString const& checkedText(QString const& text, QString const& what, bool required) {
+// is written, when it could not be. what() names the text; it is only called for an error, so
+// that a good store formats no messages.
+template <class What>
+QString const& checkedText(QString const& text, What const& what, bool required) {
     if (required && text.isEmpty()) {
-        throw valueError(QObject::tr("The %1 cannot be stored without a text.").arg(what));
+        throw valueError(QObject::tr("The %1 cannot be stored without a text.").arg(what()));
     }
     if (!isXmlText(text)) {
         throw valueError(
             QObject::tr("The %1 '%2' holds characters that a budget file cannot store.")
-                .arg(what, text));
+                .arg(what(), text));
     }
     return text;
 }
 
 // An account number that the document refers to: the reader looks it up among the accounts
 // of the ledger, so one that is not there would make the file unreadable.
+template <class What>
 void requireAccount(accounting::GeneralLedger const& ledger,
-                    accounting::AccountNumber const& number, QString const& user) {
+                    accounting::AccountNumber const& number, What const& user) {
     if (ledger.ledgers().find(AccountCode(number, std::nullopt)) == ledger.ledgers().end()) {
         throw valueError(QObject::tr("The %1 refers to the account number %2, which is not an "
                                      "account of the ledger.")
-                             .arg(user, accounting::presentationText(number)));
+                             .arg(user(), accounting::presentationText(number)));
     }
 }
 
@@ -74,15 +77,18 @@ void fillItemElements(budgeting::Budget const& budget, storage::ItemAccountMap c
     auto& elements = Kind::elements(collection);
     elements.reserve(Kind::items(budget).size());
     for (auto const& [source, item] : Kind::items(budget)) {
-        auto const what = QObject::tr("%1 '%2'").arg(budgeting::toWeak(Kind::type), source.name());
-        checkedText(item.source().name(),
-                    QObject::tr("name of a %1").arg(budgeting::toWeak(Kind::type)), true);
+        auto const what = [&] {
+            return QObject::tr("%1 '%2'").arg(budgeting::toWeak(Kind::type), source.name());
+        };
+        checkedText(
+            item.source().name(),
+            [] { return QObject::tr("name of a %1").arg(budgeting::toWeak(Kind::type)); }, true);
         auto const& account = itemAccounts.template at<typename Kind::Item>(item.source());
         requireAccount(ledger, account.number(), what);
         if constexpr (requires(typename Kind::Item const& i) { i.interest(); }) {
             if (!std::isfinite(item.interest().value)) {
                 throw valueError(
-                    QObject::tr("The interest of the %1 is not a finite number.").arg(what));
+                    QObject::tr("The interest of the %1 is not a finite number.").arg(what()));
             }
         }
         elements.push_back(Kind::toElement(identifier, item, account.number().integer()));
@@ -105,7 +111,9 @@ void fillLedgerElements(accounting::GeneralLedger const& ledger, AccountsElement
         auto const number = code.number().integer();
         accounts.accounts.emplace_back(
             number,
-            checkedText(code.name(), QObject::tr("name of the account %1").arg(number), true),
+            checkedText(
+                code.name(), [&] { return QObject::tr("name of the account %1").arg(number); },
+                true),
             accounting::presentationText(account.type()), account.balance().major(),
             account.balance().minor(), currencyText(account.balance()), account.isClosed(), parent);
 
@@ -113,21 +121,23 @@ void fillLedgerElements(accounting::GeneralLedger const& ledger, AccountsElement
         ledgerElement.transactions.reserve(ledgerAccount.transactions.size());
         for (auto const& [transactionNumber, t] : ledgerAccount.transactions) {
             auto const identifier = t.number().value_or(transactionNumber).integer();
-            auto const what =
-                QObject::tr("transaction %1 of the account %2").arg(identifier).arg(number);
+            auto const what = [&] {
+                return QObject::tr("transaction %1 of the account %2").arg(identifier).arg(number);
+            };
             // The entry names the side on which the other account stands; the ledger's own
             // account is the other side.
             bool const ownCredit = t.crediting() == key;
             if (!ownCredit && !(t.debiting() == key)) {
                 throw valueError(
-                    QObject::tr("The %1 neither debits nor credits that account.").arg(what));
+                    QObject::tr("The %1 neither debits nor credits that account.").arg(what()));
             }
             auto const& other = ownCredit ? t.debiting() : t.crediting();
             requireAccount(ledger, other.number(), what);
             foundation::Optional<QString> description;
             if (t.description()) {
-                description = checkedText(*t.description(),
-                                          QObject::tr("description of the %1").arg(what), false);
+                description = checkedText(
+                    *t.description(),
+                    [&] { return QObject::tr("description of the %1").arg(what()); }, false);
             }
             ledgerElement.transactions.emplace_back(
                 identifier,
@@ -161,8 +171,10 @@ std::vector<BankElement> fillBankElements(banking::BankMap const& banks,
                     cause);
             }
         }
-        result.emplace_back(checkedText(name.institution(), QObject::tr("name of a bank"), true),
-                            bank.isClosed(), std::move(accounts));
+        result.emplace_back(
+            checkedText(
+                name.institution(), [] { return QObject::tr("name of a bank"); }, true),
+            bank.isClosed(), std::move(accounts));
     }
     return result;
 }
@@ -175,8 +187,10 @@ ReconciliationsElement fillReconciliationElements(surveying::ReconciledSurveys c
     result.reconciliations.reserve(surveys.size());
     for (auto const& [bankAccount, survey] : surveys) {
         auto const& number = bankAccount.code.number();
-        auto const what = QObject::tr("reconciliation of the account %1")
-                              .arg(accounting::presentationText(number));
+        auto const what = [&] {
+            return QObject::tr("reconciliation of the account %1")
+                .arg(accounting::presentationText(number));
+        };
         std::vector<DistributionElement> distributions;
         distributions.reserve(survey.distribution().size());
         for (auto const& [item, money] : survey.distribution()) {
@@ -192,13 +206,15 @@ ReconciliationsElement fillReconciliationElements(surveying::ReconciledSurveys c
                 return bank.second.find(number) != bank.second.end();
             });
         if (!banked) {
-            throw valueError(QObject::tr("The %1 names an account that no bank holds.").arg(what));
+            throw valueError(
+                QObject::tr("The %1 names an account that no bank holds.").arg(what()));
         }
         // An empty checksum is stored as none: the reader refuses an empty one.
         foundation::Optional<QString> checksum;
         if (survey.checksum() && !survey.checksum()->isEmpty()) {
-            checksum =
-                checkedText(*survey.checksum(), QObject::tr("checksum of the %1").arg(what), true);
+            checksum = checkedText(
+                *survey.checksum(), [&] { return QObject::tr("checksum of the %1").arg(what()); },
+                true);
         }
         auto const& balance = survey.reconciled().balance();
         result.reconciliations.emplace_back(
@@ -236,7 +252,8 @@ void storeBudgetDocument(budgeting::Budget const& budget, accounting::GeneralLed
     });
 
     if (auto const& opening = ledger.openingAccountCode()) {
-        requireAccount(ledger, opening->number(), QObject::tr("opening account of the ledger"));
+        requireAccount(ledger, opening->number(),
+                       [] { return QObject::tr("opening account of the ledger"); });
         elements.ledgers.openingAccountNumber = opening->number().integer();
     }
     ZEL_LOG_DEBUG() << "Filling account, ledger, and transaction elements";
