@@ -212,41 +212,33 @@ QByteArray const fullBody = R"(<wages>
 
 // Every value of the document above, as the test support describes a state.
 std::string const fullState =
-    "account 100 [Assets] parent=none code=100 [Assets] parent=none Asset 0.0 USD\n"
-    "account 101 [Checking] parent=100 code=101 [Checking] parent=100 Asset 1520.75 USD\n"
-    "  transaction 1 2026-01-01 debit=101 [Checking] parent=none credit=300 [Opening Balances] "
-    "parent=none 1000.0 USD Reconciled description=[Opening balance]\n"
-    "  transaction 2 2026-01-15 debit=101 [Checking] parent=none credit=400 [Salary] parent=none "
-    "3000.0 USD Cleared description=none\n"
-    "account 102 [Savings] parent=100 code=102 [Savings] parent=100 Asset -3.5 EUR closed\n"
-    "account 200 [Credit Card] parent=none code=200 [Credit Card] parent=none Liability -250.0 "
-    "USD\n"
-    "account 300 [Opening Balances] parent=none code=300 [Opening Balances] parent=none Equity "
-    "1000.0 USD\n"
-    "account 400 [Salary] parent=none code=400 [Salary] parent=none Income 3000.0 USD\n"
-    "account 500 [Rent] parent=none code=500 [Rent] parent=none Expense 1200.0 USD\n"
-    "  transaction 3 2026-02-01 debit=500 [Rent] parent=none credit=101 [Checking] parent=none "
-    "1200.0 USD Pending description=[February <rent>]\n"
-    "opening 300 [Opening Balances] parent=none\n"
-    "wage [Bonus] 500.50 USD Annually 2026-12-20 account=400 [Salary] parent=none\n"
-    "wage [Salary] 3000.0 USD Monthly 2026-03-15 account=400 [Salary] parent=none\n"
-    "bill [Rent] 1200.0 USD Monthly 2026-03-01 account=500 [Rent] parent=none\n"
-    "debt [Card] 35.0 USD Monthly 2026-03-10 account=200 [Credit Card] parent=none "
-    "borrowed=250.0 USD interest=0.1999\n"
-    "goal [Holiday] 100.0 EUR Fortnightly 2026-03-06 account=102 [Savings] parent=100 "
-    "final=2000.0 EUR\n"
-    "nontrack [Coffee & cake] 40.25 USD Weekly 2026-03-02 account=101 [Checking] parent=100\n"
-    "bank [Credit Union] closed 200\n"
-    "bank [First Bank] 101 102\n"
-    "type [Credit Union] 200 Credit Card\n"
-    "type [First Bank] 101 Checking\n"
-    "type [First Bank] 102 Savings\n"
-    "survey [Credit Union] 200 [Credit Card] parent=none Credit Card balance=-250.0 USD on=none "
-    "checksum=none\n"
-    "survey [First Bank] 101 [Checking] parent=none Checking balance=1520.75 USD on=2026-02-28 "
-    "checksum=[c0ffee]\n"
-    "  distribution bill [Rent] 1200.0 USD\n"
-    "  distribution wage [Bonus] 320.75 USD\n";
+    R"(account 100 [Assets] parent=none code=100 [Assets] parent=none Asset 0.0 USD
+account 101 [Checking] parent=100 code=101 [Checking] parent=100 Asset 1520.75 USD
+  transaction 1 2026-01-01 debit=101 [Checking] parent=none credit=300 [Opening Balances] parent=none 1000.0 USD Reconciled description=[Opening balance]
+  transaction 2 2026-01-15 debit=101 [Checking] parent=none credit=400 [Salary] parent=none 3000.0 USD Cleared description=none
+account 102 [Savings] parent=100 code=102 [Savings] parent=100 Asset -3.5 EUR closed
+account 200 [Credit Card] parent=none code=200 [Credit Card] parent=none Liability -250.0 USD
+account 300 [Opening Balances] parent=none code=300 [Opening Balances] parent=none Equity 1000.0 USD
+account 400 [Salary] parent=none code=400 [Salary] parent=none Income 3000.0 USD
+account 500 [Rent] parent=none code=500 [Rent] parent=none Expense 1200.0 USD
+  transaction 3 2026-02-01 debit=500 [Rent] parent=none credit=101 [Checking] parent=none 1200.0 USD Pending description=[February <rent>]
+opening 300 [Opening Balances] parent=none
+wage [Bonus] 500.50 USD Annually 2026-12-20 account=400 [Salary] parent=none
+wage [Salary] 3000.0 USD Monthly 2026-03-15 account=400 [Salary] parent=none
+bill [Rent] 1200.0 USD Monthly 2026-03-01 account=500 [Rent] parent=none
+debt [Card] 35.0 USD Monthly 2026-03-10 account=200 [Credit Card] parent=none borrowed=250.0 USD interest=0.1999
+goal [Holiday] 100.0 EUR Fortnightly 2026-03-06 account=102 [Savings] parent=100 final=2000.0 EUR
+nontrack [Coffee & cake] 40.25 USD Weekly 2026-03-02 account=101 [Checking] parent=100
+bank [Credit Union] closed 200
+bank [First Bank] 101 102
+type [Credit Union] 200 Credit Card
+type [First Bank] 101 Checking
+type [First Bank] 102 Savings
+survey [Credit Union] 200 [Credit Card] parent=none Credit Card balance=-250.0 USD on=none checksum=none
+survey [First Bank] 101 [Checking] parent=none Checking balance=1520.75 USD on=2026-02-28 checksum=[c0ffee]
+  distribution bill [Rent] 1200.0 USD
+  distribution wage [Bonus] 320.75 USD
+)";
 
 char const* const collectionTags[] = {"wages",    "bills",   "debts", "goals",          "nontracks",
                                       "accounts", "ledgers", "banks", "reconciliations"};
