@@ -1,6 +1,6 @@
 // Stores whose file operations fail where no file in the way can make them fail: a child
 // process stores a budget under the fault-injection layer, which breaks one chosen step of the
-// store (found in a trace of the same store without a fault), or kills the process there.
+// store (found in a trace of the same store without a fault). The reliability tests kill it.
 #include "BudgetFileTestSupport.h"
 #include "StoreChild.h"
 
@@ -298,24 +298,6 @@ TEST_P(DurableOrder, BackUpAndNewFileReachTheDiskBeforeTheStepsThatRelyOnThem) {
 INSTANTIATE_TEST_SUITE_P(BudgetFile, DurableOrder, ::testing::Bool(), [](auto const& test) {
     return std::string(test.param ? "WithAnEarlierBackUp" : "WithoutAnEarlierBackUp");
 });
-
-TEST_F(BudgetFileFaultTest, StoreKilledWhileWritingLeavesTheBackUpOfThePreviousFile) {
-    setUpFiles({oldBudget, absent, absent});
-    auto const trace = dryRun("small", {"write"}, QStringLiteral("dry"));
-    long const firstWrite =
-        find(trace, [&](TraceEntry const& e) { return e.path == paths_.budget; });
-    ASSERT_GT(firstWrite, 0);
-
-    setUpFiles({oldBudget, absent, absent});
-    auto killing = plan({"write"}, QStringLiteral("killing"));
-    killing.at = firstWrite;
-    killing.action = faults::Action::kill;
-    auto const run = runChild(paths_.budget, "small", killing);
-    EXPECT_TRUE(run.crashed) << run.output;
-    EXPECT_EQ(faults::readTrace(killing.tracePath).back().outcome, QStringLiteral("killed"));
-    EXPECT_EQ(support::snapshot(paths_.budget), "file:");
-    EXPECT_EQ(support::snapshot(paths_.backUp), oldBudgetFile);
-}
 
 TEST_F(BudgetFileFaultTest, OperationsOutsideTheWatchedDirectoryNeitherCountNorFail) {
     QTemporaryDir elsewhere;

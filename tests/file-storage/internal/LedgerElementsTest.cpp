@@ -272,15 +272,6 @@ TEST(LedgerReading, AccountContentAndUnknownAttributesAreIgnored) {
     EXPECT_EQ(accounts.accounts[1].identifier, 1u);
 }
 
-TEST(LedgerReading, AChildElementInATransactionPutsTheReaderInError) {
-    auto const reader = readerOnFirstElement(
-        R"(<ledgers><ledger id="1">)" + replaced(goodTransaction, "/>", ">text<b/></transaction>") +
-        "</ledger></ledgers>");
-    LedgersElement ledgers;
-    EXPECT_NO_THROW(ledgers.read(*reader));
-    EXPECT_TRUE(reader->hasError());
-}
-
 TEST(LedgerReading, MissingOpeningAccountIsLoggedAtInfoLevel) {
     LogCapture log;
     auto const ledgers = readElement<LedgersElement>("<ledgers><ledger id=\"1\"/></ledgers>");
