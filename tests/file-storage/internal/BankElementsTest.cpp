@@ -57,48 +57,44 @@ TEST(BanksRoundTrip, EmptyAndSeveralBanks) {
 
 // ---- Read errors ----
 
-struct ReadErrorCase {
-    char const* name;
-    QByteArray bad;    // a "bank" start tag, perhaps with a faulty account after it
-    QString attribute; // empty: a BudgetFileError of the element itself
-    QString message;
-};
-
-class BankReadErrors : public testing::TestWithParam<ReadErrorCase> {};
-
-// The reader stands just after the last start tag of the faulty element when the fault is found.
-TEST_P(BankReadErrors, NameTheFaultAndWhereItIs) {
-    auto const& c = GetParam();
-    expectFaultAfter(readAs<BanksElement>, "<banks>\n" + c.bad + "</bank></banks>",
-                     c.bad.mid(c.bad.lastIndexOf('<')), c.attribute, c.message);
+// A faulty bank, perhaps with a faulty account after its start tag, on line 2 of a "banks"
+// document: the reader stands just after the last start tag when it finds the fault.
+ReadFault bankFault(char const* name, QByteArray const& bad, char const* attribute,
+                    QString const& message) {
+    return {name,
+            readAs<BanksElement>,
+            "<banks>\n" + bad + "</bank></banks>",
+            bad.mid(bad.lastIndexOf('<')),
+            QString::fromLatin1(attribute),
+            message};
 }
+
+QByteArray const lonelyBank = R"(<bank name="n" closed="true"/>)";
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, BankReadErrors,
-    testing::Values(ReadErrorCase{"EmptyName", R"(<bank name="" closed="false">)",
-                                  QStringLiteral("name"), messages::required},
-                    ReadErrorCase{"MissingClosed", R"(<bank name="n">)", QStringLiteral("closed"),
-                                  messages::notBoolean},
-                    ReadErrorCase{"ClosedInCapitals", R"(<bank name="n" closed="TRUE">)",
-                                  QStringLiteral("closed"), messages::notBoolean},
-                    ReadErrorCase{"AccountIdNotANumber",
-                                  R"(<bank name="n" closed="true"><account id="x" type="t"/>)",
-                                  QStringLiteral("id"), messages::notNumber},
-                    ReadErrorCase{
-                        "AccountIdTooLarge",
-                        R"(<bank name="n" closed="true"><account id="4294967296" type="t"/>)",
-                        QStringLiteral("id"), messages::tooLarge},
-                    ReadErrorCase{"AccountMissingType",
-                                  R"(<bank name="n" closed="true"><account id="1" Type="t"/>)",
-                                  QStringLiteral("type"), messages::required}),
-    [](auto const& p) { return p.param.name; });
-
-TEST(BankReading, RefusesAnotherTag) {
-    QByteArray const bank = R"(<bank name="n" closed="true"/>)";
-    expectFaultAfter(readAs<BanksElement>, bank, bank, {},
-                     QStringLiteral("The XML element tag, bank, is not valid under the current "
-                                    "element banks."));
-}
+    Bank, ReadFaults,
+    testing::Values(
+        bankFault("EmptyName", R"(<bank name="" closed="false">)", "name", messages::required),
+        bankFault("MissingClosed", R"(<bank name="n">)", "closed", messages::notBoolean),
+        bankFault("ClosedInCapitals", R"(<bank name="n" closed="TRUE">)", "closed",
+                  messages::notBoolean),
+        bankFault("AccountIdNotANumber",
+                  R"(<bank name="n" closed="true"><account id="x" type="t"/>)", "id",
+                  messages::notNumber),
+        bankFault("AccountIdTooLarge",
+                  R"(<bank name="n" closed="true"><account id="4294967296" type="t"/>)", "id",
+                  messages::tooLarge),
+        bankFault("AccountMissingType",
+                  R"(<bank name="n" closed="true"><account id="1" Type="t"/>)", "type",
+                  messages::required),
+        ReadFault{"AnotherTagThanBanks",
+                  readAs<BanksElement>,
+                  lonelyBank,
+                  lonelyBank,
+                  {},
+                  QStringLiteral("The XML element tag, bank, is not valid under the current "
+                                 "element banks.")}),
+    faultName);
 
 // ---- Edge cases of reading ----
 

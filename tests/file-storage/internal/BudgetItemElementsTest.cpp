@@ -161,65 +161,54 @@ QByteArray element(char const* tag, Attributes const& attributes,
     return text + "/>";
 }
 
-struct AttributeFault {
-    char const* name;
-    void (*read)(QXmlStreamReader&);
-    QByteArray document;
-    QString attribute;
-    QString message;
-};
-
-class ItemReadFaults : public testing::TestWithParam<AttributeFault> {};
-
-TEST_P(ItemReadFaults, ReportTheFirstBadAttributeInReadOrder) {
-    auto const& c = GetParam();
-    expectFaultAfter(c.read, c.document, c.document, c.attribute, c.message);
+// A faulty item: the reader stands after the whole of it when it finds the first bad attribute
+// in read order.
+ReadFault itemFault(char const* name, void (*read)(QXmlStreamReader&), QByteArray const& document,
+                    char const* attribute, QString const& message) {
+    return {name, read, document, document, QString::fromLatin1(attribute), message};
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, ItemReadFaults,
+    Items, ReadFaults,
     testing::Values(
-        AttributeFault{"WageWithoutPeriod", readAs<WageElement>,
-                       element("wage", amountAttributes, {{"period", nullptr}}), "period",
-                       messages::required},
-        AttributeFault{"WageWithoutNameOrPeriod", readAs<WageElement>,
-                       element("wage", amountAttributes, {{"period", nullptr}, {"name", nullptr}}),
-                       "name", messages::required},
-        AttributeFault{"WageMinorAboveItsRange", readAs<WageElement>,
-                       element("wage", amountAttributes, {{"minor", "65536"}}), "minor",
-                       messages::tooLarge},
-        AttributeFault{"WageAccountAbove32Bits", readAs<WageElement>,
-                       element("wage", amountAttributes, {{"accountId", "4294967296"}}),
-                       "accountId", messages::tooLarge},
-        AttributeFault{"BillMajorBeforeCurrency", readAs<BillElement>,
-                       element("bill", amountAttributes, {{"currency", ""}, {"major", "x"}}),
-                       "major", messages::notNumber},
-        AttributeFault{"NontrackDateBeforeAccount", readAs<DiscretionaryElement>,
-                       element("nontrack", amountAttributes,
-                               {{"accountId", "x"}, {"nextOccurOn", "2023-02-30"}}),
-                       "nextOccurOn",
-                       "The read in attribute value, 2023-02-30, is not a valid date."},
-        AttributeFault{"DebtPeriodBeforeName", readAs<DebtElement>,
-                       element("debt", debtAttributes, {{"name", nullptr}, {"period", nullptr}}),
-                       "period", messages::required},
-        AttributeFault{
-            "DebtMinimumBeforeInterest", readAs<DebtElement>,
-            element("debt", debtAttributes, {{"interest", "abc"}, {"minimumMinor", "70000"}}),
-            "minimumMinor", messages::tooLarge},
-        AttributeFault{"DebtInfiniteInterest", readAs<DebtElement>,
-                       element("debt", debtAttributes, {{"interest", "-inf"}}), "interest",
-                       messages::tooLow},
-        AttributeFault{"DebtWithoutAccount", readAs<DebtElement>,
-                       element("debt", debtAttributes, {{"accountId", nullptr}}), "accountId",
-                       messages::notNumber},
-        AttributeFault{
-            "GoalPeriodBeforeFinalAmount", readAs<GoalElement>,
-            element("goal", goalAttributes, {{"finalMajor", nullptr}, {"period", nullptr}}),
-            "period", messages::required},
-        AttributeFault{"GoalFinalMinorBeforeDate", readAs<GoalElement>,
-                       element("goal", goalAttributes, {{"nextOccurOn", ""}, {"finalMinor", "-1"}}),
-                       "finalMinor", messages::notNumber}),
-    [](auto const& p) { return p.param.name; });
+        itemFault("WageWithoutPeriod", readAs<WageElement>,
+                  element("wage", amountAttributes, {{"period", nullptr}}), "period",
+                  messages::required),
+        itemFault("WageWithoutNameOrPeriod", readAs<WageElement>,
+                  element("wage", amountAttributes, {{"period", nullptr}, {"name", nullptr}}),
+                  "name", messages::required),
+        itemFault("WageMinorAboveItsRange", readAs<WageElement>,
+                  element("wage", amountAttributes, {{"minor", "65536"}}), "minor",
+                  messages::tooLarge),
+        itemFault("WageAccountAbove32Bits", readAs<WageElement>,
+                  element("wage", amountAttributes, {{"accountId", "4294967296"}}), "accountId",
+                  messages::tooLarge),
+        itemFault("BillMajorBeforeCurrency", readAs<BillElement>,
+                  element("bill", amountAttributes, {{"currency", ""}, {"major", "x"}}), "major",
+                  messages::notNumber),
+        itemFault("NontrackDateBeforeAccount", readAs<DiscretionaryElement>,
+                  element("nontrack", amountAttributes,
+                          {{"accountId", "x"}, {"nextOccurOn", "2023-02-30"}}),
+                  "nextOccurOn", "The read in attribute value, 2023-02-30, is not a valid date."),
+        itemFault("DebtPeriodBeforeName", readAs<DebtElement>,
+                  element("debt", debtAttributes, {{"name", nullptr}, {"period", nullptr}}),
+                  "period", messages::required),
+        itemFault("DebtMinimumBeforeInterest", readAs<DebtElement>,
+                  element("debt", debtAttributes, {{"interest", "abc"}, {"minimumMinor", "70000"}}),
+                  "minimumMinor", messages::tooLarge),
+        itemFault("DebtInfiniteInterest", readAs<DebtElement>,
+                  element("debt", debtAttributes, {{"interest", "-inf"}}), "interest",
+                  messages::tooLow),
+        itemFault("DebtWithoutAccount", readAs<DebtElement>,
+                  element("debt", debtAttributes, {{"accountId", nullptr}}), "accountId",
+                  messages::notNumber),
+        itemFault("GoalPeriodBeforeFinalAmount", readAs<GoalElement>,
+                  element("goal", goalAttributes, {{"finalMajor", nullptr}, {"period", nullptr}}),
+                  "period", messages::required),
+        itemFault("GoalFinalMinorBeforeDate", readAs<GoalElement>,
+                  element("goal", goalAttributes, {{"nextOccurOn", ""}, {"finalMinor", "-1"}}),
+                  "finalMinor", messages::notNumber)),
+    faultName);
 
 TEST(ItemReading, KeepsTheValuesReadBeforeAFailure) {
     auto const reader =

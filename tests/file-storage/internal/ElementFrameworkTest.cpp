@@ -66,6 +66,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](auto const& p) { return p.param.name; });
 // clang-format on
 
+TEST_P(ReadFaults, NameTheFaultAndWhereItIs) {
+    auto const& c = GetParam();
+    expectFaultAfter(c.read, c.document, c.failing, c.attribute, c.message);
+}
+
 struct CollectionCase {
     char const* name;
     QByteArray document;

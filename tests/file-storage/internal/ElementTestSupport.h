@@ -182,6 +182,24 @@ void expectFaultAfter(Read read, QByteArray const& document, QByteArray const& f
     expectReadError([&] { read(*reader); }, tag, attribute, message, line, column);
 }
 
+// A document whose read fails, with the text after which the reader stands when it finds the
+// fault, and the error expected as expectFaultAfter describes it. The test is in
+// ElementFrameworkTest.cpp; each element's tests instantiate their own faults.
+struct ReadFault {
+    char const* name;
+    void (*read)(QXmlStreamReader&);
+    QByteArray document;
+    QByteArray failing;
+    QString attribute; // empty: a BudgetFileError of the element itself
+    QString message;
+};
+
+class ReadFaults : public ::testing::TestWithParam<ReadFault> {};
+
+inline std::string faultName(::testing::TestParamInfo<ReadFault> const& info) {
+    return info.param.name;
+}
+
 // A BudgetFileError that no reader position applies to.
 template <class Action> void expectValueError(Action&& action, QString const& message) {
     expectError<file_storage::BudgetFileError>(action, {generalText(0, 0), message});

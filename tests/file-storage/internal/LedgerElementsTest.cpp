@@ -143,22 +143,6 @@ TEST(LedgersRoundTrip, WithAndWithoutOpeningAccount) {
 
 // ---- Read errors ----
 
-struct ReadErrorCase {
-    char const* name;
-    void (*read)(QXmlStreamReader&);
-    QByteArray document;
-    QByteArray failing; // the reader stands just after it when the fault is found
-    QString attribute;  // empty: a BudgetFileError of the element itself
-    QString message;
-};
-
-class LedgerReadErrors : public testing::TestWithParam<ReadErrorCase> {};
-
-TEST_P(LedgerReadErrors, NameTheFaultAndWhereItIs) {
-    auto const& c = GetParam();
-    expectFaultAfter(c.read, c.document, c.failing, c.attribute, c.message);
-}
-
 QByteArray const goodAccount =
     R"(<account id="1" name="n" type="t" major="1" minor="2" currency="USD" closed="false"/>)";
 QByteArray const goodTransaction =
@@ -170,8 +154,8 @@ QByteArray replaced(QByteArray text, QByteArray const& from, QByteArray const& t
 }
 
 // A second account, spoilt, after a good one.
-ReadErrorCase badAccount(char const* name, QByteArray const& from, QByteArray const& to,
-                         QString const& attribute, QString const& message) {
+ReadFault badAccount(char const* name, QByteArray const& from, QByteArray const& to,
+                     QString const& attribute, QString const& message) {
     auto const bad = replaced(goodAccount, from, to);
     return {name,
             readAs<AccountsElement>,
@@ -182,8 +166,8 @@ ReadErrorCase badAccount(char const* name, QByteArray const& from, QByteArray co
 }
 
 // A second transaction, spoilt, after a good one in a ledger.
-ReadErrorCase badTransaction(char const* name, QByteArray const& from, QByteArray const& to,
-                             QString const& attribute, QString const& message) {
+ReadFault badTransaction(char const* name, QByteArray const& from, QByteArray const& to,
+                         QString const& attribute, QString const& message) {
     auto const bad = replaced(goodTransaction, from, to);
     return {name,
             readAs<LedgersElement>,
@@ -195,7 +179,7 @@ ReadErrorCase badTransaction(char const* name, QByteArray const& from, QByteArra
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, LedgerReadErrors,
+    Ledger, ReadFaults,
     testing::Values(
         badAccount("AccountEmptyCurrency", R"(currency="USD")", R"(currency="")",
                    QStringLiteral("currency"), messages::required),
@@ -217,23 +201,22 @@ INSTANTIATE_TEST_SUITE_P(
                        messages::tooLarge),
         badTransaction("TransactionIdZero", R"(id="3")", R"(id="0")", {},
                        QStringLiteral("The transaction identifier cannot be invalid.")),
-        ReadErrorCase{"LedgerIdZero",
-                      readAs<LedgersElement>,
-                      "<ledgers>\n<ledger id=\"1\"/>\n<ledger id=\"0\"/></ledgers>",
-                      "<ledger id=\"0\"/>",
-                      {},
-                      QStringLiteral("The ledger identifier cannot be invalid.")},
-        ReadErrorCase{"LedgersEmptyOpeningAccount", readAs<LedgersElement>,
-                      "<ledgers openingAccountId=\"\">\n</ledgers>",
-                      "<ledgers openingAccountId=\"\">", QStringLiteral("openingAccountId"),
-                      messages::notNumber},
-        ReadErrorCase{"TagsAreCaseSensitive",
-                      readAs<TransactionElement>,
-                      "<Transaction id=\"1\"/>",
-                      "<Transaction id=\"1\"/>",
-                      {},
-                      QStringLiteral("The XML element tag, Transaction, is not valid under the "
-                                     "current element transaction.")}),
+        ReadFault{"LedgerIdZero",
+                  readAs<LedgersElement>,
+                  "<ledgers>\n<ledger id=\"1\"/>\n<ledger id=\"0\"/></ledgers>",
+                  "<ledger id=\"0\"/>",
+                  {},
+                  QStringLiteral("The ledger identifier cannot be invalid.")},
+        ReadFault{"LedgersEmptyOpeningAccount", readAs<LedgersElement>,
+                  "<ledgers openingAccountId=\"\">\n</ledgers>", "<ledgers openingAccountId=\"\">",
+                  QStringLiteral("openingAccountId"), messages::notNumber},
+        ReadFault{"TagsAreCaseSensitive",
+                  readAs<TransactionElement>,
+                  "<Transaction id=\"1\"/>",
+                  "<Transaction id=\"1\"/>",
+                  {},
+                  QStringLiteral("The XML element tag, Transaction, is not valid under the "
+                                 "current element transaction.")}),
     [](auto const& p) { return p.param.name; });
 
 // ---- Edge cases of reading ----

@@ -123,60 +123,54 @@ TEST(ReconciliationReading, AbsentAttributesLeaveDefaults) {
 
 // ---- Read errors ----
 
-struct ReadErrorCase {
-    char const* name;
-    QByteArray bad;    // a "reconciliation" start tag, perhaps with a faulty distribution after it
-    QString attribute; // empty: a BudgetFileError of the element itself
-    QString message;
-};
-
-class ReconciliationReadErrors : public testing::TestWithParam<ReadErrorCase> {};
-
-// The reader stands just after the last start tag of the faulty element when the fault is found.
-TEST_P(ReconciliationReadErrors, NameTheFaultAndWhereItIs) {
-    auto const& c = GetParam();
-    expectFaultAfter(readAs<ReconciliationsElement>,
-                     "<reconciliations>\n" + c.bad + "</reconciliation></reconciliations>",
-                     c.bad.mid(c.bad.lastIndexOf('<')), c.attribute, c.message);
+// A faulty reconciliation, perhaps with a faulty distribution after its start tag, on line 2 of
+// a "reconciliations" document: the reader stands just after the last start tag when it finds
+// the fault.
+ReadFault reconciliationFault(char const* name, QByteArray const& bad, char const* attribute,
+                              QString const& message) {
+    return {name,
+            readAs<ReconciliationsElement>,
+            "<reconciliations>\n" + bad + "</reconciliation></reconciliations>",
+            bad.mid(bad.lastIndexOf('<')),
+            QString::fromLatin1(attribute),
+            message};
 }
 
 QByteArray const goodStart = R"(<reconciliation account="1">)";
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, ReconciliationReadErrors,
+    Reconciliation, ReadFaults,
     testing::Values(
-        ReadErrorCase{"EmptyChecksum", R"(<reconciliation account="1" checksum="">)",
-                      QStringLiteral("checksum"), messages::required},
-        ReadErrorCase{"EmptyDate", R"(<reconciliation account="1" date="">)",
-                      QStringLiteral("date"), messages::required},
-        ReadErrorCase{"InvalidDate", R"(<reconciliation account="1" date="2024-13-01">)",
-                      QStringLiteral("date"),
-                      QStringLiteral("The read in attribute value, 2024-13-01, is not a valid "
-                                     "date.")},
-        ReadErrorCase{"EmptyCurrency", R"(<reconciliation account="1" currency="">)",
-                      QStringLiteral("currency"), messages::required},
-        ReadErrorCase{"EmptyMajor", R"(<reconciliation account="1" major="">)",
-                      QStringLiteral("major"), messages::notNumber},
-        ReadErrorCase{"MissingAccount", R"(<reconciliation major="1">)", QStringLiteral("account"),
-                      messages::notNumber},
-        ReadErrorCase{"AccountZero",
-                      R"(<reconciliation account="0">)",
-                      {},
-                      QStringLiteral("The account ID for a reconciliation element cannot be "
-                                     "invalid.")},
-        ReadErrorCase{"DistributionWithoutId", goodStart + R"(<distribution type="bill"/>)",
-                      QStringLiteral("id"), messages::notNumber},
-        ReadErrorCase{"DistributionIdZero",
-                      goodStart + R"(<distribution type="bill" id="0"/>)",
-                      {},
-                      QStringLiteral("The budget item ID for a distribution element cannot be "
-                                     "invalid.")},
-        ReadErrorCase{"DistributionEmptyType", goodStart + R"(<distribution type="" id="1"/>)",
-                      QStringLiteral("type"), messages::required},
-        ReadErrorCase{"DistributionNegativeMinor",
-                      goodStart + R"(<distribution id="1" minor="-1"/>)", QStringLiteral("minor"),
-                      messages::notNumber}),
-    [](auto const& p) { return p.param.name; });
+        reconciliationFault("EmptyChecksum", R"(<reconciliation account="1" checksum="">)",
+                            "checksum", messages::required),
+        reconciliationFault("EmptyDate", R"(<reconciliation account="1" date="">)", "date",
+                            messages::required),
+        reconciliationFault(
+            "InvalidDate", R"(<reconciliation account="1" date="2024-13-01">)", "date",
+            QStringLiteral("The read in attribute value, 2024-13-01, is not a valid "
+                           "date.")),
+        reconciliationFault("EmptyCurrency", R"(<reconciliation account="1" currency="">)",
+                            "currency", messages::required),
+        reconciliationFault("EmptyMajor", R"(<reconciliation account="1" major="">)", "major",
+                            messages::notNumber),
+        reconciliationFault("MissingAccount", R"(<reconciliation major="1">)", "account",
+                            messages::notNumber),
+        reconciliationFault("AccountZero", R"(<reconciliation account="0">)", "",
+                            QStringLiteral("The account ID for a reconciliation element cannot be "
+                                           "invalid.")),
+        reconciliationFault("DistributionWithoutId", goodStart + R"(<distribution type="bill"/>)",
+                            "id", messages::notNumber),
+        reconciliationFault(
+            "DistributionIdZero", goodStart + R"(<distribution type="bill" id="0"/>)", "",
+            QStringLiteral("The budget item ID for a distribution element cannot be "
+                           "invalid.")),
+        reconciliationFault("DistributionEmptyType",
+                            goodStart + R"(<distribution type="" id="1"/>)", "type",
+                            messages::required),
+        reconciliationFault("DistributionNegativeMinor",
+                            goodStart + R"(<distribution id="1" minor="-1"/>)", "minor",
+                            messages::notNumber)),
+    faultName);
 
 // ---- Edge cases of reading ----
 
