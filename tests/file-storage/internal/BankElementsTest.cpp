@@ -99,24 +99,17 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- Edge cases of reading ----
 
 TEST(BankReading, ABankStopsAtAForeignChildAndKeepsTheAccountsBefore) {
-    auto const reader = readerOnFirstElement(
+    auto const bank = readUntilForeign<BankElement>(
         R"(<bank name="n" closed="false"><account id="1" type="t"/><bank name="x"/>)"
-        R"(<account id="2" type="t"/></bank>)");
-    BankElement bank;
-    bank.read(*reader);
+        R"(<account id="2" type="t"/></bank>)",
+        "bank");
     EXPECT_EQ(bank.accounts, (std::vector{BankAccountElement(1, QStringLiteral("t"))}));
-    EXPECT_FALSE(reader->hasError());
-    EXPECT_TRUE(reader->isStartElement());
-    EXPECT_EQ(reader->name(), QLatin1String("bank"));
 }
 
 TEST(BankReading, BanksStopAtAForeignChild) {
-    auto const reader = readerOnFirstElement(
-        R"(<banks><bank name="n" closed="false"/><account id="2" type="t"/></banks>)");
-    BanksElement banks;
-    banks.read(*reader);
+    auto const banks = readUntilForeign<BanksElement>(
+        R"(<banks><bank name="n" closed="false"/><account id="2" type="t"/></banks>)", "account");
     EXPECT_EQ(banks.banks.size(), 1u);
-    EXPECT_EQ(reader->name(), QLatin1String("account"));
 }
 
 TEST(BankReading, AccountContentAndUnknownAttributesAreIgnored) {

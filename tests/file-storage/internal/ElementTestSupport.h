@@ -55,6 +55,18 @@ template <class Element> void readAs(QXmlStreamReader& reader) {
     element.read(reader);
 }
 
+// Reads document as an Element, which must stop without error on the start tag of its first
+// child tagged foreign, and gives what it read.
+template <class Element> Element readUntilForeign(QByteArray const& document, char const* foreign) {
+    auto const reader = readerOnFirstElement(document);
+    Element element;
+    element.read(*reader);
+    EXPECT_FALSE(reader->hasError()) << reader->errorString().toStdString();
+    EXPECT_TRUE(reader->isStartElement());
+    EXPECT_EQ(reader->name(), QLatin1String(foreign));
+    return element;
+}
+
 // Writes element and compares with the document written by hand, reads that back and compares
 // the values (with the test's own operator==), then writes what was read and compares the bytes
 // again.

@@ -222,16 +222,12 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- Edge cases of reading ----
 
 TEST(LedgerReading, AccountsStopAtAForeignChildAndKeepTheAccountsBefore) {
-    auto const reader = readerOnFirstElement("<accounts>" + goodAccount + "<bank name=\"b\"/>" +
-                                             goodAccount + "</accounts>");
-    AccountsElement accounts;
-    accounts.read(*reader);
+    auto const accounts = readUntilForeign<AccountsElement>(
+        "<accounts>" + goodAccount + "<bank name=\"b\"/>" + goodAccount + "</accounts>", "bank");
     EXPECT_EQ(accounts.accounts.size(), 1u);
-    EXPECT_FALSE(reader->hasError());
-    EXPECT_TRUE(reader->isStartElement());
-    EXPECT_EQ(reader->name(), QLatin1String("bank"));
 }
 
+// The ledgers stop on the end of the foreign element in a ledger.
 TEST(LedgerReading, LedgerStopsAtAForeignChild) {
     auto const reader = readerOnFirstElement("<ledgers><ledger id=\"1\">" + goodTransaction +
                                              "<note/>" + goodTransaction + "</ledger></ledgers>");

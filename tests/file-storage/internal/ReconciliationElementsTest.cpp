@@ -175,26 +175,20 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- Edge cases of reading ----
 
 TEST(ReconciliationReading, StopsAtAForeignChildAndKeepsTheDistributionsBefore) {
-    auto const reader = readerOnFirstElement(
+    auto const element = readUntilForeign<ReconciliationElement>(
         R"(<reconciliation account="1"><distribution id="4" extra="x">text<distribution/>)"
-        R"(</distribution><note/><distribution id="5"/></reconciliation>)");
-    ReconciliationElement element;
-    element.read(*reader);
+        R"(</distribution><note/><distribution id="5"/></reconciliation>)",
+        "note");
     EXPECT_EQ(element.distributions,
               (std::vector{DistributionElement(QString(), 4, 0, 0, QString())}));
-    EXPECT_FALSE(reader->hasError());
-    EXPECT_TRUE(reader->isStartElement());
-    EXPECT_EQ(reader->name(), QLatin1String("note"));
 }
 
 TEST(ReconciliationReading, ReconciliationsStopAtAForeignChild) {
-    auto const reader = readerOnFirstElement(
+    auto const reconciliations = readUntilForeign<ReconciliationsElement>(
         R"(<reconciliations><reconciliation account="1"/><distribution id="1"/>)"
-        R"(<reconciliation account="2"/></reconciliations>)");
-    ReconciliationsElement reconciliations;
-    reconciliations.read(*reader);
+        R"(<reconciliation account="2"/></reconciliations>)",
+        "distribution");
     EXPECT_EQ(reconciliations.reconciliations.size(), 1u);
-    EXPECT_EQ(reader->name(), QLatin1String("distribution"));
 }
 
 TEST(ReconciliationLogging, NothingIsLoggedOnWritingAndEveryElementLogsReading) {
