@@ -12,6 +12,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <optional>
 
 namespace budgets = zel::testing;
 using namespace zel::accounting;
@@ -65,18 +66,19 @@ struct Parts {
         }
     }
 
-    // What the writer writes; the buffer's content also when the writer throws.
-    QByteArray write(bool autoFormat, std::function<void()> const& onThrow = {}) const {
+    // What the writer writes. Given error, a BudgetFileError is kept there instead of thrown,
+    // and what reached the device by then is given.
+    QByteArray write(bool autoFormat, std::optional<BudgetFileError>* error = nullptr) const {
         QBuffer buffer;
         buffer.open(QIODevice::WriteOnly | QIODevice::Text);
         try {
             storeBudgetDocument(budget, GeneralLedger(ledgers, opening), BankMap(banks), types,
                                 items, ReconciledSurveys(surveys), &buffer, autoFormat);
-        } catch (...) {
-            if (!onThrow) {
+        } catch (BudgetFileError const& thrown) {
+            if (error == nullptr) {
                 throw;
             }
-            onThrow();
+            error->emplace(thrown);
         }
         return buffer.data();
     }
@@ -421,13 +423,7 @@ TEST_P(RefusedValue, FailsBeforeAnythingButTheDeclarationIsWrittenAndNamesTheVal
     Parts p = fullParts();
     refusal.change(p);
     std::optional<BudgetFileError> error;
-    auto const written = p.write(false, [&] {
-        try {
-            throw;
-        } catch (BudgetFileError const& thrown) {
-            error = thrown;
-        }
-    });
+    auto const written = p.write(false, &error);
     ASSERT_TRUE(error) << "the writer accepted the value";
     EXPECT_EQ(written, declaration);
     EXPECT_EQ(error->firstText().toStdString(),
