@@ -90,26 +90,26 @@ storage::BudgetState smallFullBudget() {
 
     Budget budget{WageMap(), BillMap(), DebtMap(), GoalMap(), NontrackMap()};
     storage::ItemAccountMap items;
-    budget.wages().add(Wage(BudgetSource(QStringLiteral("Salary")), usd(3000, 0),
-                            EventFrequency::monthly, QDate(2026, 3, 15)));
-    budget.wages().add(Wage(BudgetSource(QStringLiteral("Bonus")), usd(500, 50),
-                            EventFrequency::annually, QDate(2026, 12, 20)));
-    items.insert<Wage>(BudgetSource(QStringLiteral("Salary")), salary);
-    items.insert<Wage>(BudgetSource(QStringLiteral("Bonus")), salary);
-    budget.bills().add(Bill(BudgetSource(QStringLiteral("Rent")), usd(1200, 0),
-                            EventFrequency::monthly, QDate(2026, 3, 1)));
-    items.insert<Bill>(BudgetSource(QStringLiteral("Rent")), rent);
-    budget.debts().add(Debt(BudgetSource(QStringLiteral("Card")), usd(35, 0),
-                            EventFrequency::monthly, QDate(2026, 3, 10), usd(250, 0),
-                            Percentage{0.1999}));
-    items.insert<Debt>(BudgetSource(QStringLiteral("Card")), card);
-    budget.goals().add(Goal(BudgetSource(QStringLiteral("Holiday")),
-                            Money(100, 0, Iso4217Codes::EUR), EventFrequency::fortnightly,
+    BudgetSource const salaryWage(QStringLiteral("Salary"));
+    BudgetSource const bonus(QStringLiteral("Bonus"));
+    BudgetSource const rentBill(QStringLiteral("Rent"));
+    BudgetSource const cardDebt(QStringLiteral("Card"));
+    BudgetSource const holiday(QStringLiteral("Holiday"));
+    BudgetSource const cafe(QStringLiteral("Café ☕"));
+    budget.wages().add(Wage(salaryWage, usd(3000, 0), EventFrequency::monthly, QDate(2026, 3, 15)));
+    budget.wages().add(Wage(bonus, usd(500, 50), EventFrequency::annually, QDate(2026, 12, 20)));
+    items.insert<Wage>(salaryWage, salary);
+    items.insert<Wage>(bonus, salary);
+    budget.bills().add(Bill(rentBill, usd(1200, 0), EventFrequency::monthly, QDate(2026, 3, 1)));
+    items.insert<Bill>(rentBill, rent);
+    budget.debts().add(Debt(cardDebt, usd(35, 0), EventFrequency::monthly, QDate(2026, 3, 10),
+                            usd(250, 0), Percentage{0.1999}));
+    items.insert<Debt>(cardDebt, card);
+    budget.goals().add(Goal(holiday, Money(100, 0, Iso4217Codes::EUR), EventFrequency::fortnightly,
                             QDate(2026, 3, 6), Money(2000, 0, Iso4217Codes::EUR)));
-    items.insert<Goal>(BudgetSource(QStringLiteral("Holiday")), savings);
-    budget.nontracks().add(Nontrack(BudgetSource(QStringLiteral("Café ☕")), usd(40, 25),
-                                    EventFrequency::weekly, QDate(2026, 3, 2)));
-    items.insert<Nontrack>(BudgetSource(QStringLiteral("Café ☕")), checking);
+    items.insert<Goal>(holiday, savings);
+    budget.nontracks().add(Nontrack(cafe, usd(40, 25), EventFrequency::weekly, QDate(2026, 3, 2)));
+    items.insert<Nontrack>(cafe, checking);
 
     std::map<BankName, Bank> banks;
     BankName const bankA(QStringLiteral("First Bank"));
@@ -126,15 +126,12 @@ storage::BudgetState smallFullBudget() {
                                       SupportedAccountTypes::checking};
     BankAccount const cardAccount{bankB, code(200, "Credit Card"),
                                   SupportedAccountTypes::creditCard};
-    surveys.emplace(
-        checkingAccount,
-        surveying::ReconciledSurvey(
-            ReconciledBankAccount(checkingAccount, usd(1520, 75), QDate(2026, 2, 28)),
-            {{BudgetItemIdentifier{BudgetItemTypes::bill, BudgetSource(QStringLiteral("Rent"))},
-              usd(1200, 0)},
-             {BudgetItemIdentifier{BudgetItemTypes::wage, BudgetSource(QStringLiteral("Bonus"))},
-              usd(320, 75)}},
-            QStringLiteral("c0ffee")));
+    surveys.emplace(checkingAccount,
+                    surveying::ReconciledSurvey(
+                        ReconciledBankAccount(checkingAccount, usd(1520, 75), QDate(2026, 2, 28)),
+                        {{BudgetItemIdentifier{BudgetItemTypes::bill, rentBill}, usd(1200, 0)},
+                         {BudgetItemIdentifier{BudgetItemTypes::wage, bonus}, usd(320, 75)}},
+                        QStringLiteral("c0ffee")));
     surveys.emplace(cardAccount, surveying::ReconciledSurvey(
                                      ReconciledBankAccount(cardAccount, usd(-250, 0), std::nullopt),
                                      {}, std::nullopt));
