@@ -22,10 +22,16 @@ constexpr foundation::EnumTexts<TransactionStatuses, 3> transactionStatusTexts{
 
 } // namespace
 
-QString presentationText(AccountNumber const& number) { return QString::number(number.integer()); }
+QString presentationText(AccountNumber const& number) {
+    return QString::number(number.integer());
+}
 
-AccountTypes toAccountTypes(QString const& text) { return accountTypeTexts.value(text); }
-QString presentationText(AccountTypes const& type) { return accountTypeTexts.text(type); }
+AccountTypes toAccountTypes(QString const& text) {
+    return accountTypeTexts.value(text);
+}
+QString presentationText(AccountTypes const& type) {
+    return accountTypeTexts.text(type);
+}
 
 TransactionStatuses toTransactionStatuses(QString const& text) {
     return transactionStatusTexts.value(text);

@@ -39,7 +39,9 @@ public:
     QString const& name() const { return name_; }
     foundation::Optional<AccountNumber> const& parent() const { return parent_; }
 
-    friend bool operator<(AccountCode const& a, AccountCode const& b) { return a.number_ < b.number_; }
+    friend bool operator<(AccountCode const& a, AccountCode const& b) {
+        return a.number_ < b.number_;
+    }
     friend bool operator==(AccountCode const& a, AccountCode const& b) {
         return a.number_ == b.number_;
     }
@@ -64,7 +66,8 @@ QString const& creditAbbreviation();
 
 class Account {
 public:
-    Account(AccountTypes type, AccountCode code, orvalis::currency::Money const& balance, bool closed)
+    Account(AccountTypes type, AccountCode code, orvalis::currency::Money const& balance,
+            bool closed)
         : type_(type), code_(std::move(code)), balance_(balance), closed_(closed) {}
 
     AccountTypes const& type() const { return type_; }
@@ -128,7 +131,9 @@ public:
         : ledgers_(std::move(ledgers)), openingAccountCode_(std::move(openingAccountCode)) {}
 
     std::map<AccountCode, LedgerAccount> const& ledgers() const { return ledgers_; }
-    foundation::Optional<AccountCode> const& openingAccountCode() const { return openingAccountCode_; }
+    foundation::Optional<AccountCode> const& openingAccountCode() const {
+        return openingAccountCode_;
+    }
 
 private:
     std::map<AccountCode, LedgerAccount> ledgers_;

@@ -20,6 +20,8 @@ SupportedAccountTypes toSupportedAccountTypes(QString const& text) {
     return accountTypeTexts.value(text);
 }
 
-QString presentationText(SupportedAccountTypes const& type) { return accountTypeTexts.text(type); }
+QString presentationText(SupportedAccountTypes const& type) {
+    return accountTypeTexts.text(type);
+}
 
 } // namespace zel::banking

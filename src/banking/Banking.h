@@ -60,7 +60,8 @@ SupportedAccountTypes toSupportedAccountTypes(QString const& text);
 QString presentationText(SupportedAccountTypes const& type);
 
 // Per bank, the account numbers it holds and the bank's type of each.
-using AccountTypeMap = std::map<BankName, std::map<accounting::AccountNumber, SupportedAccountTypes>>;
+using AccountTypeMap =
+    std::map<BankName, std::map<accounting::AccountNumber, SupportedAccountTypes>>;
 
 // One account of one bank.
 struct BankAccount {

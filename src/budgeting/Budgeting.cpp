@@ -36,13 +36,25 @@ constexpr foundation::EnumTexts<BudgetItemTypes, 5> itemTypeDisplayTexts{
 
 } // namespace
 
-QString presentationText(BudgetSource const& source) { return source.name(); }
+QString presentationText(BudgetSource const& source) {
+    return source.name();
+}
 
-EventFrequency toEventFrequency(QString const& text) { return frequencyTexts.value(text); }
-QString presentationText(EventFrequency const& frequency) { return frequencyTexts.text(frequency); }
+EventFrequency toEventFrequency(QString const& text) {
+    return frequencyTexts.value(text);
+}
+QString presentationText(EventFrequency const& frequency) {
+    return frequencyTexts.text(frequency);
+}
 
-BudgetItemTypes toBudgetItemTypes(QString const& text) { return itemTypeWeakTexts.value(text); }
-QString toWeak(BudgetItemTypes const& type) { return itemTypeWeakTexts.text(type); }
-QString presentationText(BudgetItemTypes const& type) { return itemTypeDisplayTexts.text(type); }
+BudgetItemTypes toBudgetItemTypes(QString const& text) {
+    return itemTypeWeakTexts.value(text);
+}
+QString toWeak(BudgetItemTypes const& type) {
+    return itemTypeWeakTexts.text(type);
+}
+QString presentationText(BudgetItemTypes const& type) {
+    return itemTypeDisplayTexts.text(type);
+}
 
 } // namespace zel::budgeting

@@ -19,7 +19,9 @@ public:
     BudgetSource() = default;
     explicit BudgetSource(QString name) : name_(std::move(name)) {}
     QString const& name() const { return name_; }
-    friend bool operator<(BudgetSource const& a, BudgetSource const& b) { return a.name_ < b.name_; }
+    friend bool operator<(BudgetSource const& a, BudgetSource const& b) {
+        return a.name_ < b.name_;
+    }
     friend bool operator==(BudgetSource const&, BudgetSource const&) = default;
 
 private:
@@ -28,7 +30,16 @@ private:
 
 QString presentationText(BudgetSource const& source);
 
-enum class EventFrequency { once, daily, weekly, fortnightly, monthly, quarterly, semiAnnually, annually };
+enum class EventFrequency {
+    once,
+    daily,
+    weekly,
+    fortnightly,
+    monthly,
+    quarterly,
+    semiAnnually,
+    annually
+};
 EventFrequency toEventFrequency(QString const& text);
 QString presentationText(EventFrequency const& frequency);
 
@@ -89,7 +100,8 @@ public:
 class Goal : public BudgetedMoney {
 public:
     Goal(BudgetSource const& source, orvalis::currency::Money const& amount,
-         EventFrequency const& period, QDate const& nextOccurOn, orvalis::currency::Money const& final)
+         EventFrequency const& period, QDate const& nextOccurOn,
+         orvalis::currency::Money const& final)
         : BudgetedMoney(source, amount, period, nextOccurOn), final_(final) {}
     orvalis::currency::Money const& final() const { return final_; }
 

@@ -13,7 +13,8 @@ QString const BudgetFile::oldBackUpExtension_{QStringLiteral(".old")};
 BudgetFile::BudgetFile() : backUpExtension_(defaultBackUpExtension_) {}
 
 BudgetFile::BudgetFile(QString const& location, QString const& backUpExtension)
-    : backUpExtension_(backUpExtension.size() == 1 && backUpExtension.front() == defaultBackUpExtension_
+    : backUpExtension_(backUpExtension.size() == 1 &&
+                               backUpExtension.front() == defaultBackUpExtension_
                            ? backUpExtension
                            : QLatin1Char('.') + backUpExtension) {
     // The location is checked first: a caller with both wrong hears about the location.
@@ -31,7 +32,9 @@ BudgetFile& BudgetFile::operator=(BudgetFile const&) = default;
 BudgetFile& BudgetFile::operator=(BudgetFile&&) noexcept = default;
 BudgetFile::~BudgetFile() = default;
 
-QString const& BudgetFile::name() const { return name_; }
+QString const& BudgetFile::name() const {
+    return name_;
+}
 
 void BudgetFile::changeLocation(QString const& location) {
     if (location.trimmed().isEmpty()) {
@@ -52,8 +55,12 @@ void BudgetFile::changeLocation(QString const& location) {
     name_ = info.fileName();
 }
 
-QString const& BudgetFile::directoryPath() const { return directoryPath_; }
+QString const& BudgetFile::directoryPath() const {
+    return directoryPath_;
+}
 
-QString const& BudgetFile::backUpExtension() const { return backUpExtension_; }
+QString const& BudgetFile::backUpExtension() const {
+    return backUpExtension_;
+}
 
 } // namespace zel::file_storage

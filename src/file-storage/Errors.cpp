@@ -17,9 +17,8 @@ QString budgetFileSentence(QString const& errorText, qint64 line, qint64 column)
 
 } // namespace
 
-BudgetFileError::BudgetFileError(QString const& errorText, qint64 const& line,
-                                 qint64 const& column, QString const& message,
-                                 std::exception const& cause)
+BudgetFileError::BudgetFileError(QString const& errorText, qint64 const& line, qint64 const& column,
+                                 QString const& message, std::exception const& cause)
     : storage::StorageError(budgetFileSentence(errorText, line, column), message, cause) {}
 
 BudgetFileError::BudgetFileError(BudgetFileError const&) = default;
@@ -29,9 +28,8 @@ BudgetFileError& BudgetFileError::operator=(BudgetFileError&&) noexcept = defaul
 BudgetFileError::~BudgetFileError() = default;
 
 AttributeError::AttributeError(QString const& tag, QLatin1String const& attribute,
-                               QString const& errorText, qint64 const& line,
-                               qint64 const& column, QString const& message,
-                               std::exception const& cause)
+                               QString const& errorText, qint64 const& line, qint64 const& column,
+                               QString const& message, std::exception const& cause)
     : BudgetFileError(errorText, line, column,
                       QObject::tr("The element tag '%1' attribute '%2' is not valid. %3")
                           .arg(tag)
@@ -47,8 +45,8 @@ AttributeError::~AttributeError() = default;
 
 BinaryFileError::BinaryFileError(QString const& fileName, QString const& message,
                                  std::exception const& cause)
-    : storage::StorageError(QObject::tr("The binary file, %1, is not valid.").arg(fileName), message,
-                            cause) {}
+    : storage::StorageError(QObject::tr("The binary file, %1, is not valid.").arg(fileName),
+                            message, cause) {}
 
 BinaryFileError::BinaryFileError(BinaryFileError const&) = default;
 BinaryFileError::BinaryFileError(BinaryFileError&&) noexcept = default;

@@ -3,7 +3,8 @@
 namespace zel::foundation {
 
 Error::Error(QString const& message, std::exception const& cause)
-    : std::runtime_error(message.toStdString()), message_(message), causeDescription_(cause.what()) {}
+    : std::runtime_error(message.toStdString()), message_(message),
+      causeDescription_(cause.what()) {}
 
 Error::~Error() = default;
 

@@ -2,6 +2,8 @@
 
 namespace zel::foundation {
 
-QString presentationText(unsigned char const& value) { return QString::number(value); }
+QString presentationText(unsigned char const& value) {
+    return QString::number(value);
+}
 
 } // namespace zel::foundation

@@ -36,7 +36,8 @@ public:
             return maps_.at(std::type_index(typeid(T))).at(key);
         } catch (std::out_of_range const& cause) {
             throw Error(
-                QObject::tr("Failed to find a non-mutable value under the type '%1' with the key '%2'.")
+                QObject::tr(
+                    "Failed to find a non-mutable value under the type '%1' with the key '%2'.")
                     .arg(QString::fromLatin1(typeid(T).name()))
                     .arg(presentationText(key)),
                 cause);

@@ -30,7 +30,9 @@ static_assert(std::is_sorted(codeTexts.begin(), codeTexts.end()),
 
 } // namespace
 
-std::span<Iso4217Codes const> allIso4217Codes() { return codes; }
+std::span<Iso4217Codes const> allIso4217Codes() {
+    return codes;
+}
 
 std::string toStdString(Iso4217Codes const& code) {
     auto const index = static_cast<std::size_t>(code);
@@ -45,9 +47,10 @@ std::string toStdString(Iso4217Codes const& code) {
 Iso4217Codes toIso4217Code(std::string const& text) {
     auto const found = std::lower_bound(codeTexts.begin(), codeTexts.end(), text);
     if (found == codeTexts.end() || *found != text) {
-        throw zel::foundation::Error(QObject::tr("The text '%1' is not an active ISO 4217 currency code.")
-                                         .arg(QString::fromStdString(text)),
-                                     std::exception());
+        throw zel::foundation::Error(
+            QObject::tr("The text '%1' is not an active ISO 4217 currency code.")
+                .arg(QString::fromStdString(text)),
+            std::exception());
     }
     return codes[static_cast<std::size_t>(found - codeTexts.begin())];
 }

@@ -17,8 +17,9 @@ namespace zel::storage {
 using ItemAccountMap = foundation::TypeIndexMap<budgeting::BudgetSource, accounting::AccountCode>;
 
 // The whole budget state, in the order in which it is loaded and stored.
-using BudgetState = std::tuple<accounting::GeneralLedger, budgeting::Budget, ItemAccountMap,
-                               banking::BankMap, banking::AccountTypeMap, surveying::ReconciledSurveys>;
+using BudgetState =
+    std::tuple<accounting::GeneralLedger, budgeting::Budget, ItemAccountMap, banking::BankMap,
+               banking::AccountTypeMap, surveying::ReconciledSurveys>;
 
 // Where the application keeps its budget.
 class BudgetStorage {

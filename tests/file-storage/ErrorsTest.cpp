@@ -30,33 +30,38 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, BudgetFileErrorTexts,
     testing::Values(
         // No reader text: two spaces stand between "valid." and "Error".
-        BudgetFileErrorCase{"NoReaderText", QString(), 0, 0,
-                            QStringLiteral("The budget file is not valid.  Error appears at line 0, column 0.")},
+        BudgetFileErrorCase{
+            "NoReaderText", QString(), 0, 0,
+            QStringLiteral("The budget file is not valid.  Error appears at line 0, column 0.")},
         // A reader text is put in after a space of its own, so two spaces precede it.
-        BudgetFileErrorCase{"ReaderText", QStringLiteral("Premature end of document."), 3, 7,
-                            QStringLiteral("The budget file is not valid.  Premature end of document. "
-                                           "Error appears at line 3, column 7.")},
-        BudgetFileErrorCase{"NegativeNumbersKeepTheirSign", QString(), -1, -20,
-                            QStringLiteral("The budget file is not valid.  Error appears at line -1, column -20.")},
+        BudgetFileErrorCase{
+            "ReaderText", QStringLiteral("Premature end of document."), 3, 7,
+            QStringLiteral("The budget file is not valid.  Premature end of document. "
+                           "Error appears at line 3, column 7.")},
+        BudgetFileErrorCase{
+            "NegativeNumbersKeepTheirSign", QString(), -1, -20,
+            QStringLiteral("The budget file is not valid.  Error appears at line -1, column -20.")},
         BudgetFileErrorCase{"LargeNumbersHaveNoGrouping", QString(), 1234567890123, 98765,
                             QStringLiteral("The budget file is not valid.  Error appears at line "
                                            "1234567890123, column 98765.")},
         // Placeholders are filled one after another: a reader text holding %2 takes the line.
-        BudgetFileErrorCase{"ReaderTextTakesPartInLaterSubstitutions", QStringLiteral("at %2"), 5, 6,
-                            QStringLiteral("The budget file is not valid.  at 5 Error appears at line 5, "
-                                           "column 6.")}),
+        BudgetFileErrorCase{
+            "ReaderTextTakesPartInLaterSubstitutions", QStringLiteral("at %2"), 5, 6,
+            QStringLiteral("The budget file is not valid.  at 5 Error appears at line 5, "
+                           "column 6.")}),
     [](auto const& p) { return p.param.name; });
 
 TEST(AttributeErrors, NameTheTagAndAttributeAndEndInTheMessage) {
-    AttributeError const error(QStringLiteral("wage"), QLatin1String("period"),
-                               QStringLiteral("oops"), 12, 4,
-                               QStringLiteral("The attribute value must not be empty when required."),
-                               std::exception());
-    EXPECT_EQ(error.firstText(),
-              QStringLiteral("The budget file is not valid.  oops Error appears at line 12, column 4."));
-    EXPECT_EQ(error.secondText(), QStringLiteral("The element tag 'wage' attribute 'period' is not "
-                                                 "valid. The attribute value must not be empty when "
-                                                 "required."));
+    AttributeError const error(
+        QStringLiteral("wage"), QLatin1String("period"), QStringLiteral("oops"), 12, 4,
+        QStringLiteral("The attribute value must not be empty when required."), std::exception());
+    EXPECT_EQ(
+        error.firstText(),
+        QStringLiteral("The budget file is not valid.  oops Error appears at line 12, column 4."));
+    EXPECT_EQ(error.secondText(),
+              QStringLiteral("The element tag 'wage' attribute 'period' is not "
+                             "valid. The attribute value must not be empty when "
+                             "required."));
 }
 
 TEST(BinaryFileErrors, NameTheFileAndKeepTheMessage) {
