@@ -219,15 +219,18 @@ TEST_F(BudgetFileTest, BackUpIsNamedByTheExtensionTakenLiterally) {
     }
 }
 
-TEST_F(BudgetFileTest, LoadOfAMissingFileNamesTheBareFileName) {
+TEST_F(BudgetFileTest, LoadOfAMissingFileOrADirectoryNamesTheBareFileName) {
     BudgetFile const file(paths_.budget, QStringLiteral("~"));
-    try {
-        file.load();
-        FAIL() << "a missing file loaded";
-    } catch (StorageError const& error) {
-        EXPECT_EQ(error.firstText(), QStringLiteral("No such file or directory"));
-        EXPECT_EQ(error.secondText(),
-                  QStringLiteral("The budget file, budget.xml, failed to be loaded."));
+    for (auto const* reason : {"No such file or directory", "file to open is a directory"}) {
+        try {
+            file.load();
+            ADD_FAILURE() << "loaded where " << reason;
+        } catch (StorageError const& error) {
+            EXPECT_EQ(error.firstText(), QLatin1String(reason));
+            EXPECT_EQ(error.secondText(),
+                      QStringLiteral("The budget file, budget.xml, failed to be loaded."));
+        }
+        QDir().mkpath(paths_.budget);
     }
 }
 
