@@ -208,24 +208,34 @@ readLedger(AccountsElement const& accounts, std::map<quint32, Transactions>& tra
     return ledgers;
 }
 
-budgeting::Budget readBudgetItems(BudgetDocumentElements const& elements, BudgetItemIdMap& ids) {
-    budgeting::Budget budget{budgeting::WageMap(), budgeting::BillMap(), budgeting::DebtMap(),
-                             budgeting::GoalMap(), budgeting::NontrackMap()};
+// Calls visit(kind, element) for every budget item of the document: the kinds in document
+// order, each kind's items in document order.
+template <class Visit>
+void forEachItemElement(BudgetDocumentElements const& elements, Visit const& visit) {
     auto const collections = std::tie(elements.wages, elements.bills, elements.debts,
                                       elements.goals, elements.nontracks);
     forEachItemKind([&](auto kind) {
         using Kind = decltype(kind);
-        auto const& collection = std::get<typename Kind::Collection const&>(collections);
-        for (auto const& element : Kind::elements(collection)) {
-            try {
-                budgeting::BudgetSource const source(element.name);
-                auto const code = currencyOf(element.currency);
-                auto const period = budgeting::toEventFrequency(element.period);
-                Kind::items(budget).add(Kind::toItem(element, source, code, period));
-                recordItemIdentifier(ids, Kind::type, element.identifier, source);
-            } catch (std::exception const& cause) {
-                throw BudgetFileError(QString(), 0, 0, Kind::malformed(), cause);
-            }
+        for (auto const& element :
+             Kind::elements(std::get<typename Kind::Collection const&>(collections))) {
+            visit(kind, element);
+        }
+    });
+}
+
+budgeting::Budget readBudgetItems(BudgetDocumentElements const& elements, BudgetItemIdMap& ids) {
+    budgeting::Budget budget{budgeting::WageMap(), budgeting::BillMap(), budgeting::DebtMap(),
+                             budgeting::GoalMap(), budgeting::NontrackMap()};
+    forEachItemElement(elements, [&](auto kind, auto const& element) {
+        using Kind = decltype(kind);
+        try {
+            budgeting::BudgetSource const source(element.name);
+            auto const code = currencyOf(element.currency);
+            auto const period = budgeting::toEventFrequency(element.period);
+            Kind::items(budget).add(Kind::toItem(element, source, code, period));
+            recordItemIdentifier(ids, Kind::type, element.identifier, source);
+        } catch (std::exception const& cause) {
+            throw BudgetFileError(QString(), 0, 0, Kind::malformed(), cause);
         }
     });
     return budget;
@@ -235,26 +245,21 @@ storage::ItemAccountMap
 readItemAccounts(BudgetDocumentElements const& elements,
                  std::map<AccountCode, accounting::LedgerAccount> const& ledgers) {
     storage::ItemAccountMap itemAccounts;
-    auto const collections = std::tie(elements.wages, elements.bills, elements.debts,
-                                      elements.goals, elements.nontracks);
-    forEachItemKind([&](auto kind) {
+    forEachItemElement(elements, [&](auto kind, auto const& element) {
         using Kind = decltype(kind);
-        auto const& collection = std::get<typename Kind::Collection const&>(collections);
-        for (auto const& element : Kind::elements(collection)) {
-            AccountCode const key(AccountNumber(element.accountId), std::nullopt);
-            auto const found = ledgers.find(key);
-            if (found == ledgers.end()) {
-                throw BudgetFileError(
-                    QString(), 0, 0,
-                    QObject::tr("The budget file contains malformed %1 data. The %1 '%2' names "
-                                "the account number %3, which is not an account of the ledger.")
-                        .arg(budgeting::toWeak(Kind::type), element.name)
-                        .arg(element.accountId),
-                    std::out_of_range("invalid map<K, T> key"));
-            }
-            itemAccounts.insert<typename Kind::Item>(budgeting::BudgetSource(element.name),
-                                                     found->second.account.code());
+        AccountCode const key(AccountNumber(element.accountId), std::nullopt);
+        auto const found = ledgers.find(key);
+        if (found == ledgers.end()) {
+            throw BudgetFileError(
+                QString(), 0, 0,
+                QObject::tr("The budget file contains malformed %1 data. The %1 '%2' names "
+                            "the account number %3, which is not an account of the ledger.")
+                    .arg(budgeting::toWeak(Kind::type), element.name)
+                    .arg(element.accountId),
+                std::out_of_range("invalid map<K, T> key"));
         }
+        itemAccounts.insert<typename Kind::Item>(budgeting::BudgetSource(element.name),
+                                                 found->second.account.code());
     });
     return itemAccounts;
 }
