@@ -77,8 +77,8 @@ void fillItemElements(budgeting::Budget const& budget, storage::ItemAccountMap c
     auto& elements = Kind::elements(collection);
     elements.reserve(Kind::items(budget).size());
     for (auto const& [source, item] : Kind::items(budget)) {
-        auto const what = [&] {
-            return QObject::tr("%1 '%2'").arg(budgeting::toWeak(Kind::type), source.name());
+        auto const what = [&item = item] {
+            return QObject::tr("%1 '%2'").arg(budgeting::toWeak(Kind::type), item.source().name());
         };
         checkedText(
             item.source().name(),
