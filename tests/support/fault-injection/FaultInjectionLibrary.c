@@ -234,14 +234,17 @@ static void absolutePath(int directoryFd, char const* path, char* buffer, size_t
     }
     if (directoryFd == AT_FDCWD) {
         char cwd[4096];
-        if (getcwd(cwd, sizeof cwd) != NULL) {
-            snprintf(buffer, size, "%s/%s", cwd, path);
+        /* A path too long to hold is left unknown rather than cut to another path. */
+        if (getcwd(cwd, sizeof cwd) != NULL &&
+            snprintf(buffer, size, "%s/%s", cwd, path) >= (int)size) {
+            buffer[0] = '\0';
         }
         return;
     }
     pthread_mutex_lock(&lock);
-    if (directoryFd >= 0 && directoryFd < trackedLimit && trackedPaths[directoryFd] != NULL) {
-        snprintf(buffer, size, "%s/%s", trackedPaths[directoryFd], path);
+    if (directoryFd >= 0 && directoryFd < trackedLimit && trackedPaths[directoryFd] != NULL &&
+        snprintf(buffer, size, "%s/%s", trackedPaths[directoryFd], path) >= (int)size) {
+        buffer[0] = '\0';
     }
     pthread_mutex_unlock(&lock);
 }
