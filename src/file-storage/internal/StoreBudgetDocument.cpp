@@ -8,8 +8,8 @@
 #include <QObject>
 #include <QXmlStreamWriter>
 
-#include <algorithm>
 #include <cmath>
+#include <set>
 #include <stdexcept>
 
 namespace zel::file_storage::internal {
@@ -75,6 +75,7 @@ void fillItemElements(budgeting::Budget const& budget, storage::ItemAccountMap c
                       typename Kind::Collection& collection) {
     quint32 identifier = 1;
     auto& elements = Kind::elements(collection);
+    auto const& accounts = itemAccounts.template values<typename Kind::Item>();
     elements.reserve(Kind::items(budget).size());
     for (auto const& [source, item] : Kind::items(budget)) {
         auto const what = [&item = item] {
@@ -83,7 +84,11 @@ void fillItemElements(budgeting::Budget const& budget, storage::ItemAccountMap c
         checkedText(
             item.source().name(),
             [] { return QObject::tr("name of a %1").arg(budgeting::toWeak(Kind::type)); }, true);
-        auto const& account = itemAccounts.template at<typename Kind::Item>(item.source());
+        auto const found = accounts.find(item.source());
+        if (found == accounts.end()) {
+            throw valueError(QObject::tr("The %1 is booked to no ledger account.").arg(what()));
+        }
+        auto const& account = found->second;
         requireAccount(ledger, account.number(), what);
         if constexpr (requires(typename Kind::Item const& i) { i.interest(); }) {
             if (!std::isfinite(item.interest().value)) {
@@ -182,7 +187,16 @@ std::vector<BankElement> fillBankElements(banking::BankMap const& banks,
 ReconciliationsElement fillReconciliationElements(surveying::ReconciledSurveys const& surveys,
                                                   BudgetItemIdMap const& ids,
                                                   accounting::GeneralLedger const& ledger,
-                                                  banking::AccountTypeMap const& accountTypes) {
+                                                  banking::BankMap const& banks) {
+    // The reader finds a reconciled account's bank among the banks as they are written, so
+    // the accounts that the banks hold are what counts, not the type map, which may know
+    // accounts that no bank holds.
+    std::set<accounting::AccountNumber> banked;
+    for (auto const& [name, bank] : banks) {
+        banked.insert(bank.accounts().begin(), bank.accounts().end());
+    }
+    // The reader keeps one reconciliation per account: a second would be lost on the next load.
+    std::set<accounting::AccountNumber> reconciled;
     ReconciliationsElement result;
     result.reconciliations.reserve(surveys.size());
     for (auto const& [bankAccount, survey] : surveys) {
@@ -201,13 +215,12 @@ ReconciliationsElement fillReconciliationElements(surveying::ReconciledSurveys c
         // The reader finds a reconciled account's bank and name through the banks and the
         // ledger; an account known to neither would make the file unreadable.
         requireAccount(ledger, number, what);
-        bool const banked =
-            std::any_of(accountTypes.begin(), accountTypes.end(), [&](auto const& bank) {
-                return bank.second.find(number) != bank.second.end();
-            });
-        if (!banked) {
+        if (banked.find(number) == banked.end()) {
             throw valueError(
                 QObject::tr("The %1 names an account that no bank holds.").arg(what()));
+        }
+        if (!reconciled.insert(number).second) {
+            throw valueError(QObject::tr("The %1 is given twice.").arg(what()));
         }
         // An empty checksum is stored as none: the reader refuses an empty one.
         foundation::Optional<QString> checksum;
@@ -263,7 +276,7 @@ void storeBudgetDocument(budgeting::Budget const& budget, accounting::GeneralLed
     elements.banks = BanksElement(fillBankElements(banks, accountTypes));
 
     ZEL_LOG_DEBUG() << "Filling reconciled bank accounts elements";
-    elements.reconciliations = fillReconciliationElements(surveys, ids, ledger, accountTypes);
+    elements.reconciliations = fillReconciliationElements(surveys, ids, ledger, banks);
 
     ZEL_LOG_DEBUG() << "Writing budget elements";
     elements.application.write(writer);
