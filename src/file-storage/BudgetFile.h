@@ -15,7 +15,19 @@ namespace zel::file_storage {
 // to that path followed by backUpExtension(), so the user always has either a good budget file
 // or a good back-up. A BudgetFile holds only these names; it opens nothing until load or store.
 //
-// Not thread-safe: use one object from one thread at a time.
+// When the budget path is a symbolic link, load and store use the file at the end of the link,
+// which stays a link: the back-up is kept beside that file, under that file's name followed by
+// the extension.
+//
+// Loads and stores of one budget file are serialised through a lock file beside it (hidden,
+// named "." + the file's name + ".lock", and gone when no load or store runs): a store waits
+// for any other load or store of the file, a load for any store, across threads and processes,
+// for up to ten seconds; past that it throws storage::StorageError saying the file is in use.
+// The system releases the lock of a process that dies, so a crashed store never blocks the
+// next one. Where the folder or file system allows no lock, loads and stores go ahead unlocked.
+//
+// One object may be used from one thread at a time; objects for the same file may be used from
+// several.
 class ZEL_FILE_STORAGE_EXPORT BudgetFile : public storage::BudgetStorage {
 public:
     // The back-up extension used unless the caller gives another: a tilde.
@@ -44,10 +56,14 @@ public:
     void changeLocation(QString const& location) override;
 
     // Reads the whole budget state from the file. Throws storage::StorageError when the file
-    // cannot be opened, and BudgetFileError (or AttributeError) when its content is not valid.
+    // cannot be opened, is not a regular file or is in use, and BudgetFileError (or
+    // AttributeError) when its content is not valid.
     storage::BudgetState load() const override;
-    // Writes the whole budget state to the file, after backing up the previous one. On failure
-    // the previous file is put back in place and the error rethrown.
+    // Writes the whole budget state to the file, after backing up the previous one. A budget
+    // that could not be loaded back is refused with BudgetFileError before any file is touched;
+    // a budget path or back-up path that is not a regular file (a directory, a device, a named
+    // pipe) is refused with storage::StorageError, as is a file in use. When writing fails the
+    // previous file is put back in place and the error rethrown.
     void store(accounting::GeneralLedger const& ledger, budgeting::Budget const& budget,
                storage::ItemAccountMap const& itemAccounts, banking::BankMap const& banks,
                banking::AccountTypeMap const& accountTypes,

@@ -5,157 +5,245 @@
 #include "file-storage/internal/FileSync.h"
 #include "file-storage/internal/Log.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QObject>
+#include <QXmlStreamReader>
 
 #include <algorithm>
-
-#include <cerrno>
+#include <chrono>
 #include <exception>
 #include <optional>
+
+// The store writes the budget file in place: it truncates the file and writes the new document
+// into it, rather than writing a new file and renaming it over the old one. Written in place,
+// the file keeps what the user gave it (hard links, permissions, owner, the file a symbolic
+// link names) and stays where a synced folder expects it. The price is a moment in which the
+// file holds no complete budget, and everything else here exists to pay it: the copy of the
+// previous file at the back-up path, synced before the truncation; the clean-up that puts the
+// back-up back when the write fails; the check that keeps a good back-up from being replaced
+// by a file that an earlier store left cut short; and the lock that keeps two stores, or a
+// store and a load, of one file apart.
 
 namespace zel::file_storage {
 
 namespace {
 
-using internal::syncDirectory;
-using internal::syncFile;
+using internal::Failure;
+using internal::FileKind;
+using internal::FileLock;
 
-// Whether the file ends as every stored document does, with the root's end tag. A store that
-// died while writing leaves a file cut short, which does not.
-bool endsAsADocument(QString const& path) {
+// How long a load or store waits for another one of the same budget file to end: a store of a
+// budget of many years takes well under a second, and a person waiting longer is better told
+// why.
+constexpr std::chrono::seconds lockWait{10};
+
+// The lock file of the budget file at path: beside it and hidden. Every back-up's name starts
+// with the budget file's name, so no back-up extension can give a back-up this name.
+QString lockPathOf(QString const& path) {
+    QFileInfo const info(path);
+    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".lock");
+}
+
+// Takes the lock of the budget file at path into lock. Throws StorageError, with failed as its
+// second text, when others hold it for the whole wait. Where no lock can be had at all (a
+// folder that cannot be written, a file system without locks) the load or store goes ahead
+// without one, as it would without this lock.
+void lockBudgetFile(FileLock& lock, QString const& path, FileLock::Mode mode,
+                    QString const& failed) {
+    QString why;
+    QString const lockPath = lockPathOf(path);
+    switch (lock.acquire(lockPath, mode, lockWait, why)) {
+    case FileLock::Outcome::acquired:
+        return;
+    case FileLock::Outcome::busy:
+        throw storage::StorageError(
+            QObject::tr("The budget file is in use: another load or store of it did not end "
+                        "within %1 seconds.")
+                .arg(lockWait.count()),
+            failed, std::exception());
+    case FileLock::Outcome::unavailable:
+        if (mode == FileLock::Mode::exclusive) {
+            ZEL_LOG_WARNING().noquote()
+                << QStringLiteral("Storing without the lock %1: %2.").arg(lockPath, why);
+        }
+        return;
+    }
+}
+
+// The file that the budget path names, a link followed to its end. Throws StorageError, with
+// failed as its second text, when the link cannot be followed.
+QString resolvedPath(QString const& path, QString const& failed) {
+    QString target;
+    if (auto failure = internal::resolveLinks(path, target)) {
+        throw storage::StorageError(*failure, failed, std::exception());
+    }
+    return target;
+}
+
+// What stands at path, which must be a regular file or nothing. Throws StorageError, with
+// failed as its second text, for anything else (a directory, a device, a named pipe, a socket)
+// and when the system cannot tell.
+FileKind regularOrAbsent(QString const& path, QString const& failed) {
+    auto kind = FileKind::absent;
+    if (auto failure = internal::kindOf(path, kind)) {
+        throw storage::StorageError(*failure, failed, std::exception());
+    }
+    if (kind != FileKind::absent && kind != FileKind::regular) {
+        throw storage::StorageError(internal::notARegularFile(path, kind), failed,
+                                    std::exception());
+    }
+    return kind;
+}
+
+// Whether the file at path holds a well-formed document. A store that died while writing
+// leaves the file cut short, which does not. Every document a store writes ends with the
+// root's end tag, and that ending alone settles it; only a file that ends otherwise (a comment
+// after the root, a root with no end tag of its own, another encoding) is read through.
+bool holdsCompleteDocument(QString const& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (internal::openForReading(file, QIODevice::ReadOnly)) {
         // Unreadable is not known to be cut short; the copy that follows reports it.
         return true;
     }
     auto const tail = QByteArray("</") + internal::ApplicationElement::tag_.data() + '>';
     auto const size = file.size();
     auto const start = std::max<qint64>(0, size - tail.size() - 64);
-    auto const end = file.seek(start) ? file.read(size - start) : QByteArray();
-    if (end.size() != size - start) {
-        // Unreadable is not known to be cut short; the copy that follows reports it.
+    if (file.seek(start) && file.read(size - start).trimmed().endsWith(tail)) {
         return true;
     }
-    return end.trimmed().endsWith(tail);
+    if (!file.seek(0)) {
+        return true;
+    }
+    QXmlStreamReader reader(&file);
+    while (!reader.atEnd()) {
+        reader.readNext();
+    }
+    return !reader.hasError();
 }
 
 // Moves the previous back-up aside and copies the budget file to the back-up path, so that a
 // good copy of the previous budget is on the disk before the budget file is truncated.
-void backUp(QFile& budgetFile, QString const& name, QString const& backUpPath,
-            QString const& directory) {
-    QFile backUpFile(backUpPath);
+void backUp(QString const& budgetPath, QString const& name, QString const& backUpPath,
+            bool backUpExists, QString const& directory) {
     // A budget file that an earlier store left cut short holds no budget worth keeping: backed
     // up, it would replace the last good copy, and a failure of this store would then leave
     // the user with neither. The back-up is kept as it is instead.
-    if (backUpFile.exists() && !endsAsADocument(budgetFile.fileName())) {
+    if (backUpExists && !holdsCompleteDocument(budgetPath)) {
         ZEL_LOG_CRITICAL() << "The budget file is incomplete; keeping the back-up budget file"
                            << backUpPath;
         return;
     }
-    std::optional<QFile> oldBackUpFile;
-    if (backUpFile.exists()) {
-        QString const oldBackUpPath = backUpPath + BudgetFile::oldBackUpExtension_;
+    std::optional<QString> oldBackUpPath;
+    if (backUpExists) {
+        QString const oldPath = backUpPath + BudgetFile::oldBackUpExtension_;
         // A left-over old back-up is older than the back-up that is about to replace it, so it
         // holds nothing worth keeping; left in place it would block every later store.
-        if (QFile::exists(oldBackUpPath)) {
-            if (QFile::remove(oldBackUpPath)) {
-                ZEL_LOG_WARNING() << "Removed a left-over old back-up budget file" << oldBackUpPath;
-            }
+        auto oldKind = FileKind::absent;
+        if (!internal::kindOf(oldPath, oldKind) && oldKind != FileKind::absent &&
+            !internal::removeFile(oldPath)) {
+            ZEL_LOG_WARNING() << "Removed a left-over old back-up budget file" << oldPath;
         }
-        if (!backUpFile.rename(oldBackUpPath)) {
+        if (auto failure = internal::renameFile(backUpPath, oldPath)) {
             throw storage::StorageError(
-                backUpFile.errorString(),
+                *failure,
                 QObject::tr("The back-up budget file, %1, failed to be backed-up prior to backing "
                             "up the budget file.")
                     .arg(backUpPath),
                 std::exception());
         }
         ZEL_LOG_DEBUG() << "Successfully backed-up the old back-up budget file.";
-        oldBackUpFile.emplace(oldBackUpPath);
+        oldBackUpPath = oldPath;
     }
 
-    // The copy only counts once its data is on the disk.
-    QString copyError;
-    if (!internal::copyFile(budgetFile.fileName(), backUpPath, copyError)) {
-        if (oldBackUpFile) {
-            if (oldBackUpFile->rename(backUpPath)) {
-                ZEL_LOG_DEBUG() << "Successfully restored the old back-up budget file.";
-            } else {
+    QString const failed =
+        QObject::tr("The budget file, %1, failed to be backed-up prior to saving.").arg(name);
+    if (auto failure = internal::copyFile(budgetPath, backUpPath)) {
+        if (oldBackUpPath) {
+            if (auto notRestored = internal::renameFile(*oldBackUpPath, backUpPath)) {
                 ZEL_LOG_CRITICAL().noquote()
                     << QObject::tr("Failed to restore the back-up budget file '%1' due to %2.")
-                           .arg(oldBackUpFile->fileName(), oldBackUpFile->errorString());
+                           .arg(*oldBackUpPath, *notRestored);
+            } else {
+                ZEL_LOG_DEBUG() << "Successfully restored the old back-up budget file.";
             }
         }
-        throw storage::StorageError(
-            copyError,
-            QObject::tr("The budget file, %1, failed to be backed-up prior to saving.").arg(name),
-            std::exception());
+        throw storage::StorageError(*failure, failed, std::exception());
     }
     ZEL_LOG_DEBUG() << "Successfully backed-up the budget file.";
-    if (oldBackUpFile) {
-        if (oldBackUpFile->remove()) {
-            ZEL_LOG_DEBUG() << "Successfully removed the old back-up budget file.";
-        } else {
+    if (oldBackUpPath) {
+        if (auto notRemoved = internal::removeFile(*oldBackUpPath)) {
             ZEL_LOG_CRITICAL().noquote()
                 << QObject::tr("Failed to remove the old back-up budget file '%1' due to %2.")
-                       .arg(oldBackUpFile->fileName(), oldBackUpFile->errorString());
+                       .arg(*oldBackUpPath, *notRemoved);
+        } else {
+            ZEL_LOG_DEBUG() << "Successfully removed the old back-up budget file.";
         }
     }
-    // The renames and the new copy are entries of the directory: make them durable too.
-    if (!syncDirectory(directory)) {
+    // The renames and the new copy are entries of the folder: make them durable too.
+    if (internal::syncDirectory(directory)) {
         throw storage::StorageError(
             QObject::tr("The directory %1 could not be written to the disk.").arg(directory),
-            QObject::tr("The budget file, %1, failed to be backed-up prior to saving.").arg(name),
-            std::exception());
+            failed, std::exception());
     }
-}
-
-// Why writing the budget file failed: Qt's text when Qt saw the failure, otherwise the system's
-// text for error, the errno of a failed sync, which Qt does not see.
-QString writeFailure(QFileDevice const& file, int error) {
-    return file.error() != QFileDevice::NoError ? file.errorString() : qt_error_string(error);
 }
 
 // Puts the previous budget file back after a failed write. Failures are logged only: the
 // caller rethrows the error that caused the clean-up.
-void cleanUp(QFile& budgetFile, std::optional<QString> const& backUpPath, QString const& budgetPath,
+void cleanUp(internal::OutputFile& budgetFile, std::optional<QString> const& backUpPath,
              QString const& directory) {
     ZEL_LOG_CRITICAL() << "An error occurred after writing the budget file started.";
-    // Closed first: removing an open file closes it, and when the disk is full the close fails
-    // to write the rest of the buffer, which would stop the removal.
-    budgetFile.close();
-    if (!budgetFile.remove()) {
+    // Closed before it is removed, which some systems require; a failure to close changes
+    // nothing about what follows.
+    (void)budgetFile.close();
+    if (auto notRemoved = internal::removeFile(budgetFile.path())) {
         ZEL_LOG_WARNING().noquote() << QStringLiteral("Failed to remove the broken budget file, ") +
-                                           budgetFile.fileName() + QStringLiteral(", due to ") +
-                                           budgetFile.errorString() + QStringLiteral(".");
+                                           budgetFile.path() + QStringLiteral(", due to ") +
+                                           *notRemoved + QStringLiteral(".");
         return;
     }
     ZEL_LOG_DEBUG() << "Successfully removed the broken budget file.";
     if (backUpPath) {
         // Renamed, never copied: the back-up is the only good copy left, and stays where it is
         // when the rename fails.
-        QString renameError;
-        if (internal::renameFile(*backUpPath, budgetPath, renameError)) {
-            ZEL_LOG_DEBUG() << "Successfully restored the backed-up budget file.";
-        } else {
+        if (auto notRenamed = internal::renameFile(*backUpPath, budgetFile.path())) {
             ZEL_LOG_WARNING().noquote()
                 << QStringLiteral("Failed to restore the backed-up budget file, ") + *backUpPath +
-                       QStringLiteral(", failed to be renamed due to ") + renameError +
+                       QStringLiteral(", failed to be renamed due to ") + *notRenamed +
                        QStringLiteral(".");
+        } else {
+            ZEL_LOG_DEBUG() << "Successfully restored the backed-up budget file.";
         }
     }
-    syncDirectory(directory);
+    (void)internal::syncDirectory(directory);
+}
+
+// The whole document of a budget, as the budget file is to hold it. Throws BudgetFileError for
+// a value that could not be read back.
+QByteArray documentOf(accounting::GeneralLedger const& ledger, budgeting::Budget const& budget,
+                      storage::ItemAccountMap const& itemAccounts, banking::BankMap const& banks,
+                      banking::AccountTypeMap const& accountTypes,
+                      surveying::ReconciledSurveys const& surveys) {
+    QByteArray document;
+    QBuffer buffer(&document);
+    buffer.open(QIODevice::WriteOnly | QIODevice::Text);
+    internal::storeBudgetDocument(budget, ledger, banks, accountTypes, itemAccounts, surveys,
+                                  &buffer, false);
+    return document;
 }
 
 } // namespace
 
 storage::BudgetState BudgetFile::load() const {
-    QFile file(directoryPath_ + QLatin1Char('/') + name_);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        throw storage::StorageError(
-            file.errorString(), QObject::tr("The budget file, %1, failed to be loaded.").arg(name_),
-            std::exception());
+    QString const failed = QObject::tr("The budget file, %1, failed to be loaded.").arg(name_);
+    QString const path = resolvedPath(directoryPath_ + QLatin1Char('/') + name_, failed);
+    // Held to the end of the read, so that no store truncates the file under it.
+    FileLock lock;
+    lockBudgetFile(lock, path, FileLock::Mode::shared, failed);
+    QFile file(path);
+    if (auto failure = internal::openForReading(file, QIODevice::ReadOnly | QIODevice::Text)) {
+        throw storage::StorageError(*failure, failed, std::exception());
     }
     return internal::loadBudgetDocument(file);
 }
@@ -166,45 +254,62 @@ void BudgetFile::store(accounting::GeneralLedger const& ledger, budgeting::Budge
                        surveying::ReconciledSurveys const& surveys) const {
     QString const budgetPath = directoryPath_ + QLatin1Char('/') + name_;
     ZEL_LOG_DEBUG() << "Storing Budget File" << budgetPath;
-    QFile budgetFile(budgetPath);
+    // Made, and every value in it checked, before any file is touched: a budget that cannot be
+    // stored leaves every file as it was.
+    QByteArray const document =
+        documentOf(ledger, budget, itemAccounts, banks, accountTypes, surveys);
+
+    QString const openFailed =
+        QObject::tr("The budget file, %1, failed to be saved while opening.").arg(name_);
+    // A symbolic link at the budget path stays: the store writes the file it names, and keeps
+    // that file's back-up beside it, where a rename can put the back-up back in one step.
+    QString const path = resolvedPath(budgetPath, openFailed);
+    QString const directory = QFileInfo(path).absolutePath();
+    FileLock lock;
+    lockBudgetFile(
+        lock, path, FileLock::Mode::exclusive,
+        QObject::tr("The budget file, %1, failed to be saved as it is in use.").arg(name_));
+    QString const backUpPath = path + backUpExtension_;
+    bool const budgetExists = regularOrAbsent(path, openFailed) == FileKind::regular;
+    bool const backUpExists =
+        regularOrAbsent(backUpPath,
+                        QObject::tr("The back-up budget file, %1, failed to be backed-up prior to "
+                                    "backing up the budget file.")
+                            .arg(backUpPath)) == FileKind::regular;
+
     // Set once a good copy of the previous budget file stands at the back-up path.
-    std::optional<QString> backUpPath;
-    if (budgetFile.exists()) {
-        backUp(budgetFile, name_, budgetPath + backUpExtension_, directoryPath_);
-        backUpPath = budgetPath + backUpExtension_;
+    std::optional<QString> restorable;
+    if (budgetExists) {
+        backUp(path, name_, backUpPath, backUpExists, directory);
+        restorable = backUpPath;
     } else {
         ZEL_LOG_DEBUG() << "No pre-existing budget file found, no back-up needed.";
     }
 
-    if (!budgetFile.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        throw storage::StorageError(
-            budgetFile.errorString(),
-            QObject::tr("The budget file, %1, failed to be saved while opening.").arg(name_),
-            std::exception());
+    internal::OutputFile budgetFile(path);
+    if (auto failure = budgetFile.open()) {
+        throw storage::StorageError(*failure, openFailed, std::exception());
     }
     try {
-        internal::storeBudgetDocument(budget, ledger, banks, accountTypes, itemAccounts, surveys,
-                                      &budgetFile, false);
-        // A buffered file reports a full disk only when its last bytes are written out, and
-        // the store has only succeeded once the new budget is on the disk.
-        bool const synced = syncFile(budgetFile);
-        int const syncError = errno;
-        if (!synced || budgetFile.error() != QFileDevice::NoError) {
-            throw storage::StorageError(
-                writeFailure(budgetFile, syncError),
-                QObject::tr("The budget file, %1, failed to be saved due.").arg(name_),
-                std::exception());
+        // The store has only succeeded once the new budget is on the disk, and a new file's
+        // name with it.
+        Failure failure = budgetFile.write(document);
+        if (!failure) {
+            failure = budgetFile.sync();
         }
-        budgetFile.close();
-        if (budgetFile.error() != QFileDevice::NoError || !syncDirectory(directoryPath_)) {
-            int const directoryError = errno;
+        if (!failure) {
+            failure = budgetFile.close();
+        }
+        if (!failure) {
+            failure = internal::syncDirectory(directory);
+        }
+        if (failure) {
             throw storage::StorageError(
-                writeFailure(budgetFile, directoryError),
-                QObject::tr("The budget file, %1, failed to be saved due.").arg(name_),
+                *failure, QObject::tr("The budget file, %1, failed to be saved due.").arg(name_),
                 std::exception());
         }
     } catch (std::exception const&) {
-        cleanUp(budgetFile, backUpPath, budgetPath, directoryPath_);
+        cleanUp(budgetFile, restorable, directory);
         throw;
     }
 }

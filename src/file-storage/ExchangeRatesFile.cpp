@@ -1,14 +1,14 @@
 #include "file-storage/ExchangeRatesFile.h"
 
 #include "file-storage/Errors.h"
+#include "file-storage/internal/FileSync.h"
 #include "file-storage/internal/Log.h"
 #include "money/Currency.h"
 
+#include <QBuffer>
 #include <QDataStream>
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QMap>
 #include <QObject>
 #include <QStandardPaths>
@@ -164,19 +164,20 @@ ExchangeRatesFile& ExchangeRatesFile::operator=(ExchangeRatesFile&&) noexcept = 
 ExchangeRatesFile::~ExchangeRatesFile() = default;
 
 bool ExchangeRatesFile::exists() const {
-    return QFileInfo(filePathName()).isFile();
+    auto kind = internal::FileKind::absent;
+    return !internal::kindOf(filePathName(), kind) && kind == internal::FileKind::regular;
 }
 
 void ExchangeRatesFile::remove() const {
     if (exists()) {
-        QFile::remove(filePathName());
+        (void)internal::removeFile(filePathName());
     }
 }
 
 conversion::ConversionMap ExchangeRatesFile::load() const {
     QFile file(filePathName());
-    if (!file.open(QIODevice::ReadOnly)) {
-        throw BinaryFileError(file.fileName(), file.errorString(), std::exception());
+    if (auto failure = internal::openForReading(file, QIODevice::ReadOnly)) {
+        throw BinaryFileError(file.fileName(), *failure, std::exception());
     }
     QDataStream stream(&file);
     quint32 magic = 0;
@@ -223,27 +224,25 @@ void ExchangeRatesFile::store(conversion::ConversionMap const& rates) const {
     QDateTime const lastFetched = QDateTime::fromMSecsSinceEpoch(
         rates.lastFetched().time_since_epoch().count() / ticksPerMillisecond);
 
-    QFile file(filePathName());
-    if (!exists() && !QDir().mkpath(filePath())) {
-        throw BinaryFileError(file.fileName(), QObject::tr("Failed to create parent directories."),
-                              std::exception());
-    }
-    if (!file.open(QIODevice::WriteOnly)) {
-        throw BinaryFileError(file.fileName(), file.errorString(), std::exception());
-    }
-    QDataStream stream(&file);
+    // Made in memory first, so that the file on disk is replaced in one step: a reader, or the
+    // next start after a crash, finds the previous file or the new one, never a part of one.
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QDataStream stream(&buffer);
     stream << magicFileMarker_ << latestVersion_;
     stream.setVersion(streamVersion);
     stream << table << lastFetched;
-    // The last bytes reach the disk only when the buffer is flushed, so a full disk shows up
-    // here or on closing, not while streaming.
-    if (!file.flush() || stream.status() != QDataStream::Ok ||
-        file.error() != QFileDevice::NoError) {
-        throw BinaryFileError(file.fileName(), file.errorString(), std::exception());
+    if (stream.status() != QDataStream::Ok) {
+        throw BinaryFileError(filePathName(), buffer.errorString(), std::exception());
     }
-    file.close();
-    if (file.error() != QFileDevice::NoError) {
-        throw BinaryFileError(file.fileName(), file.errorString(), std::exception());
+
+    if (!exists() && internal::makeDirectories(filePath())) {
+        throw BinaryFileError(filePathName(), QObject::tr("Failed to create parent directories."),
+                              std::exception());
+    }
+    if (auto failure = internal::replaceFile(filePathName(), bytes)) {
+        throw BinaryFileError(filePathName(), *failure, std::exception());
     }
 }
 

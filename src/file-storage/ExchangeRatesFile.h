@@ -37,12 +37,14 @@ public:
     // Removes the file if there is one. Reports nothing, not even a failed removal.
     void remove() const override;
     // Reads the ratios and the last-fetched time. Throws BinaryFileError when the file cannot be
-    // opened, is not an exchange-rates file, has another version, or holds a table, time stamp
-    // or currency code that cannot be read ("Contains invalid data.").
+    // opened or is not a regular file, is not an exchange-rates file, has another version, or holds
+    // a table, time stamp or currency code that cannot be read ("Contains invalid data.").
     conversion::ConversionMap load() const override;
     // Writes the ratios and the last-fetched time, the time truncated to the millisecond,
-    // creating the cache directory if needed. Throws BinaryFileError when the directory cannot
-    // be created or the file cannot be opened, written, flushed or closed.
+    // creating the cache directory if needed. The file is replaced in one step and synced: a
+    // crash or a failure at any point leaves the previous file or the new one, and a load
+    // running meanwhile reads one of them whole. Throws BinaryFileError when the directory
+    // cannot be created or the new file cannot be written, synced or put in place.
     void store(conversion::ConversionMap const& rates) const override;
 
 private:

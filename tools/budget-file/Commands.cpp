@@ -319,6 +319,11 @@ int format(Streams io, QString const& file, QString const& output) {
         io.err << "budget-file: " << output << ": is a directory\n";
         return 1;
     }
+    // A save file would replace a device, a named pipe or a socket with a plain file.
+    if (target.exists() && !target.isFile()) {
+        io.err << "budget-file: " << output << ": is not a regular file\n";
+        return 1;
+    }
     if (target.exists() && target.canonicalFilePath() == QFileInfo(file).canonicalFilePath()) {
         io.err << "budget-file: " << output
                << ": is the file being formatted; choose another output\n";

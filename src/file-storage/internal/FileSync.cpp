@@ -1,23 +1,53 @@
 #include "file-storage/internal/FileSync.h"
 
-#include <QFile>
+#include <QDir>
+#include <QFileInfo>
 #include <QObject>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <thread>
 
 #if defined(Q_OS_WIN)
 #include <io.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace zel::file_storage::internal {
 
 namespace {
+
+FileStepHook& stepHook() {
+    static FileStepHook hook;
+    return hook;
+}
+
+// The failure that the test seam injects into this step, if any; errno is set as the system
+// would set it.
+Failure injected(FileStep step, QString const& path, QString const& other = QString()) {
+    auto const& hook = stepHook();
+    if (!hook) {
+        return std::nullopt;
+    }
+    int const error = hook(step, path, other);
+    if (error == 0) {
+        return std::nullopt;
+    }
+    errno = error;
+    return qt_error_string(error);
+}
+
+// Why the last call of the C library failed.
+QString systemError() {
+    return qt_error_string(errno);
+}
 
 bool syncHandle(int fd) {
 #if defined(Q_OS_WIN)
@@ -31,78 +61,233 @@ bool syncHandle(int fd) {
 #endif
 }
 
-} // namespace
-
-bool syncFile(QFileDevice& file) {
+// Flushes Qt's buffer of file, if any, and the system's cache to the disk.
+Failure syncDevice(QFileDevice& file) {
+    if (auto failure = injected(FileStep::sync, file.fileName())) {
+        return failure;
+    }
     // A write that stops part-way (a full disk) leaves Qt with the error text of some earlier
     // call; a second flush starts where the first stopped and fails with the real cause.
     if (!file.flush()) {
         file.flush();
-        return false;
+        return file.errorString();
     }
-    return syncHandle(file.handle());
+    if (!syncHandle(file.handle())) {
+        return systemError();
+    }
+    return std::nullopt;
 }
 
-bool copyFile(QString const& source, QString const& target, QString& error) {
+// Writes all of bytes to file in blocks, each a step of its own, so that a test can stop the
+// write part-way.
+Failure writeBlocks(QFileDevice& file, QByteArray const& bytes) {
+    qsizetype constexpr blockSize = qsizetype{1} << 20;
+    for (qsizetype at = 0; at < bytes.size(); at += blockSize) {
+        if (auto failure = injected(FileStep::write, file.fileName())) {
+            return failure;
+        }
+        qsizetype const size = std::min(blockSize, bytes.size() - at);
+        qint64 const written = file.write(bytes.constData() + at, size);
+        if (written != size) {
+            // A write that stops part-way (a full disk) gives no cause; writing the rest does.
+            if (written >= 0) {
+                file.write(bytes.constData() + at + written, size - written);
+            }
+            return file.errorString();
+        }
+    }
+    return std::nullopt;
+}
+
+// The most symbolic links followed in a row, as many as Linux follows before it gives up.
+int constexpr maximumLinks = 40;
+
+#if !defined(Q_OS_WIN)
+// Errors with which a file system says that it cannot sync a folder at all.
+bool cannotSyncDirectories(int error) {
+    return error == EINVAL || error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS;
+}
+#endif
+
+} // namespace
+
+// ---- What stands at a path -----------------------------------------------------------------
+
+Failure resolveLinks(QString const& path, QString& target) {
+    if (auto failure = injected(FileStep::resolve, path)) {
+        return failure;
+    }
+    QString current = path;
+    for (int links = 0; links <= maximumLinks; ++links) {
+        QFileInfo const info(current);
+        if (!info.isSymLink()) {
+            target = current;
+            return std::nullopt;
+        }
+        current = info.symLinkTarget();
+        if (current.isEmpty()) {
+            return QObject::tr("The symbolic link %1 cannot be read.").arg(info.filePath());
+        }
+    }
+    return qt_error_string(ELOOP);
+}
+
+Failure kindOf(QString const& path, FileKind& kind) {
+    if (auto failure = injected(FileStep::inspect, path)) {
+        return failure;
+    }
+#if defined(Q_OS_WIN)
+    QFileInfo const info(path);
+    kind = !info.exists()  ? FileKind::absent
+           : info.isFile() ? FileKind::regular
+           : info.isDir()  ? FileKind::directory
+                           : FileKind::other;
+#else
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            kind = FileKind::absent;
+            return std::nullopt;
+        }
+        return systemError();
+    }
+    auto const mode = status.st_mode;
+    kind = S_ISREG(mode)                    ? FileKind::regular
+           : S_ISDIR(mode)                  ? FileKind::directory
+           : S_ISCHR(mode) || S_ISBLK(mode) ? FileKind::device
+           : S_ISFIFO(mode)                 ? FileKind::fifo
+           : S_ISSOCK(mode)                 ? FileKind::socket
+                                            : FileKind::other;
+#endif
+    return std::nullopt;
+}
+
+QString notARegularFile(QString const& path, FileKind kind) {
+    QString const what = kind == FileKind::directory ? QObject::tr("directory")
+                         : kind == FileKind::device  ? QObject::tr("device")
+                         : kind == FileKind::fifo    ? QObject::tr("named pipe")
+                         : kind == FileKind::socket  ? QObject::tr("socket")
+                                                     : QObject::tr("special file");
+    return QObject::tr("%1 is a %2, not a regular file.").arg(path, what);
+}
+
+Failure openForReading(QFile& file, QIODevice::OpenMode mode) {
+    auto kind = FileKind::absent;
+    if (auto failure = kindOf(file.fileName(), kind)) {
+        return failure;
+    }
+    if (kind != FileKind::absent && kind != FileKind::regular) {
+        return notARegularFile(file.fileName(), kind);
+    }
+    if (auto failure = injected(FileStep::open, file.fileName())) {
+        return failure;
+    }
+    if (!file.open(mode)) {
+        return file.errorString();
+    }
+    return std::nullopt;
+}
+
+// ---- Writing ---------------------------------------------------------------------------------
+
+OutputFile::OutputFile(QString path) : path_(std::move(path)), file_(path_) {}
+
+OutputFile::~OutputFile() = default;
+
+Failure OutputFile::open() {
+    if (auto failure = injected(FileStep::open, path_)) {
+        return failure;
+    }
+    // Unbuffered: the document is written in large blocks, and a write that fails says so at
+    // once rather than on some later flush.
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        return file_.errorString();
+    }
+    return std::nullopt;
+}
+
+Failure OutputFile::write(QByteArray const& bytes) {
+    return writeBlocks(file_, bytes);
+}
+
+Failure OutputFile::sync() {
+    return syncDevice(file_);
+}
+
+Failure OutputFile::close() {
+    if (auto failure = injected(FileStep::close, path_)) {
+        return failure;
+    }
+    file_.unsetError();
+    file_.close();
+    if (file_.error() != QFileDevice::NoError) {
+        return file_.errorString();
+    }
+    return std::nullopt;
+}
+
+Failure copyFile(QString const& source, QString const& target) {
     QFile in(source);
+    if (auto failure = injected(FileStep::open, source)) {
+        return QObject::tr("Cannot open %1 for input: %2").arg(source, *failure);
+    }
     if (!in.open(QIODevice::ReadOnly)) {
-        error = QObject::tr("Cannot open %1 for input: %2").arg(source, in.errorString());
-        return false;
+        return QObject::tr("Cannot open %1 for input: %2").arg(source, in.errorString());
     }
     // A save file would replace what stands at target; a copy never does.
-    if (QFile::exists(target)) {
-        error = QObject::tr("Cannot create %1 for output: %2")
-                    .arg(target, QObject::tr("a file of that name exists"));
-        return false;
+    auto kind = FileKind::absent;
+    if (auto failure = kindOf(target, kind)) {
+        return QObject::tr("Cannot create %1 for output: %2").arg(target, *failure);
+    }
+    if (kind != FileKind::absent) {
+        return QObject::tr("Cannot create %1 for output: %2")
+            .arg(target, QObject::tr("a file of that name exists"));
     }
     QSaveFile out(target);
+    if (auto failure = injected(FileStep::open, target)) {
+        return QObject::tr("Cannot create %1 for output: %2").arg(target, *failure);
+    }
     // Unbuffered: the blocks are large, and a write that fails says so at once.
     if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        error = QObject::tr("Cannot create %1 for output: %2").arg(target, out.errorString());
-        return false;
+        return QObject::tr("Cannot create %1 for output: %2").arg(target, out.errorString());
     }
     // Before any data, so that no copy is readable by more than the original; a file system
     // without permissions keeps its own.
     out.setPermissions(in.permissions());
     auto const writeFailed = [&](QString const& why) {
-        error = QObject::tr("Cannot write %1: %2").arg(target, why);
         out.cancelWriting();
-        return false;
+        return QObject::tr("Cannot write %1: %2").arg(target, why);
     };
-    qint64 constexpr blockSize = 64 * 1024;
+    qint64 constexpr blockSize = 1 << 20;
     while (!in.atEnd()) {
         QByteArray const block = in.read(blockSize);
         if (block.isEmpty()) {
-            error = QObject::tr("Cannot read %1: %2").arg(source, in.errorString());
             out.cancelWriting();
-            return false;
+            return QObject::tr("Cannot read %1: %2").arg(source, in.errorString());
         }
-        qint64 const written = out.write(block);
-        if (written != block.size()) {
-            // A write that stops part-way (a full disk) gives no cause; writing the rest does.
-            if (written >= 0) {
-                out.write(block.mid(written));
-            }
-            return writeFailed(out.errorString());
+        if (auto failure = writeBlocks(out, block)) {
+            return writeFailed(*failure);
         }
     }
     // The save file syncs before it names the copy too, but it ignores a failure.
-    if (!syncFile(out)) {
-        int const syncError = errno;
-        return writeFailed(out.error() != QFileDevice::NoError ? out.errorString()
-                                                               : qt_error_string(syncError));
+    if (auto failure = syncDevice(out)) {
+        return writeFailed(*failure);
+    }
+    if (auto failure = injected(FileStep::rename, QString(), target)) {
+        return writeFailed(*failure);
     }
     if (!out.commit()) {
-        error = QObject::tr("Cannot write %1: %2").arg(target, out.errorString());
-        return false;
+        return QObject::tr("Cannot write %1: %2").arg(target, out.errorString());
     }
-    return true;
+    return std::nullopt;
 }
 
-bool renameFile(QString const& from, QString const& to, QString& error) {
-    if (QFile::exists(to)) {
-        error = QObject::tr("Destination file exists");
-        return false;
+Failure renameFile(QString const& from, QString const& to) {
+    if (auto failure = injected(FileStep::rename, from, to)) {
+        return failure;
+    }
+    if (QFileInfo::exists(to) || QFileInfo(to).isSymLink()) {
+        return QObject::tr("Destination file exists");
     }
 #if defined(Q_OS_WIN)
     bool const renamed = _wrename(reinterpret_cast<wchar_t const*>(from.utf16()),
@@ -112,25 +297,280 @@ bool renameFile(QString const& from, QString const& to, QString& error) {
         std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
 #endif
     if (!renamed) {
-        error = qt_error_string(errno);
+        return systemError();
     }
-    return renamed;
+    return std::nullopt;
 }
 
-bool syncDirectory(QString const& path) {
+Failure replaceFile(QString const& path, QByteArray const& bytes) {
+    // The rename would put a plain file in the place of a device or a named pipe (the save file
+    // follows a link to one, too).
+    auto kind = FileKind::absent;
+    if (auto failure = kindOf(path, kind)) {
+        return failure;
+    }
+    if (kind != FileKind::absent && kind != FileKind::regular) {
+        return notARegularFile(path, kind);
+    }
+    // A save file writes a new file beside the old one and renames it over the old one only
+    // when it is complete.
+    QSaveFile out(path);
+    if (auto failure = injected(FileStep::open, path)) {
+        return failure;
+    }
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        return out.errorString();
+    }
+    if (auto failure = writeBlocks(out, bytes)) {
+        out.cancelWriting();
+        return failure;
+    }
+    // The save file syncs before the rename too, but it ignores a failure.
+    if (auto failure = syncDevice(out)) {
+        out.cancelWriting();
+        return failure;
+    }
+    if (auto failure = injected(FileStep::rename, QString(), path)) {
+        out.cancelWriting();
+        return failure;
+    }
+    if (!out.commit()) {
+        return out.errorString();
+    }
+    return syncDirectory(QFileInfo(path).absolutePath());
+}
+
+Failure removeFile(QString const& path) {
+    if (auto failure = injected(FileStep::remove, path)) {
+        return failure;
+    }
+    QFile file(path);
+    if (!file.remove()) {
+        return file.errorString();
+    }
+    return std::nullopt;
+}
+
+Failure syncDirectory(QString const& path) {
 #if defined(Q_OS_WIN)
-    // NTFS journals directory entries itself; a directory cannot be flushed like a file.
-    Q_UNUSED(path);
-    return true;
+    // NTFS journals folder entries itself; a folder cannot be flushed like a file.
+    if (auto failure = injected(FileStep::syncDirectory, path)) {
+        return failure;
+    }
+    return std::nullopt;
 #else
-    int const fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
+    int error = 0;
+    if (injected(FileStep::syncDirectory, path)) {
+        error = errno;
+    } else {
+        int const fd =
+            ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            return systemError();
+        }
+        if (!syncHandle(fd)) {
+            error = errno;
+        }
+        ::close(fd);
+    }
+    if (error == 0 || cannotSyncDirectories(error)) {
+        return std::nullopt;
+    }
+    return qt_error_string(error);
+#endif
+}
+
+Failure makeDirectories(QString const& path) {
+    if (auto failure = injected(FileStep::makeDirectory, path)) {
+        return failure;
+    }
+    if (!QDir().mkpath(path)) {
+        return QObject::tr("The folder %1 cannot be made.").arg(path);
+    }
+    return std::nullopt;
+}
+
+// ---- Locks -----------------------------------------------------------------------------------
+
+namespace {
+
+// The lock file's handle, or -1 with errno set.
+int openLockFile(QString const& path) {
+#if defined(Q_OS_WIN)
+    // Readable and deletable by others, so that they can wait on it and the last one remove it.
+    HANDLE const handle = CreateFileW(reinterpret_cast<wchar_t const*>(path.utf16()), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = EACCES;
+        return -1;
+    }
+    return _open_osfhandle(reinterpret_cast<intptr_t>(handle), 0);
+#else
+    // Read-only is enough to lock, and lets users who share a budget folder share its lock.
+    return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+#endif
+}
+
+// Takes the lock without waiting; false with errno EWOULDBLOCK when others hold it.
+bool tryLock(int fd, FileLock::Mode mode) {
+#if defined(Q_OS_WIN)
+    OVERLAPPED whole{};
+    DWORD const flags = LOCKFILE_FAIL_IMMEDIATELY |
+                        (mode == FileLock::Mode::exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+    if (LockFileEx(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), flags, 0, MAXDWORD, MAXDWORD,
+                   &whole)) {
+        return true;
+    }
+    errno = GetLastError() == ERROR_LOCK_VIOLATION ? EWOULDBLOCK : ENOLCK;
+    return false;
+#else
+    return ::flock(fd, (mode == FileLock::Mode::exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
+#endif
+}
+
+// Whether path still names the file open at fd: a holder that let go may have removed it, and
+// a lock on a file that no longer has the name locks out nobody.
+bool namesFile(QString const& path, int fd) {
+#if defined(Q_OS_WIN)
+    BY_HANDLE_FILE_INFORMATION open{};
+    BY_HANDLE_FILE_INFORMATION named{};
+    HANDLE const current = CreateFileW(reinterpret_cast<wchar_t const*>(path.utf16()), 0,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (current == INVALID_HANDLE_VALUE) {
         return false;
     }
-    bool const synced = syncHandle(fd);
-    ::close(fd);
-    return synced;
+    bool const same =
+        GetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &open) &&
+        GetFileInformationByHandle(current, &named) &&
+        open.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
+        open.nFileIndexHigh == named.nFileIndexHigh && open.nFileIndexLow == named.nFileIndexLow;
+    CloseHandle(current);
+    return same;
+#else
+    struct stat opened {};
+    struct stat named {};
+    return ::fstat(fd, &opened) == 0 && ::stat(QFile::encodeName(path).constData(), &named) == 0 &&
+           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 #endif
+}
+
+void unlock(int fd) {
+#if defined(Q_OS_WIN)
+    OVERLAPPED whole{};
+    UnlockFileEx(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), 0, MAXDWORD, MAXDWORD, &whole);
+#else
+    ::flock(fd, LOCK_UN);
+#endif
+}
+
+void closeLockFile(int fd) {
+#if defined(Q_OS_WIN)
+    _close(fd);
+#else
+    ::close(fd);
+#endif
+}
+
+} // namespace
+
+FileLock::~FileLock() {
+    release();
+}
+
+FileLock::Outcome FileLock::acquire(QString const& lockPath, Mode mode,
+                                    std::chrono::milliseconds wait, QString& why) {
+    using namespace std::chrono_literals;
+    release();
+    auto const deadline = std::chrono::steady_clock::now() + wait;
+    auto pause = std::chrono::milliseconds(1);
+    for (;;) {
+        if (auto failure = injected(FileStep::lock, lockPath)) {
+            why = *failure;
+            return Outcome::unavailable;
+        }
+        int const fd = openLockFile(lockPath);
+        if (fd < 0) {
+            why = systemError();
+            return Outcome::unavailable;
+        }
+        if (tryLock(fd, mode)) {
+            if (namesFile(lockPath, fd)) {
+                handle_ = fd;
+                mode_ = mode;
+                path_ = lockPath;
+                return Outcome::acquired;
+            }
+            // Locked a file that its last holder has just removed: lock the one there now.
+            closeLockFile(fd);
+            continue;
+        }
+        int const error = errno;
+        closeLockFile(fd);
+        if (error != EWOULDBLOCK && error != EAGAIN) {
+            why = qt_error_string(error);
+            return Outcome::unavailable;
+        }
+        auto const now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            return Outcome::busy;
+        }
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+        pause = std::min<std::chrono::milliseconds>(pause * 2, 50ms);
+    }
+}
+
+void FileLock::release() {
+    if (handle_ < 0) {
+        return;
+    }
+    // Only a holder that has the lock to itself removes the file: another holder, or one about
+    // to lock it, still needs the name. A shared holder lets go first (not every system widens
+    // a lock in place) and then removes the file only if nobody else holds it.
+    if (mode_ == Mode::shared) {
+        unlock(handle_);
+    }
+    if (mode_ == Mode::exclusive || tryLock(handle_, Mode::exclusive)) {
+        removeFile(path_);
+    }
+    closeLockFile(handle_);
+    handle_ = -1;
+}
+
+// ---- Fault seam ------------------------------------------------------------------------------
+
+char const* stepName(FileStep step) {
+    switch (step) {
+    case FileStep::resolve:
+        return "resolve";
+    case FileStep::inspect:
+        return "inspect";
+    case FileStep::open:
+        return "open";
+    case FileStep::write:
+        return "write";
+    case FileStep::sync:
+        return "sync";
+    case FileStep::close:
+        return "close";
+    case FileStep::rename:
+        return "rename";
+    case FileStep::remove:
+        return "remove";
+    case FileStep::syncDirectory:
+        return "sync-directory";
+    case FileStep::makeDirectory:
+        return "make-directory";
+    case FileStep::lock:
+        return "lock";
+    }
+    return "unknown";
+}
+
+void setFileStepHook(FileStepHook hook) {
+    stepHook() = std::move(hook);
 }
 
 } // namespace zel::file_storage::internal
