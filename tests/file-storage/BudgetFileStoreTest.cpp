@@ -1,33 +1,36 @@
-// The budget file's store and load through the public class: budgets come back as stored, and
-// every way a store can end leaves the budget file, its back-up and the old back-up as
-// documented, with the documented error and log records. The faults here are real: files and
-// directories in the way, and a process file-size limit that makes writes fail as a full disk
-// would.
+// How stores and loads of the budget file end, row by row of tests/data/store/outcomes.manifest:
+// the files before, the faults (a file-size limit as on a full disk, steps that the system
+// refuses, a lock that another holds), and the error, log records and files after.
 #include "BudgetFileTestSupport.h"
 #include "StoreChild.h"
 
 #include "file-storage/BudgetFile.h"
-#include "file-storage/Errors.h"
-#include "support/Budgets.h"
-#include "support/LogCapture.h"
+#include "file-storage/internal/FileSync.h"
+#include "support/Manifest.h"
 
-#include <QDir>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <optional>
+
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace budgets = zel::testing;
+namespace seam = zel::testing::seam;
 namespace support = zel::testing::budget_file;
 using zel::file_storage::BudgetFile;
+using zel::file_storage::internal::FileLock;
 using zel::storage::StorageError;
+using zel::testing::Record;
 
 namespace {
-
-using support::store;
 
 // Limits the size of the files this process writes, as a full disk would; writes beyond it fail
 // with EFBIG instead of raising SIGXFSZ.
@@ -35,232 +38,248 @@ class FileSizeLimit {
 public:
     explicit FileSizeLimit(rlim_t bytes) {
         getrlimit(RLIMIT_FSIZE, &saved_);
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
         rlimit limited = saved_;
         limited.rlim_cur = bytes;
         setrlimit(RLIMIT_FSIZE, &limited);
     }
     ~FileSizeLimit() {
         setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previousHandler_);
+        std::signal(SIGXFSZ, previous_);
     }
     FileSizeLimit(FileSizeLimit const&) = delete;
     FileSizeLimit& operator=(FileSizeLimit const&) = delete;
 
 private:
     rlimit saved_{};
-    void (*previousHandler_)(int) = nullptr;
+    void (*previous_)(int) = nullptr;
 };
 
-class BudgetFileTest : public ::testing::Test {
-protected:
-    QTemporaryDir directory_;
-    support::Paths paths_ = support::pathsIn(directory_.path());
-
-    void SetUp() override { ASSERT_TRUE(directory_.isValid()); }
-};
-
-// ---- Round trips -------------------------------------------------------------------------------
-
-// The small full budget, the empty one, then random ones. Storing what was loaded writes the
-// same bytes again: the document's round trips show that.
-TEST_F(BudgetFileTest, BudgetsLoadBackAsStoredAndEachStoreBacksUpThePreviousFile) {
-    budgets::LogCapture quiet;
-    BudgetFile const file(paths_.budget, QStringLiteral("~"));
-    std::string previous = "absent";
-    int stored = 0;
-    for (int seed = -1; seed <= 80; ++seed) {
-        auto const original = seed < 0    ? budgets::smallFullBudget()
-                              : seed == 0 ? budgets::emptyBudget()
-                                          : budgets::randomBudget(static_cast<std::uint32_t>(seed));
-        try {
-            store(file, original);
-        } catch (zel::file_storage::BudgetFileError const&) {
-            // Refused values are the writer's tests' concern; a refused store changes nothing.
-            EXPECT_EQ(support::snapshot(paths_.budget), previous) << "seed " << seed;
-            continue;
-        }
-        stored += seed > 0;
-        ASSERT_EQ(budgets::describe(file.load()), budgets::describe(original)) << "seed " << seed;
-        if (previous != "absent") {
-            EXPECT_EQ(support::snapshot(paths_.backUp), previous) << "seed " << seed;
-        }
-        EXPECT_EQ(support::snapshot(paths_.oldBackUp), "absent") << "seed " << seed;
-        previous = support::snapshot(paths_.budget);
+// Puts what the row names at path; false when this system or user cannot make it.
+bool stand(QString const& path, std::string const& what) {
+    auto const name = QFile::encodeName(path);
+    if (what == "absent") {
+        return true;
     }
-    EXPECT_GT(stored, 60);
-}
-
-// ---- How a store ends ------------------------------------------------------------------------
-
-using enum support::Stand;
-using namespace support::texts;
-using support::oldBackUpFile;
-using support::oldBudgetFile;
-
-// How a store started, and how it ended.
-struct Outcome {
-    char const* name;
-    support::Stands before;
-    char const* budgetName; // StoreChild.h's names
-    std::optional<rlim_t> fileSizeLimit;
-    support::Ending after;
-};
-
-Outcome outcome(char const* name, support::Stands before, char const* budgetName,
-                std::optional<rlim_t> fileSizeLimit, std::string firstText, std::string secondText,
-                std::vector<std::string> records, std::string budget, std::string backUp,
-                std::string oldBackUp) {
-    return {name,
-            before,
-            budgetName,
-            fileSizeLimit,
-            {std::move(firstText), std::move(secondText), std::move(records), std::move(budget),
-             std::move(backUp), std::move(oldBackUp)}};
-}
-
-Outcome const outcomes[] = {
-    outcome("NewFile", {absent, absent, absent}, "small", {}, "", "", {storing, noBackUpNeeded},
-            "new", "absent", "absent"),
-    outcome("OverAFile", {oldBudget, absent, absent}, "small", {}, "", "", {storing, backedUp},
-            "new", oldBudgetFile, "absent"),
-    outcome("OverAFileAndItsBackUp", {oldBudget, oldBackUp, absent}, "small", {}, "", "",
-            {storing, oldBackUpMoved, backedUp, oldBackUpRemoved}, "new", oldBudgetFile, "absent"),
-    // A directory at the back-up path moves aside like a file, but cannot be removed as one.
-    outcome("OldBackUpThatCannotBeRemovedIsLeftOver", {oldBudget, directory, absent}, "small", {},
-            "", "",
-            {storing, oldBackUpMoved, backedUp,
-             "C Failed to remove the old back-up budget file '{O}' due to Is a directory."},
-            "new", oldBudgetFile, "directory"),
-    outcome("LeftOverOldBackUpIsRemovedBeforeTheRotation", {oldBudget, oldBackUp, oldBackUp},
-            "small", {}, "", "",
-            {storing, "W Removed a left-over old back-up budget file \"{O}\"", oldBackUpMoved,
-             backedUp, oldBackUpRemoved},
-            "new", oldBudgetFile, "absent"),
-    outcome("StaleOldBackUpThatCannotBeRemovedStopsTheStoreBeforeAnyChange",
-            {oldBudget, oldBackUp, directory}, "small", {}, "Destination file exists",
-            "The back-up budget file, {K}, failed to be backed-up prior to backing up the budget "
-            "file.",
-            {storing}, oldBudgetFile, oldBackUpFile, "directory"),
-    outcome("BudgetPathThatIsADirectoryCannotBeBackedUp", {directory, absent, absent}, "small", {},
-            budgetIsADirectory, backUpFailed, {storing}, "directory", "absent", "absent"),
-    outcome("FailedBackUpPutsThePreviousBackUpBack", {directory, oldBackUp, absent}, "small", {},
-            budgetIsADirectory, backUpFailed, {storing, oldBackUpMoved, oldBackUpRestored},
-            "directory", oldBackUpFile, "absent"),
-    outcome("FullDiskWhileBackingUpPutsThePreviousBackUpBack", {oldBudget, oldBackUp, absent},
-            "small", 4, "Cannot write {K}: File too large", backUpFailed,
-            {storing, oldBackUpMoved, oldBackUpRestored}, oldBudgetFile, oldBackUpFile, "absent"),
-    outcome("WriterThatThrowsPutsThePreviousFileBack", {oldBudget, oldBackUp, absent}, "untyped",
-            {}, notValid, untypedAccount,
-            {storing, oldBackUpMoved, backedUp, oldBackUpRemoved, writeFailed, brokenRemoved,
-             backUpRestored},
-            oldBudgetFile, "absent", "absent"),
-    outcome("WriterThatThrowsOnANewFileLeavesNothing", {absent, absent, absent}, "untyped", {},
-            notValid, untypedAccount, {storing, noBackUpNeeded, writeFailed, brokenRemoved},
-            "absent", "absent", "absent"),
-    outcome("FullDiskWhileWritingPutsThePreviousFileBack", {oldBudget, absent, absent}, "small",
-            1024, "File too large", savedDue,
-            {storing, backedUp, writeFailed, brokenRemoved, backUpRestored}, oldBudgetFile,
-            "absent", "absent"),
-    outcome("FullDiskWhileWritingANewFileLeavesNothing", {absent, absent, absent}, "small", 1024,
-            "File too large", savedDue, {storing, noBackUpNeeded, writeFailed, brokenRemoved},
-            "absent", "absent", "absent"),
-};
-
-class StoreOutcome : public BudgetFileTest, public ::testing::WithParamInterface<Outcome> {};
-
-TEST_P(StoreOutcome, LeavesTheDocumentedFilesErrorAndRecords) {
-    auto const& expected = GetParam();
-    support::standAt(paths_, expected.before);
-    auto const state = budgets::store_child::budgetNamed(QString::fromLatin1(expected.budgetName));
-    budgets::LogCapture capture;
-    std::optional<StorageError> error;
-    {
-        std::optional<FileSizeLimit> limit;
-        if (expected.fileSizeLimit) {
-            limit.emplace(*expected.fileSizeLimit);
+    if (what == "directory") {
+        // Holding a file, so that neither a rename over it nor its removal as a file succeeds.
+        return QDir().mkpath(path) &&
+               (support::writeFile(path + QStringLiteral("/content"), "x"), true);
+    }
+    if (what == "fifo") {
+        return mkfifo(name.constData(), 0600) == 0;
+    }
+    if (what == "device") {
+        // The numbers of the null device: harmless even if something wrote to it.
+        return mknod(name.constData(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+    }
+    if (what == "socket") {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (name.size() >= static_cast<qsizetype>(sizeof address.sun_path)) {
+            return false;
         }
+        std::copy(name.begin(), name.end(), address.sun_path);
+        int const fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        bool const bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        close(fd);
+        return bound;
+    }
+    support::writeFile(
+        path, budgets::dataFile(QStringLiteral("store/%1.xml").arg(QString::fromStdString(what))));
+    return true;
+}
+
+// What stands at path, as the rows name it; "new" for a file that loads as stored.
+std::string standing(QString const& path, std::optional<zel::storage::BudgetState> const& stored) {
+    struct stat status {};
+    if (lstat(QFile::encodeName(path).constData(), &status) != 0) {
+        return "absent";
+    }
+    auto const mode = status.st_mode;
+    if (!S_ISREG(mode)) {
+        return S_ISDIR(mode)    ? "directory"
+               : S_ISFIFO(mode) ? "fifo"
+               : S_ISSOCK(mode) ? "socket"
+               : S_ISCHR(mode)  ? "device"
+                                : "something else";
+    }
+    auto const content = support::contentOf(path).value_or(QByteArray());
+    if (content.isEmpty()) {
+        return "empty";
+    }
+    if (stored && support::holds(path, *stored)) {
+        return "new";
+    }
+    for (auto const* name : {"previous", "earlier", "stale", "cut-short", "trailing-comment",
+                             "self-closing-root", "end-tag-with-space", "utf16"}) {
+        if (content == budgets::dataFile(QStringLiteral("store/%1.xml").arg(QLatin1String(name)))) {
+            return name;
+        }
+    }
+    return "a file of " + std::to_string(content.size()) + " other bytes";
+}
+
+std::vector<std::string> words(std::string const& text) {
+    std::vector<std::string> result;
+    for (auto const& word :
+         QString::fromStdString(text).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        result.push_back(word.toStdString());
+    }
+    return result;
+}
+
+class StoreOutcome : public ::testing::TestWithParam<Record> {
+protected:
+    QTemporaryDir folder_;
+};
+
+TEST_P(StoreOutcome, LeavesTheFilesErrorAndRecordsOfItsRow) {
+    auto const& row = GetParam();
+    ASSERT_TRUE(folder_.isValid());
+    support::Layout const layout(folder_.path(), row.value("layout") == "linked",
+                                 row.has("extension") ? row.text("extension")
+                                                      : QStringLiteral("~"));
+    layout.make();
+    QString const paths[] = {layout.budget, layout.backUp, layout.oldBackUp};
+    auto const before = words(row.value("before"));
+    ASSERT_EQ(before.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        if (!stand(paths[i], before[i])) {
+            GTEST_SKIP() << "cannot make a " << before[i] << " here (a device needs root)";
+        }
+    }
+    if (row.has("mode")) {
+        ASSERT_EQ(chmod(QFile::encodeName(layout.budget).constData(),
+                        static_cast<mode_t>(std::stoi(row.value("mode"), nullptr, 8))),
+                  0);
+    }
+    std::vector<seam::StepFault> faults;
+    for (auto const& fault : row.values("fail")) {
+        faults.push_back(seam::parseStepFault(layout.fill(QString::fromStdString(fault))));
+    }
+    bool const loading = row.value("do") == "load";
+    std::optional<zel::storage::BudgetState> stored;
+    if (!loading) {
+        stored = budgets::store_child::budgetNamed(row.text("storing"));
+    }
+
+    BudgetFile const file(layout.budgetPath,
+                          row.has("extension") ? row.text("extension") : QStringLiteral("~"));
+    std::optional<zel::storage::BudgetState> loaded;
+    std::optional<StorageError> error;
+    budgets::LogCapture capture;
+    {
+        FileLock held;
+        QString why;
+        if (row.has("lock")) {
+            ASSERT_EQ(
+                held.acquire(QFileInfo(layout.budget).path() + QStringLiteral("/.budget.xml.lock"),
+                             FileLock::Mode::exclusive, std::chrono::milliseconds(0), why),
+                FileLock::Outcome::acquired);
+        }
+        std::optional<FileSizeLimit> limit;
+        if (row.has("limit")) {
+            limit.emplace(std::stoul(row.value("limit")));
+        }
+        seam::Seam const installed(faults);
         try {
-            support::store(BudgetFile(paths_.budget, QStringLiteral("~")), state);
+            if (loading) {
+                loaded = file.load();
+            } else {
+                support::store(file, *stored);
+            }
         } catch (StorageError const& thrown) {
             error = thrown;
         }
     }
-    EXPECT_EQ(error.has_value(), !expected.after.firstText.empty());
-    support::expectEnding(
-        expected.after, [&](std::string const& text) { return paths_.fill(text); },
-        error ? error->firstText().toStdString() : "",
-        error ? error->secondText().toStdString() : "", support::fileRecords(capture), paths_,
-        state);
-}
 
-INSTANTIATE_TEST_SUITE_P(BudgetFile, StoreOutcome, ::testing::ValuesIn(outcomes),
-                         [](auto const& test) { return std::string(test.param.name); });
-
-// ---- Back-up names and load -----------------------------------------------------------------
-
-TEST_F(BudgetFileTest, BackUpIsNamedByTheExtensionTakenLiterally) {
-    struct Case {
-        QString extension;
-        QString backUpName;
-    };
-    for (auto const& [extension, backUpName] :
-         {Case{QStringLiteral("~"), QStringLiteral("budget.xml~")},
-          Case{QStringLiteral("bak"), QStringLiteral("budget.xml.bak")},
-          Case{QStringLiteral("~x"), QStringLiteral("budget.xml.~x")},
-          Case{QString(), QStringLiteral("budget.xml.")}}) {
-        QTemporaryDir directory;
-        BudgetFile const file(directory.filePath(QStringLiteral("budget.xml")), extension);
-        store(file, budgets::emptyBudget());
-        store(file, budgets::emptyBudget());
-        EXPECT_EQ(QDir(directory.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
-                  QStringList({QStringLiteral("budget.xml"), backUpName}))
-            << extension.toStdString();
+    EXPECT_EQ(error ? error->firstText().toStdString() : "", layout.fill(row.value("first")));
+    EXPECT_EQ(error ? error->secondText().toStdString() : "", layout.fill(row.value("second")));
+    std::vector<std::string> records;
+    for (auto const& record : row.values("record")) {
+        records.push_back(layout.fill(record));
     }
+    if (!loading) {
+        EXPECT_EQ(support::fileRecords(capture), records);
+    }
+    if (row.has("loaded")) {
+        ASSERT_TRUE(loaded.has_value());
+        QTemporaryDir plain;
+        QString const copy = plain.filePath(QStringLiteral("copy.xml"));
+        stand(copy, row.value("loaded"));
+        EXPECT_TRUE(support::holds(copy, *loaded));
+    }
+    auto const after = words(row.value("after"));
+    ASSERT_EQ(after.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(standing(paths[i], stored), after[i]) << paths[i].toStdString();
+    }
+    if (row.has("mode")) {
+        EXPECT_EQ(QFile::permissions(layout.backUp), QFile::permissions(layout.budget));
+    }
+    if (layout.linked) {
+        EXPECT_EQ(QFileInfo(layout.budgetPath).symLinkTarget(), layout.budget)
+            << "the link at the budget path is gone";
+    }
+    // The lock file goes with the store or load that made it.
+    EXPECT_EQ(layout.others(), QStringList()) << "left behind";
 }
 
-TEST_F(BudgetFileTest, LoadOfAMissingFileOrADirectoryNamesTheBareFileName) {
-    BudgetFile const file(paths_.budget, QStringLiteral("~"));
-    for (auto const* reason : {"No such file or directory", "file to open is a directory"}) {
-        try {
-            file.load();
-            ADD_FAILURE() << "loaded where " << reason;
-        } catch (StorageError const& error) {
-            EXPECT_EQ(error.firstText(), QLatin1String(reason));
-            EXPECT_EQ(error.secondText(),
-                      QStringLiteral("The budget file, budget.xml, failed to be loaded."));
+INSTANTIATE_TEST_SUITE_P(
+    BudgetFile, StoreOutcome,
+    ::testing::ValuesIn(budgets::readManifest(QStringLiteral("store/outcomes.manifest"))),
+    budgets::recordName);
+
+// The previous budget is on the disk under the back-up's name, and that name too, before the
+// budget file is truncated; the new budget is on the disk before the store returns.
+TEST(DurableOrder, BackUpAndNewFileReachTheDiskBeforeTheStepsThatRelyOnThem) {
+    QTemporaryDir folder;
+    support::Layout const layout(folder.path(), false);
+    layout.make();
+    stand(layout.budget, "previous");
+    stand(layout.backUp, "earlier");
+    budgets::LogCapture quiet;
+    seam::Seam const installed;
+    support::store(BudgetFile(layout.budgetPath, QStringLiteral("~")), budgets::smallFullBudget());
+    auto const& trace = installed.trace();
+    auto const at = [&](seam::FileStep step, QString const& path, QString const& other = {}) {
+        long found = 0;
+        for (auto const& entry : trace) {
+            if (entry.step == step && entry.path == path && entry.other == other) {
+                found = found == 0 ? entry.index : found;
+            }
         }
-        QDir().mkpath(paths_.budget);
-    }
-}
+        return found;
+    };
+    auto const last = [&](seam::FileStep step, QString const& path) {
+        long found = 0;
+        for (auto const& entry : trace) {
+            found = entry.step == step && entry.path == path ? entry.index : found;
+        }
+        return found;
+    };
+    using enum seam::FileStep;
+    long const copySynced = at(sync, layout.backUp);
+    long const backUpNamed = at(rename, QString(), layout.backUp);
+    long const earlierRemoved = at(remove, layout.oldBackUp);
+    long const folderSynced = at(syncDirectory, layout.directory);
+    long const truncated = last(open, layout.budget);
+    EXPECT_LT(last(write, layout.backUp), copySynced);
+    EXPECT_LT(copySynced, backUpNamed);
+    EXPECT_LT(std::max(backUpNamed, earlierRemoved), folderSynced);
+    EXPECT_LT(folderSynced, truncated);
 
-// A store that died while writing leaves the budget file cut short beside a good back-up. The
-// next store must not replace that back-up with the broken file: if it failed too, nothing
-// good would be left.
-TEST_F(BudgetFileTest, AStoreOverABudgetFileCutShortKeepsTheGoodBackUp) {
-    budgets::LogCapture records;
-    BudgetFile const file(paths_.budget, QStringLiteral("~"));
-    store(file, budgets::emptyBudget());
-    auto const good = support::snapshot(paths_.budget);
-    store(file, budgets::smallFullBudget());
-    ASSERT_EQ(support::snapshot(paths_.backUp), good);
-
-    QFile::resize(paths_.budget, QFileInfo(paths_.budget).size() / 2);
-    auto refused = budgets::smallFullBudget();
-    std::get<zel::banking::AccountTypeMap>(refused).clear();
-    EXPECT_THROW(store(file, refused), zel::file_storage::BudgetFileError);
-    EXPECT_EQ(support::snapshot(paths_.budget), good);
-    EXPECT_TRUE(records.contains(
-        QtCriticalMsg, QStringLiteral("The budget file is incomplete; keeping the back-up "
-                                      "budget file \"%1\"")
-                           .arg(paths_.backUp)));
-
-    // A store that succeeds leaves the good back-up too, not the broken file.
-    store(file, budgets::smallFullBudget());
-    QFile::resize(paths_.budget, QFileInfo(paths_.budget).size() / 2);
-    store(file, budgets::randomBudget(3));
-    EXPECT_EQ(support::snapshot(paths_.backUp), good);
-    EXPECT_EQ(budgets::describe(file.load()), budgets::describe(budgets::randomBudget(3)));
+    long const written = last(write, layout.budget);
+    long const synced = last(sync, layout.budget);
+    long const closed = last(close, layout.budget);
+    EXPECT_LT(truncated, written);
+    EXPECT_LT(written, synced);
+    EXPECT_LT(synced, closed);
+    // Then the new file's name is made durable, and the lock let go.
+    EXPECT_LT(closed, last(syncDirectory, layout.directory));
+    EXPECT_EQ(last(syncDirectory, layout.directory) + 1, trace.back().index);
+    EXPECT_EQ(trace.back().step, remove);
 }
 
 } // namespace

@@ -1,76 +1,116 @@
-// Stores one test budget with BudgetFile::store and reports what happened; see StoreChild.h.
+// Stores or loads a budget file in a process of its own; see StoreChild.h.
 #include "StoreChild.h"
+#include "StoreSeam.h"
 
 #include "file-storage/BudgetFile.h"
 
+#include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QString>
 
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <exception>
+#include <optional>
 
 #include <sys/resource.h>
 
 namespace {
+
+namespace seam = zel::testing::seam;
 
 void print(char const* kind, QString const& text) {
     std::printf("%s\t%s\n", kind, text.toUtf8().constData());
     std::fflush(stdout);
 }
 
-void record(QtMsgType type, QMessageLogContext const&, QString const& text) {
-    char const* const names[] = {"debug", "warning", "critical", "fatal", "info"};
-    print("log", QString::fromLatin1(names[type]) + QLatin1Char('\t') + text);
+// Makes every later write beyond bytes of a file fail with EFBIG rather than kill.
+bool limitFileSize(QString const& bytes) {
+    rlimit limit{};
+    bool number = false;
+    limit.rlim_cur = bytes.toULongLong(&number);
+    limit.rlim_max = RLIM_INFINITY;
+    return number && std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR &&
+           setrlimit(RLIMIT_FSIZE, &limit) == 0;
 }
 
-// Makes every later write beyond limit bytes of a file fail with EFBIG rather than kill.
-bool limitFileSize(char const* limit) {
-    char* end = nullptr;
-    unsigned long long const bytes = std::strtoull(limit, &end, 10);
-    rlimit current{};
-    if (end == limit || *end != '\0' || getrlimit(RLIMIT_FSIZE, &current) != 0) {
-        return false;
+int run(QStringList arguments) {
+    std::vector<seam::StepFault> faults;
+    seam::CountedFault counted;
+    bool trace = false;
+    int times = 1;
+    while (!arguments.isEmpty() && arguments.front().startsWith(QLatin1String("--"))) {
+        QString const option = arguments.takeFirst();
+        if (option == QLatin1String("--trace")) {
+            trace = true;
+            continue;
+        }
+        QString const value = arguments.isEmpty() ? QString() : arguments.takeFirst();
+        if (option == QLatin1String("--times")) {
+            times = value.toInt();
+        } else if (option == QLatin1String("--file-size-limit")) {
+            if (!limitFileSize(value)) {
+                return 2;
+            }
+        } else if (option == QLatin1String("--fail")) {
+            faults.push_back(seam::parseStepFault(value));
+        } else {
+            counted.at = value.toLong();
+            counted.action = option == QLatin1String("--kill-at")   ? seam::Action::kill
+                             : option == QLatin1String("--fail-at") ? seam::Action::fail
+                                                                    : seam::Action::failFrom;
+        }
     }
-    current.rlim_cur = static_cast<rlim_t>(bytes);
-    return std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR && setrlimit(RLIMIT_FSIZE, &current) == 0;
+    if (arguments.size() < 3) {
+        std::fprintf(stderr, "usage: [OPTIONS] store PATH BUDGET | load PATH BUDGET...\n");
+        return 2;
+    }
+    QString const mode = arguments.takeFirst();
+    zel::file_storage::BudgetFile const file(arguments.takeFirst(), QStringLiteral("~"));
+    std::vector<std::pair<QString, std::string>> budgets;
+    for (auto const& name : arguments) {
+        budgets.emplace_back(name,
+                             zel::testing::describe(zel::testing::store_child::budgetNamed(name)));
+    }
+    auto const state = zel::testing::store_child::budgetNamed(arguments.front());
+    seam::Seam const installed(faults, counted, [trace](seam::Step const& step) {
+        if (trace) {
+            std::printf("%s\n", seam::traceLine(step).c_str());
+        }
+    });
+    int status = 0;
+    for (int i = 0; i < times; ++i) {
+        try {
+            if (mode == QLatin1String("store")) {
+                auto const& [ledger, budget, items, banks, types, surveys] = state;
+                file.store(ledger, budget, items, banks, types, surveys);
+                print("stored", arguments.front());
+                continue;
+            }
+            auto const loaded = zel::testing::describe(file.load());
+            QString name = QStringLiteral("?");
+            for (auto const& [candidate, description] : budgets) {
+                name = description == loaded ? candidate : name;
+            }
+            print("loaded", name);
+        } catch (zel::storage::StorageError const& error) {
+            print("first", error.firstText());
+            print("second", error.secondText());
+            status = 1;
+        }
+    }
+    return status;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    char const* const program = argv[0];
-    if (argc > 2 && std::strcmp(argv[1], "--file-size-limit") == 0) {
-        if (!limitFileSize(argv[2])) {
-            std::fprintf(stderr, "%s: cannot limit the file size to %s\n", program, argv[2]);
-            return 2;
-        }
-        argc -= 2;
-        argv += 2;
-    }
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s [--file-size-limit BYTES] PATH BUDGET [EXTENSION]\n",
-                     program);
-        return 2;
-    }
-    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=true"));
-    qInstallMessageHandler(record);
+    QCoreApplication application(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     try {
-        auto const state = zel::testing::store_child::budgetNamed(QString::fromLocal8Bit(argv[2]));
-        auto const& [ledger, budget, items, banks, types, surveys] = state;
-        zel::file_storage::BudgetFile const file(QString::fromLocal8Bit(argv[1]),
-                                                 argc > 3 ? QString::fromLocal8Bit(argv[3])
-                                                          : QStringLiteral("~"));
-        file.store(ledger, budget, items, banks, types, surveys);
-    } catch (zel::storage::StorageError const& error) {
-        print("first", error.firstText());
-        print("second", error.secondText());
-        return 1;
+        return run(application.arguments().mid(1));
     } catch (std::exception const& error) {
         print("what", QString::fromLocal8Bit(error.what()));
         return 2;
     }
-    return 0;
 }

@@ -7,24 +7,32 @@
 
 #include <stdexcept>
 
-// The program zel_budget_file_store_child stores one budget with BudgetFile::store, so that a
-// test can run a store in a process of its own (under the fault-injection layer, or to kill
-// it part-way).
+// The program zel_budget_file_store_child stores or loads a budget file in a process of its own,
+// so that a test can kill it part-way, fail its file steps, or run several at once:
 //
-//     zel_budget_file_store_child [--file-size-limit BYTES] PATH BUDGET [EXTENSION]
+//     zel_budget_file_store_child [OPTIONS] store PATH BUDGET
+//     zel_budget_file_store_child [OPTIONS] load PATH BUDGET...
 //
-// stores the budget named BUDGET (see budgetNamed) to the absolute PATH, with the back-up
-// extension EXTENSION (default "~"). With --file-size-limit it first limits the size of the
-// files it writes to BYTES (RLIMIT_FSIZE, with SIGXFSZ ignored), so that a write beyond it
-// fails with EFBIG as on a full disk. On standard output it prints one line per log record
-// ("log", TAB, debug/info/warning/critical/fatal, TAB, text) and, when the store throws a
-// storage error, its two texts ("first", TAB, text and "second", TAB, text). It exits with 0
-// when the store succeeds, 1 on a storage error and 2 on any other exception.
+// store stores the budget named BUDGET (see budgetNamed) to the absolute PATH; load loads PATH
+// and prints which of the BUDGETs it holds ("loaded", TAB, the name, or "?" for none of them).
+// Options:
+//   --times N              do it N times (default once)
+//   --file-size-limit B    first limit the size of the files it writes to B bytes
+//                          (RLIMIT_FSIZE, SIGXFSZ ignored): a write beyond fails as on a full disk
+//   --fail STEP            fail the step that StEP names (StoreSeam.h's text); repeatable
+//   --fail-at N, --fail-from N, --kill-at N
+//                          fail the N-th step, fail it and every later one, or die by SIGKILL
+//                          before it runs
+//   --trace                print every step ("step", TAB, StoreSeam.h's trace line)
+// When a store or load throws a storage error it prints its two texts ("first", TAB, text and
+// "second", TAB, text). It exits with 0 on success, 1 on a storage error and 2 on anything else.
+// It prints nothing else (log records go to standard error, filtered as usual), so that children
+// that run side by side never block on a full pipe while they hold the lock.
 namespace zel::testing::store_child {
 
 // "empty", "small" (smallFullBudget), "random:SEED", "sample:TRANSACTIONS:SEED" (the realistic
-// sample budget), or "untyped": the small full budget with one bank account, 101 of
-// "First Bank", missing from the account type map, which the writer refuses.
+// sample budget), or "refused": the small full budget with one bank account, 101 of
+// "First Bank", missing from the account type map, which the store refuses.
 inline storage::BudgetState budgetNamed(QString const& name) {
     if (name == QLatin1String("empty")) {
         return emptyBudget();
@@ -32,7 +40,7 @@ inline storage::BudgetState budgetNamed(QString const& name) {
     if (name == QLatin1String("small")) {
         return smallFullBudget();
     }
-    if (name == QLatin1String("untyped")) {
+    if (name == QLatin1String("refused")) {
         auto state = smallFullBudget();
         std::get<banking::AccountTypeMap>(state)
             .at(banking::BankName(QStringLiteral("First Bank")))

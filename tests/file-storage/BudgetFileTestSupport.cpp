@@ -1,0 +1,97 @@
+#include "BudgetFileTestSupport.h"
+
+namespace zel::testing::budget_file {
+
+void Layout::make() const {
+    if (!QDir().mkpath(directory) ||
+        (linked && !QFile::link(QStringLiteral("synced/budget.xml"), budgetPath))) {
+        throw std::runtime_error("cannot lay out the test folder");
+    }
+}
+
+QString Layout::fill(QString text) const {
+    return text.replace(QLatin1String("{L}"), budgetPath)
+        .replace(QLatin1String("{B}"), budget)
+        .replace(QLatin1String("{K}"), backUp)
+        .replace(QLatin1String("{O}"), oldBackUp)
+        .replace(QLatin1String("{D}"), directory);
+}
+
+QStringList Layout::others() const {
+    QStringList result;
+    for (auto const& in : {folder, directory}) {
+        for (auto const& info : QDir(in).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot |
+                                                       QDir::Hidden | QDir::System)) {
+            QString const path = info.filePath();
+            if (path != budgetPath && path != budget && path != backUp && path != oldBackUp &&
+                path != directory && !result.contains(path)) {
+                result << info.fileName();
+            }
+        }
+    }
+    return result;
+}
+
+std::string recordText(QtMsgType type, QString const& text) {
+    char const letters[] = {'D', 'W', 'C', 'F', 'I'};
+    return std::string(1, letters[type]) + ' ' + text.toStdString();
+}
+
+namespace {
+
+// The writer's progress records, which the tests of the file handling leave out.
+bool isWriterRecord(QString const& text) {
+    for (char const* prefix : {"Preparing to write", "Filling ", "Writing ", "Completed writing",
+                               "Reading ", "Parsing budget file"}) {
+        if (text.startsWith(QLatin1String(prefix))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+std::vector<std::string> fileRecords(LogCapture const& capture) {
+    std::vector<std::string> result;
+    for (auto const& record : capture.records()) {
+        if (!isWriterRecord(record.text)) {
+            result.push_back(recordText(record.type, record.text));
+        }
+    }
+    return result;
+}
+
+ChildRun runChild(QStringList const& arguments) {
+    QProcess child;
+    child.start(QStringLiteral(ZEL_BUDGET_FILE_STORE_CHILD), arguments);
+    ChildRun run;
+    if (!child.waitForFinished(120000)) {
+        child.kill();
+        child.waitForFinished();
+        ADD_FAILURE() << "the child did not finish: "
+                      << arguments.join(QLatin1Char(' ')).toStdString();
+        return run;
+    }
+    run.crashed = child.exitStatus() == QProcess::CrashExit;
+    run.exitCode = child.exitCode();
+    QByteArray const output = child.readAllStandardOutput();
+    run.output = output.toStdString() + child.readAllStandardError().toStdString();
+    for (auto const& line :
+         QString::fromUtf8(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        auto const fields = line.split(QLatin1Char('\t'));
+        seam::Step step;
+        if (seam::parseTraceLine(line, step)) {
+            run.trace.push_back(step);
+        } else if (fields[0] == QLatin1String("first")) {
+            run.firstText = fields.mid(1).join(QLatin1Char('\t')).toStdString();
+        } else if (fields[0] == QLatin1String("second")) {
+            run.secondText = fields.mid(1).join(QLatin1Char('\t')).toStdString();
+        } else if (fields[0] == QLatin1String("stored") || fields[0] == QLatin1String("loaded")) {
+            run.outcomes << fields.join(QLatin1Char(' '));
+        }
+    }
+    return run;
+}
+
+} // namespace zel::testing::budget_file
