@@ -13,11 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdio>
 #include <map>
-
-#include <sys/resource.h>
 
 namespace budgets = zel::testing;
 namespace seam = zel::testing::seam;
@@ -60,44 +57,28 @@ void PrintTo(Start const& start, std::ostream* out) {
     *out << start.name;
 }
 
-enum class Where { here, child };
-
 struct SweepCase {
     char const* name;
     Start start;
-    seam::Action action;
-    Where where;
+    char const* fault;       // the store child's option that places the fault at each step
     char const* alsoFailing; // a step that fails in every run, so that the clean-up runs
 };
 
 std::vector<SweepCase> sweepCases() {
     std::vector<SweepCase> cases;
     for (auto const& start : starts) {
-        cases.push_back({"Killed", start, seam::Action::kill, Where::child, nullptr});
-        cases.push_back({"FailingOnce", start, seam::Action::fail, Where::here, nullptr});
-        cases.push_back({"FailingFromThenOn", start, seam::Action::failFrom, Where::here, nullptr});
+        cases.push_back({"Killed", start, "--kill-at", nullptr});
+        cases.push_back({"FailingOnce", start, "--fail-at", nullptr});
+        cases.push_back({"FailingFromThenOn", start, "--fail-from", nullptr});
     }
-    cases.push_back(
-        {"KilledWhileCleaningUp", starts[2], seam::Action::kill, Where::child, "write {B}"});
-    cases.push_back(
-        {"FailingOnceWhileCleaningUp", starts[2], seam::Action::fail, Where::here, "write {B}"});
-    cases.push_back({"FailingFromThenOnInAChildProcess", starts[2], seam::Action::failFrom,
-                     Where::child, nullptr});
+    cases.push_back({"KilledWhileCleaningUp", starts[2], "--kill-at", "write {B}"});
+    cases.push_back({"FailingOnceWhileCleaningUp", starts[2], "--fail-at", "write {B}"});
     return cases;
 }
 
 void PrintTo(SweepCase const& c, std::ostream* out) {
     *out << c.name << c.start.name;
 }
-
-// How one faulty store ended.
-struct Ending {
-    bool killed = false;
-    bool succeeded = false;
-    std::string firstText;
-    std::vector<seam::Step> trace;
-    std::string output;
-};
 
 class EveryStep : public ::testing::TestWithParam<SweepCase> {
 protected:
@@ -119,77 +100,43 @@ protected:
         }
     }
 
-    Ending storeWithFault(long at) {
+    // Stores the next budget in a child process with the fault at step at.
+    support::ChildRun storeWithFault(long at) {
         auto const& sweep = GetParam();
-        Ending ending;
-        if (sweep.where == Where::child) {
-            QStringList arguments{QStringLiteral("--trace"),
-                                  sweep.action == seam::Action::kill
-                                      ? QStringLiteral("--kill-at")
-                                      : QStringLiteral("--fail-from"),
-                                  QString::number(at)};
-            if (sweep.alsoFailing) {
-                arguments << QStringLiteral("--fail")
-                          << layout_.fill(QString::fromLatin1(sweep.alsoFailing));
-            }
-            auto run = support::runChild(
-                arguments + QStringList{QStringLiteral("store"), layout_.budgetPath, next_.name});
-            ending = {run.crashed, !run.crashed && run.exitCode == 0, run.firstText,
-                      std::move(run.trace), run.output};
-            return ending;
-        }
-        std::vector<seam::StepFault> faults;
+        QStringList arguments{QStringLiteral("--trace"), QString::fromLatin1(sweep.fault),
+                              QString::number(at)};
         if (sweep.alsoFailing) {
-            faults.push_back(
-                seam::parseStepFault(layout_.fill(QString::fromLatin1(sweep.alsoFailing))));
+            arguments << QStringLiteral("--fail")
+                      << layout_.fill(QString::fromLatin1(sweep.alsoFailing));
         }
-        budgets::LogCapture quiet;
-        seam::Seam const installed(faults, {at, sweep.action});
-        try {
-            support::store(BudgetFile(layout_.budgetPath, QStringLiteral("~")), next_.state);
-            ending.succeeded = true;
-        } catch (zel::storage::StorageError const& error) {
-            ending.firstText = error.firstText().toStdString();
-        }
-        ending.trace = installed.trace();
-        return ending;
-    }
-
-    // Whether a step of path ran, or a step of every one of these kinds, in order.
-    static long ran(std::vector<seam::Step> const& trace, seam::FileStep step, QString const& path,
-                    QString const& other = {}) {
-        long found = 0;
-        for (auto const& entry : trace) {
-            if (entry.step == step && entry.path == path && entry.other == other &&
-                entry.outcome == "ok") {
-                found = entry.index;
-            }
-        }
-        return found;
+        return support::runChild(
+            arguments + QStringList{QStringLiteral("store"), layout_.budgetPath, next_.name});
     }
 
     // The promise: the new budget complete and synced in the budget file; or the previous one
     // in the budget file (untouched, or put back from the back-up); or the previous one in the
     // back-up, synced before it was named.
-    bool promiseKept(Ending const& ending) const {
+    bool promiseKept(support::ChildRun const& ending) const {
         using enum seam::FileStep;
         auto const& t = ending.trace;
-        bool const newSynced = ran(t, sync, layout_.budget) > ran(t, write, layout_.budget);
+        bool const newSynced =
+            seam::lastRan(t, sync, layout_.budget) > seam::lastRan(t, write, layout_.budget);
         if (support::contentOf(layout_.budget) == next_.document && newSynced) {
             return true;
         }
         if (!start_.budget) {
-            return !ending.succeeded;
+            return !ending.succeeded();
         }
-        bool const copySynced = ran(t, sync, layout_.backUp) != 0 &&
-                                ran(t, sync, layout_.backUp) < ran(t, rename, {}, layout_.backUp);
+        bool const copySynced =
+            seam::lastRan(t, sync, layout_.backUp) != 0 &&
+            seam::lastRan(t, sync, layout_.backUp) < seam::lastRan(t, rename, {}, layout_.backUp);
         return support::contentOf(layout_.budget) == previous_.document ||
                (support::contentOf(layout_.backUp) == previous_.document && copySynced);
     }
 
     // What a failed store may leave: the previous budget in the budget file or the back-up,
     // the earlier back-up kept unless the previous one was backed up, and no stray file.
-    void expectCleanFailure(Ending const& ending, std::string const& where) const {
+    void expectCleanFailure(support::ChildRun const& ending, std::string const& where) const {
         auto const budget = support::contentOf(layout_.budget);
         auto const backUp = support::contentOf(layout_.backUp);
         auto const oldBackUp = support::contentOf(layout_.oldBackUp);
@@ -200,7 +147,8 @@ protected:
         }
         // The earlier back-up goes only once the previous budget has been backed up.
         if (start_.backUp && backUp != earlier_.document && oldBackUp != earlier_.document) {
-            EXPECT_NE(ran(ending.trace, seam::FileStep::rename, {}, layout_.backUp), 0) << where;
+            EXPECT_NE(seam::lastRan(ending.trace, seam::FileStep::rename, {}, layout_.backUp), 0)
+                << where;
         }
         EXPECT_TRUE(ending.firstText.find("Input/output error") != std::string::npos ||
                     ending.firstText.rfind("The directory ", 0) == 0)
@@ -262,26 +210,27 @@ TEST_P(EveryStep, LeavesThePreviousBudgetCompleteAndTheNextStoreFree) {
         std::string const where = "fault at step " + std::to_string(at);
         if (ending.trace.size() < static_cast<std::size_t>(at)) {
             // The fault never came: the store ran to its end.
-            EXPECT_TRUE(ending.succeeded || sweep.alsoFailing) << where << "\n" << ending.output;
+            EXPECT_TRUE(ending.succeeded() || sweep.alsoFailing) << where << "\n" << ending.output;
             EXPECT_TRUE(promiseKept(ending)) << where;
             return false;
         }
         auto const& faulty = ending.trace[static_cast<std::size_t>(at) - 1];
         std::string const context = where + " (" + seam::traceLine(faulty) + ")";
         EXPECT_TRUE(promiseKept(ending)) << context << "\n" << ending.output;
-        if (sweep.action == seam::Action::kill) {
-            EXPECT_TRUE(ending.killed && faulty.outcome == "killed") << context << "\n"
-                                                                     << ending.output;
+        if (sweep.fault == std::string("--kill-at")) {
+            EXPECT_TRUE(ending.crashed && faulty.outcome == "killed") << context << "\n"
+                                                                      << ending.output;
             EXPECT_EQ(strays(), QStringList()) << context;
             // Killed while it held the lock: its lock file stays, and must not hold back the
             // next store.
-            bool const locked = ran(ending.trace, seam::FileStep::lock,
-                                    layout_.directory + QStringLiteral("/.budget.xml.lock")) != 0;
+            bool const locked =
+                seam::lastRan(ending.trace, seam::FileStep::lock,
+                              layout_.directory + QStringLiteral("/.budget.xml.lock")) != 0;
             EXPECT_EQ(QFileInfo::exists(layout_.directory + QStringLiteral("/.budget.xml.lock")),
                       locked)
                 << context;
             ++outcomes[kept()];
-        } else if (ending.succeeded) {
+        } else if (ending.succeeded()) {
             EXPECT_TRUE(absorbable(faulty, layout_) && !sweep.alsoFailing) << context;
             EXPECT_TRUE(support::holds(layout_.budgetPath, next_.state)) << context;
             ++outcomes["stored despite it"];
@@ -336,22 +285,13 @@ TEST_P(FullDisk, AtEverySizeOfTheNewDocumentKeepsThePreviousBudget) {
         }
         std::string first;
         std::string second;
-        {
+        try {
             budgets::LogCapture quiet;
-            rlimit saved{};
-            getrlimit(RLIMIT_FSIZE, &saved);
-            auto const handler = std::signal(SIGXFSZ, SIG_IGN);
-            rlimit limited = saved;
-            limited.rlim_cur = static_cast<rlim_t>(limit);
-            setrlimit(RLIMIT_FSIZE, &limited);
-            try {
-                support::store(BudgetFile(layout.budgetPath, QStringLiteral("~")), next.state);
-            } catch (zel::storage::StorageError const& error) {
-                first = error.firstText().toStdString();
-                second = error.secondText().toStdString();
-            }
-            setrlimit(RLIMIT_FSIZE, &saved);
-            std::signal(SIGXFSZ, handler);
+            support::FileSizeLimit const full(limit);
+            support::store(BudgetFile(layout.budgetPath, QStringLiteral("~")), next.state);
+        } catch (zel::storage::StorageError const& error) {
+            first = error.firstText().toStdString();
+            second = error.secondText().toStdString();
         }
         bool const backUpFits = !start.budget || previous.document.size() <= limit;
         bool const stored = backUpFits && next.document.size() <= limit;

@@ -12,10 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <optional>
 
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -31,29 +29,6 @@ using zel::storage::StorageError;
 using zel::testing::Record;
 
 namespace {
-
-// Limits the size of the files this process writes, as a full disk would; writes beyond it fail
-// with EFBIG instead of raising SIGXFSZ.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        previous_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limited = saved_;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previous_);
-    }
-    FileSizeLimit(FileSizeLimit const&) = delete;
-    FileSizeLimit& operator=(FileSizeLimit const&) = delete;
-
-private:
-    rlimit saved_{};
-    void (*previous_)(int) = nullptr;
-};
 
 // Puts what the row names at path; false when this system or user cannot make it.
 bool stand(QString const& path, std::string const& what) {
@@ -178,9 +153,9 @@ TEST_P(StoreOutcome, LeavesTheFilesErrorAndRecordsOfItsRow) {
                              FileLock::Mode::exclusive, std::chrono::milliseconds(0), why),
                 FileLock::Outcome::acquired);
         }
-        std::optional<FileSizeLimit> limit;
+        std::optional<support::FileSizeLimit> limit;
         if (row.has("limit")) {
-            limit.emplace(std::stoul(row.value("limit")));
+            limit.emplace(std::stol(row.value("limit")));
         }
         seam::Seam const installed(faults);
         try {
@@ -243,42 +218,28 @@ TEST(DurableOrder, BackUpAndNewFileReachTheDiskBeforeTheStepsThatRelyOnThem) {
     seam::Seam const installed;
     support::store(BudgetFile(layout.budgetPath, QStringLiteral("~")), budgets::smallFullBudget());
     auto const& trace = installed.trace();
-    auto const at = [&](seam::FileStep step, QString const& path, QString const& other = {}) {
-        long found = 0;
-        for (auto const& entry : trace) {
-            if (entry.step == step && entry.path == path && entry.other == other) {
-                found = found == 0 ? entry.index : found;
-            }
-        }
-        return found;
-    };
-    auto const last = [&](seam::FileStep step, QString const& path) {
-        long found = 0;
-        for (auto const& entry : trace) {
-            found = entry.step == step && entry.path == path ? entry.index : found;
-        }
-        return found;
-    };
     using enum seam::FileStep;
-    long const copySynced = at(sync, layout.backUp);
-    long const backUpNamed = at(rename, QString(), layout.backUp);
-    long const earlierRemoved = at(remove, layout.oldBackUp);
-    long const folderSynced = at(syncDirectory, layout.directory);
-    long const truncated = last(open, layout.budget);
-    EXPECT_LT(last(write, layout.backUp), copySynced);
+    using seam::firstRan;
+    using seam::lastRan;
+    long const copySynced = firstRan(trace, sync, layout.backUp);
+    long const backUpNamed = firstRan(trace, rename, QString(), layout.backUp);
+    long const earlierRemoved = firstRan(trace, remove, layout.oldBackUp);
+    long const folderSynced = firstRan(trace, syncDirectory, layout.directory);
+    long const truncated = lastRan(trace, open, layout.budget);
+    EXPECT_LT(lastRan(trace, write, layout.backUp), copySynced);
     EXPECT_LT(copySynced, backUpNamed);
     EXPECT_LT(std::max(backUpNamed, earlierRemoved), folderSynced);
     EXPECT_LT(folderSynced, truncated);
 
-    long const written = last(write, layout.budget);
-    long const synced = last(sync, layout.budget);
-    long const closed = last(close, layout.budget);
+    long const written = lastRan(trace, write, layout.budget);
+    long const synced = lastRan(trace, sync, layout.budget);
+    long const closed = lastRan(trace, close, layout.budget);
     EXPECT_LT(truncated, written);
     EXPECT_LT(written, synced);
     EXPECT_LT(synced, closed);
     // Then the new file's name is made durable, and the lock let go.
-    EXPECT_LT(closed, last(syncDirectory, layout.directory));
-    EXPECT_EQ(last(syncDirectory, layout.directory) + 1, trace.back().index);
+    EXPECT_LT(closed, lastRan(trace, syncDirectory, layout.directory));
+    EXPECT_EQ(lastRan(trace, syncDirectory, layout.directory) + 1, trace.back().index);
     EXPECT_EQ(trace.back().step, remove);
 }
 

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 // Helpers shared by the tests of the budget file's store and load.
@@ -82,6 +83,20 @@ struct Layout {
     QStringList others() const;
 };
 
+// Limits the size of the files this process writes while it lives, as a full disk would:
+// writes beyond it fail with EFBIG instead of raising SIGXFSZ.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(qint64 bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(FileSizeLimit const&) = delete;
+    FileSizeLimit& operator=(FileSizeLimit const&) = delete;
+
+private:
+    rlimit saved_{};
+    void (*previous_)(int) = nullptr;
+};
+
 // How a store or load in a child process ended, and what it printed.
 struct ChildRun {
     bool crashed = false;
@@ -91,6 +106,8 @@ struct ChildRun {
     std::vector<seam::Step> trace;
     QStringList outcomes; // "stored NAME" or "loaded NAME", one per store or load
     std::string output;
+
+    bool succeeded() const { return !crashed && exitCode == 0; }
 };
 
 // Runs the store child (StoreChild.h) with arguments until it ends.

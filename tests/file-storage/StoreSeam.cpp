@@ -144,6 +144,28 @@ bool parseTraceLine(QString const& line, Step& step) {
     return true;
 }
 
+long lastRan(std::vector<Step> const& trace, FileStep step, QString const& path,
+             QString const& other) {
+    long found = 0;
+    for (auto const& entry : trace) {
+        bool const ran = entry.step == step && entry.path == path && entry.other == other &&
+                         entry.outcome == "ok";
+        found = ran ? entry.index : found;
+    }
+    return found;
+}
+
+long firstRan(std::vector<Step> const& trace, FileStep step, QString const& path,
+              QString const& other) {
+    for (auto const& entry : trace) {
+        if (entry.step == step && entry.path == path && entry.other == other &&
+            entry.outcome == "ok") {
+            return entry.index;
+        }
+    }
+    return 0;
+}
+
 long sweep(std::function<bool(long at)> const& faultCame) {
     // Far more points than any run has: a sweep that reaches it never ends on its own.
     long constexpr limit = 1000;

@@ -74,6 +74,13 @@ int errorNumber(QString const& name);
 std::string traceLine(Step const& step);
 bool parseTraceLine(QString const& line, Step& step);
 
+// The index of the last step of the trace that ran (not failed, not killed) with these paths,
+// or of the first one; 0 when there is none.
+long lastRan(std::vector<Step> const& trace, FileStep step, QString const& path,
+             QString const& other = {});
+long firstRan(std::vector<Step> const& trace, FileStep step, QString const& path,
+              QString const& other = {});
+
 // Calls faultCame(at) for at = 1, 2, ... until it returns false (the run had no at-th fault
 // point) or a test assertion has failed; returns the number of fault points. Every size and
 // every step are swept alike.
