@@ -408,7 +408,16 @@ int openLockFile(QString const& path) {
     return _open_osfhandle(reinterpret_cast<intptr_t>(handle), 0);
 #else
     // Read-only is enough to lock, and lets users who share a budget folder share its lock.
-    return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+    // Never waiting to open: a named pipe in the lock file's place would wait for a writer.
+    int const fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    struct stat status {};
+    if (fd >= 0 && (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
 #endif
 }
 
@@ -518,7 +527,7 @@ FileLock::Outcome FileLock::acquire(QString const& lockPath, Mode mode,
         }
         std::this_thread::sleep_for(
             std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
-        pause = std::min<std::chrono::milliseconds>(pause * 2, 50ms);
+        pause = std::min<std::chrono::milliseconds>(pause * 2, 10ms);
     }
 }
 
@@ -532,8 +541,12 @@ void FileLock::release() {
     if (mode_ == Mode::shared) {
         unlock(handle_);
     }
-    if (mode_ == Mode::exclusive || tryLock(handle_, Mode::exclusive)) {
-        removeFile(path_);
+    // Held alone, the lock file cannot be removed by anyone else, so the name still names it
+    // unless a shared holder let go, someone else removed the file, and a new one took the
+    // name; that one belongs to others.
+    if ((mode_ == Mode::exclusive || tryLock(handle_, Mode::exclusive)) &&
+        namesFile(path_, handle_)) {
+        (void)removeFile(path_);
     }
     closeLockFile(handle_);
     handle_ = -1;
