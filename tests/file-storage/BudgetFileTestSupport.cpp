@@ -1,7 +1,5 @@
 #include "BudgetFileTestSupport.h"
 
-#include <csignal>
-
 namespace zel::testing::budget_file {
 
 void Layout::make() const {
@@ -32,19 +30,6 @@ QStringList Layout::others() const {
         }
     }
     return result;
-}
-
-FileSizeLimit::FileSizeLimit(qint64 bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    previous_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = saved_;
-    limited.rlim_cur = static_cast<rlim_t>(bytes);
-    setrlimit(RLIMIT_FSIZE, &limited);
-}
-
-FileSizeLimit::~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, previous_);
 }
 
 std::string recordText(QtMsgType type, QString const& text) {

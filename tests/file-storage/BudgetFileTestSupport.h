@@ -4,6 +4,7 @@
 
 #include "file-storage/BudgetFile.h"
 #include "support/Budgets.h"
+#include "support/FileSizeLimit.h"
 #include "support/LogCapture.h"
 
 #include <QDir>
@@ -15,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <sys/resource.h>
 #include <vector>
 
 // Helpers shared by the tests of the budget file's store and load.
@@ -83,19 +83,7 @@ struct Layout {
     QStringList others() const;
 };
 
-// Limits the size of the files this process writes while it lives, as a full disk would:
-// writes beyond it fail with EFBIG instead of raising SIGXFSZ.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(qint64 bytes);
-    ~FileSizeLimit();
-    FileSizeLimit(FileSizeLimit const&) = delete;
-    FileSizeLimit& operator=(FileSizeLimit const&) = delete;
-
-private:
-    rlimit saved_{};
-    void (*previous_)(int) = nullptr;
-};
+using testing::FileSizeLimit;
 
 // How a store or load in a child process ended, and what it printed.
 struct ChildRun {

@@ -4,6 +4,7 @@
 #include "file-storage/ExchangeRatesFile.h"
 
 #include "file-storage/Errors.h"
+#include "support/FileSizeLimit.h"
 #include "support/Manifest.h"
 
 #include <QCoreApplication>
@@ -209,29 +210,13 @@ TEST_F(ExchangeRatesFileTest, ExistsAndRemoveFollowTheFile) {
     EXPECT_TRUE(entries().isEmpty());
 }
 
-// Limits the size of the files this process writes, as a full disk would: writes beyond it fail
-// with EFBIG instead of raising SIGXFSZ.
-struct FileSizeLimit {
-    explicit FileSizeLimit(rlim_t bytes) : previous(std::signal(SIGXFSZ, SIG_IGN)) {
-        getrlimit(RLIMIT_FSIZE, &saved);
-        rlimit const limited{bytes, saved.rlim_max};
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previous);
-    }
-    void (*previous)(int);
-    rlimit saved{};
-};
-
 TEST_F(ExchangeRatesFileTest, AFailedWriteLeavesThePreviousFileWholeAndNoTemporaryFile) {
     QByteArray const previous = data("empty.dat");
     write(previous);
     ConversionMap const larger(
         TimePoint(), {{code("EUR"), {ConversionRatio(code("USD"), orvalis::FloatingPoint(1.1))}}});
     {
-        FileSizeLimit const full(static_cast<rlim_t>(previous.size()));
+        zel::testing::FileSizeLimit const full(previous.size());
         EXPECT_THROW(file.store(larger), BinaryFileError);
     }
     EXPECT_EQ(hex(stored()), hex(previous));

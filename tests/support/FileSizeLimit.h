@@ -1,0 +1,30 @@
+#pragma once
+
+#include <csignal>
+
+#include <sys/resource.h>
+
+namespace zel::testing {
+
+// Limits the size of the files this process writes while it lives, as a full disk would:
+// writes beyond it fail with EFBIG instead of raising SIGXFSZ.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(long long bytes) : previous_(std::signal(SIGXFSZ, SIG_IGN)) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit const limited{static_cast<rlim_t>(bytes), saved_.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+    FileSizeLimit(FileSizeLimit const&) = delete;
+    FileSizeLimit& operator=(FileSizeLimit const&) = delete;
+
+private:
+    void (*previous_)(int);
+    rlimit saved_{};
+};
+
+} // namespace zel::testing
