@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
-
 namespace {
 
 using zel::testing::dataFile;

@@ -11,6 +11,8 @@
 #include <functional>
 #include <limits>
 #include <optional>
+#include <set>
+#include <vector>
 
 namespace {
 
