@@ -1,5 +1,11 @@
 #include "support/Budgets.h"
 
+#include "file-storage/internal/BudgetDocument.h"
+#include "support/LogCapture.h"
+#include "support/Manifest.h"
+
+#include <QBuffer>
+
 #include <QDate>
 #include <QString>
 #include <QTextStream>
@@ -16,24 +22,6 @@ using namespace budgeting;
 using namespace banking;
 using orvalis::currency::Iso4217Codes;
 using orvalis::currency::Money;
-
-Money usd(std::int64_t major, std::uint16_t minor) {
-    return Money(major, minor, Iso4217Codes::USD);
-}
-
-AccountCode code(unsigned number, char const* name, std::optional<unsigned> parent = std::nullopt) {
-    std::optional<AccountNumber> parentNumber;
-    if (parent) {
-        parentNumber = AccountNumber(*parent);
-    }
-    return AccountCode(AccountNumber(number), QString::fromUtf8(name), parentNumber);
-}
-
-// The code that a transaction holds: the format keeps an account's parent with the account
-// only.
-AccountCode bare(AccountCode const& c) {
-    return AccountCode(c.number(), c.name(), std::nullopt);
-}
 
 // A transaction seen from both of its accounts' ledgers, as the application keeps it.
 void book(std::map<AccountCode, LedgerAccount>& ledgers, Transaction const& t) {
@@ -57,91 +45,11 @@ storage::BudgetState emptyBudget() {
 }
 
 storage::BudgetState smallFullBudget() {
-    auto const assets = code(100, "Assets");
-    auto const checking = code(101, "Checking", 100);
-    auto const savings = code(102, "Savings", 100);
-    auto const equity = code(300, "Opening Balances");
-    auto const salary = code(400, "Salary");
-    auto const rent = code(500, "Rent & Utilities");
-    auto const card = code(200, "Credit Card");
-
-    std::map<AccountCode, LedgerAccount> ledgers;
-    auto add = [&](AccountCode const& c, AccountTypes type, Money balance, bool closed) {
-        ledgers.emplace(c, LedgerAccount{Account(type, c, balance, closed), {}});
-    };
-    add(assets, AccountTypes::asset, usd(0, 0), false);
-    add(checking, AccountTypes::asset, usd(1520, 75), false);
-    add(savings, AccountTypes::asset, Money(-3, 5, Iso4217Codes::EUR), true);
-    add(card, AccountTypes::liability, usd(-250, 0), false);
-    add(equity, AccountTypes::equity, usd(1000, 0), false);
-    add(salary, AccountTypes::income, usd(3000, 0), false);
-    add(rent, AccountTypes::expense, usd(1200, 0), false);
-
-    book(ledgers, Transaction(QDate(2026, 1, 1), bare(checking), equity, usd(1000, 0),
-                              QStringLiteral("Opening balance"), TransactionNumber(1),
-                              TransactionStatuses::reconciled));
-    book(ledgers, Transaction(QDate(2026, 1, 15), bare(checking), salary, usd(3000, 0),
-                              std::nullopt, TransactionNumber(2), TransactionStatuses::cleared));
-    book(ledgers, Transaction(QDate(2026, 2, 1), rent, bare(checking), usd(1200, 0),
-                              QStringLiteral("February <rent> & \"utilities\""),
-                              TransactionNumber(3), TransactionStatuses::pending));
-    book(ledgers, Transaction(QDate(2026, 2, 3), rent, card, usd(29, 99), QStringLiteral(" "),
-                              TransactionNumber(4), TransactionStatuses::pending));
-
-    Budget budget{WageMap(), BillMap(), DebtMap(), GoalMap(), NontrackMap()};
-    storage::ItemAccountMap items;
-    BudgetSource const salaryWage(QStringLiteral("Salary"));
-    BudgetSource const bonus(QStringLiteral("Bonus"));
-    BudgetSource const rentBill(QStringLiteral("Rent"));
-    BudgetSource const cardDebt(QStringLiteral("Card"));
-    BudgetSource const holiday(QStringLiteral("Holiday"));
-    BudgetSource const cafe(QStringLiteral("Café ☕"));
-    budget.wages().add(Wage(salaryWage, usd(3000, 0), EventFrequency::monthly, QDate(2026, 3, 15)));
-    budget.wages().add(Wage(bonus, usd(500, 50), EventFrequency::annually, QDate(2026, 12, 20)));
-    items.insert<Wage>(salaryWage, salary);
-    items.insert<Wage>(bonus, salary);
-    budget.bills().add(Bill(rentBill, usd(1200, 0), EventFrequency::monthly, QDate(2026, 3, 1)));
-    items.insert<Bill>(rentBill, rent);
-    budget.debts().add(Debt(cardDebt, usd(35, 0), EventFrequency::monthly, QDate(2026, 3, 10),
-                            usd(250, 0), Percentage{0.1999}));
-    items.insert<Debt>(cardDebt, card);
-    budget.goals().add(Goal(holiday, Money(100, 0, Iso4217Codes::EUR), EventFrequency::fortnightly,
-                            QDate(2026, 3, 6), Money(2000, 0, Iso4217Codes::EUR)));
-    items.insert<Goal>(holiday, savings);
-    budget.nontracks().add(Nontrack(cafe, usd(40, 25), EventFrequency::weekly, QDate(2026, 3, 2)));
-    items.insert<Nontrack>(cafe, checking);
-
-    std::map<BankName, Bank> banks;
-    BankName const bankA(QStringLiteral("First Bank"));
-    BankName const bankB(QStringLiteral("Credit Union"));
-    banks.emplace(bankA, Bank(bankA, {checking.number(), savings.number()}, false));
-    banks.emplace(bankB, Bank(bankB, {card.number()}, true));
-    AccountTypeMap types;
-    types[bankA][checking.number()] = SupportedAccountTypes::checking;
-    types[bankA][savings.number()] = SupportedAccountTypes::savings;
-    types[bankB][card.number()] = SupportedAccountTypes::creditCard;
-
-    std::map<BankAccount, surveying::ReconciledSurvey> surveys;
-    BankAccount const checkingAccount{bankA, code(101, "Checking"),
-                                      SupportedAccountTypes::checking};
-    BankAccount const cardAccount{bankB, code(200, "Credit Card"),
-                                  SupportedAccountTypes::creditCard};
-    surveys.emplace(checkingAccount,
-                    surveying::ReconciledSurvey(
-                        ReconciledBankAccount(checkingAccount, usd(1520, 75), QDate(2026, 2, 28)),
-                        {{BudgetItemIdentifier{BudgetItemTypes::bill, rentBill}, usd(1200, 0)},
-                         {BudgetItemIdentifier{BudgetItemTypes::wage, bonus}, usd(320, 75)}},
-                        QStringLiteral("c0ffee")));
-    surveys.emplace(cardAccount, surveying::ReconciledSurvey(
-                                     ReconciledBankAccount(cardAccount, usd(-250, 0), std::nullopt),
-                                     {}, std::nullopt));
-
-    return {GeneralLedger(std::move(ledgers), equity),
-            std::move(budget),
-            std::move(items),
-            BankMap(std::move(banks)),
-            std::move(types),
-            surveying::ReconciledSurveys(std::move(surveys))};
+    auto document = dataFile(QStringLiteral("documents/canonical/small-full.xml"));
+    QBuffer device(&document);
+    device.open(QIODevice::ReadOnly | QIODevice::Text);
+    LogCapture const quiet;
+    return file_storage::internal::loadBudgetDocument(device);
 }
 
 storage::BudgetState randomBudget(std::uint32_t seed) {

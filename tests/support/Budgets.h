@@ -11,7 +11,8 @@ namespace zel::testing {
 // A small budget with every kind of value: all five item kinds (two wages, so identifiers
 // count per kind), accounts with and without parents, ledgers with transactions on both
 // sides, an opening account, two banks, and reconciliations with distributions, one with a
-// date and a checksum and one without.
+// date and a checksum and one without. It is the one that tests/data/documents/canonical/
+// small-full.xml holds, and small-full.state describes.
 storage::BudgetState smallFullBudget();
 
 // An empty budget: no items, accounts, banks or reconciliations.

@@ -44,8 +44,10 @@ std::map<banking::BankName, banking::Bank> readBanks(BanksElement const& banks,
 
 // Writes the whole budget state to device as one document. The element tree is built and
 // checked before anything but the XML declaration is written, so a value that could not be
-// read back is refused (with BudgetFileError) early. Write errors of the device are the
-// caller's to check.
+// read back is refused (with BudgetFileError) early; only a date that no document can hold (a
+// year outside 1 to 9999) is refused (with AttributeError) as it is written, part-way through
+// the document. A caller that must not write part of a document writes to memory first, as the
+// budget file's store does. Write errors of the device are the caller's to check.
 void storeBudgetDocument(budgeting::Budget const& budget, accounting::GeneralLedger const& ledger,
                          banking::BankMap const& banks, banking::AccountTypeMap const& accountTypes,
                          storage::ItemAccountMap const& itemAccounts,
