@@ -1,4 +1,7 @@
 #include "BudgetFileTestSupport.h"
+#include "StoreChild.h"
+
+#include <optional>
 
 namespace zel::testing::budget_file {
 
@@ -95,3 +98,63 @@ ChildRun runChild(QStringList const& arguments) {
 }
 
 } // namespace zel::testing::budget_file
+
+namespace zel::testing::store_child {
+
+int storeOrLoad(QStringList arguments, std::function<void(QString const& line)> const& print) {
+    std::vector<seam::StepFault> faults;
+    seam::CountedFault counted;
+    bool trace = false;
+    int times = 1;
+    while (!arguments.isEmpty() && arguments.front().startsWith(QLatin1String("--"))) {
+        QString const option = arguments.takeFirst();
+        trace = trace || option == QLatin1String("--trace");
+        QString const value =
+            option == QLatin1String("--trace") ? QString() : arguments.takeFirst();
+        if (option == QLatin1String("--times")) {
+            times = value.toInt();
+        } else if (option == QLatin1String("--fail")) {
+            faults.push_back(seam::parseStepFault(value));
+        } else if (!value.isEmpty()) {
+            counted.at = value.toLong();
+            counted.action = option == QLatin1String("--kill-at")   ? seam::Action::kill
+                             : option == QLatin1String("--fail-at") ? seam::Action::fail
+                                                                    : seam::Action::failFrom;
+        }
+    }
+    QString const mode = arguments.takeFirst();
+    file_storage::BudgetFile const file(arguments.takeFirst(), QStringLiteral("~"));
+    std::map<std::string, QString> names;
+    for (auto const& name : arguments) {
+        names.emplace(describe(budgetNamed(name)), name);
+    }
+    auto const state = budgetNamed(arguments.front());
+    std::optional<seam::Seam> installed;
+    if (trace || !faults.empty() || counted.at != 0) {
+        installed.emplace(faults, counted, [&](seam::Step const& step) {
+            if (trace) {
+                print(QString::fromStdString(seam::traceLine(step)));
+            }
+        });
+    }
+    int status = 0;
+    for (int i = 0; i < times; ++i) {
+        try {
+            if (mode == QLatin1String("store")) {
+                budget_file::store(file, state);
+                print(QStringLiteral("stored\t") + arguments.front());
+            } else {
+                auto const found = names.find(describe(file.load()));
+                print(QStringLiteral("loaded\t") +
+                      (found == names.end() ? QStringLiteral("?") : found->second));
+            }
+        } catch (storage::StorageError const& error) {
+            print(QStringLiteral("first\t") + error.firstText());
+            print(QStringLiteral("second\t") + error.secondText());
+            status = 1;
+        }
+    }
+    return status;
+}
+
+} // namespace zel::testing::store_child

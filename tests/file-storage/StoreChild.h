@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <stdexcept>
 
 // The program zel_budget_file_store_child stores or loads a budget file in a process of its own,
@@ -13,21 +14,19 @@
 //     zel_budget_file_store_child [OPTIONS] store PATH BUDGET
 //     zel_budget_file_store_child [OPTIONS] load PATH BUDGET...
 //
-// store stores the budget named BUDGET (see budgetNamed) to the absolute PATH; load loads PATH
-// and prints which of the BUDGETs it holds ("loaded", TAB, the name, or "?" for none of them).
-// Options:
+// store stores the budget named BUDGET (see budgetNamed) to the absolute PATH, and prints
+// "stored", TAB, its name; load loads PATH and prints which of the BUDGETs it holds ("loaded",
+// TAB, the name, or "?" for none of them). Options:
 //   --times N              do it N times (default once)
-//   --file-size-limit B    first limit the size of the files it writes to B bytes
-//                          (RLIMIT_FSIZE, SIGXFSZ ignored): a write beyond fails as on a full disk
-//   --fail STEP            fail the step that StEP names (StoreSeam.h's text); repeatable
+//   --fail STEP            fail the step that STEP names (StoreSeam.h's text); repeatable
 //   --fail-at N, --fail-from N, --kill-at N
 //                          fail the N-th step, fail it and every later one, or die by SIGKILL
 //                          before it runs
 //   --trace                print every step ("step", TAB, StoreSeam.h's trace line)
 // When a store or load throws a storage error it prints its two texts ("first", TAB, text and
 // "second", TAB, text). It exits with 0 on success, 1 on a storage error and 2 on anything else.
-// It prints nothing else (log records go to standard error, filtered as usual), so that children
-// that run side by side never block on a full pipe while they hold the lock.
+// It prints nothing else (log records go to standard error, debug records filtered out), so
+// that children side by side never block on a full pipe while they hold the lock.
 namespace zel::testing::store_child {
 
 // "empty", "small" (smallFullBudget), "random:SEED", "sample:TRANSACTIONS:SEED" (the realistic
@@ -58,5 +57,9 @@ inline storage::BudgetState budgetNamed(QString const& name) {
     }
     throw std::invalid_argument("unknown budget name");
 }
+
+// What the program does with its arguments, each line it prints given to print. Threads may run
+// it side by side when it has no fault or trace to install.
+int storeOrLoad(QStringList arguments, std::function<void(QString const& line)> const& print);
 
 } // namespace zel::testing::store_child
