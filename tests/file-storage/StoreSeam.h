@@ -21,7 +21,7 @@ struct Step {
     FileStep step = FileStep::open;
     QString path;
     QString other;
-    std::string outcome; // "ok", "failed ENAME" (injected) or "killed"
+    std::string outcome; // "ok", "failed" and the errno (injected) or "killed"
 };
 
 // What a step's text in a test's data names: "STEP PATH [OTHER] [#N | *] [ENAME]", the N-th
@@ -66,8 +66,7 @@ private:
     std::vector<Step> trace_;
 };
 
-// The name of an errno as the data writes it ("EIO"), and back.
-std::string errorName(int error);
+// The errno that the data names ("EIO", "EINVAL", "ENOTSUP", "ENOSYS").
 int errorNumber(QString const& name);
 
 // The trace as the store child prints it, one step a line, and back.
