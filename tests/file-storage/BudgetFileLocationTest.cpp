@@ -1,4 +1,4 @@
-// Where a BudgetFile puts its file and back-up: one table in tests/data/location/locations.txt.
+// Where a BudgetFile puts its file and back-up: one table in tests/data/location/locations.manifest.
 #include "file-storage/BudgetFile.h"
 
 #include "support/Manifest.h"
@@ -45,7 +45,7 @@ TEST_P(Locations, SplitIntoDirectoryAndNameOrFailWithBothTexts) {
 
 INSTANTIATE_TEST_SUITE_P(
     Data, Locations,
-    testing::ValuesIn(zel::testing::readManifest(QStringLiteral("location/locations.txt"))),
+    testing::ValuesIn(zel::testing::readManifest(QStringLiteral("location/locations.manifest"))),
     zel::testing::recordName);
 
 } // namespace

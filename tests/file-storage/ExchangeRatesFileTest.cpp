@@ -146,7 +146,7 @@ TEST_P(AcceptedFiles, LoadToTheirTableAndStoreAsTheExpectedBytes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Data, AcceptedFiles,
-    testing::ValuesIn(readManifest(QStringLiteral("exchange-rates/accepted.txt"))), recordName);
+    testing::ValuesIn(readManifest(QStringLiteral("exchange-rates/accepted.manifest"))), recordName);
 
 // Caps the address space a little above what the process holds, so that reading a count or a
 // length that was believed would fail to allocate, and show that as its cause. Sanitizer builds
@@ -184,10 +184,10 @@ TEST_P(RefusedFiles, FailWithTheirMessageAndCause) {
 
 INSTANTIATE_TEST_SUITE_P(
     Data, RefusedFiles,
-    testing::ValuesIn(readManifest(QStringLiteral("exchange-rates/refused.txt"))), recordName);
+    testing::ValuesIn(readManifest(QStringLiteral("exchange-rates/refused.manifest"))), recordName);
 
 TEST_F(ExchangeRatesFileTest, EveryStoredFileCutShortFails) {
-    for (auto const& record : readManifest(QStringLiteral("exchange-rates/accepted.txt"))) {
+    for (auto const& record : readManifest(QStringLiteral("exchange-rates/accepted.manifest"))) {
         if (record.value("file") != record.value("stores")) {
             continue;
         }

@@ -1,5 +1,5 @@
 // The budget-file tool run as a process, as its users run it: one table of command lines and
-// what they must do, in tests/data/tool/commands.txt.
+// what they must do, in tests/data/tool/commands.manifest.
 #include "support/Manifest.h"
 
 #include <QDir>
@@ -104,7 +104,7 @@ TEST_P(BudgetFileTool, DoesWhatItsCommandLineAsks) {
 
 INSTANTIATE_TEST_SUITE_P(
     Commands, BudgetFileTool,
-    testing::ValuesIn(zel::testing::readManifest(QStringLiteral("tool/commands.txt"))),
+    testing::ValuesIn(zel::testing::readManifest(QStringLiteral("tool/commands.manifest"))),
     zel::testing::recordName);
 
 } // namespace

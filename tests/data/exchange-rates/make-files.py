@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the exchange-rates files that accepted.txt and refused.txt describe.
+"""Writes the exchange-rates files that accepted.manifest and refused.manifest describe.
 
 The bytes are built here from the file's documented layout (docs/exchange-rates-file.md), not
 by the library: big-endian integers, texts as a 32-bit byte length and UTF-16 big-endian code
