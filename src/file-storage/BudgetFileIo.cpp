@@ -6,6 +6,7 @@
 #include "file-storage/internal/Log.h"
 
 #include <QBuffer>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QObject>
@@ -312,6 +313,59 @@ void BudgetFile::store(accounting::GeneralLedger const& ledger, budgeting::Budge
         cleanUp(budgetFile, restorable, directory);
         throw;
     }
+}
+
+QString BudgetFile::restoreBackUp() const {
+    QString const failed =
+        QObject::tr("The back-up budget file of %1 failed to be restored.").arg(name_);
+    QString const path = resolvedPath(directoryPath_ + QLatin1Char('/') + name_, failed);
+    QString const directory = QFileInfo(path).absolutePath();
+    FileLock lock;
+    lockBudgetFile(lock, path, FileLock::Mode::exclusive, failed);
+    QString const backUpPath = path + backUpExtension_;
+    bool const budgetExists = regularOrAbsent(path, failed) == FileKind::regular;
+    if (regularOrAbsent(backUpPath, failed) != FileKind::regular) {
+        throw storage::StorageError(
+            QObject::tr("There is no back-up budget file %1.").arg(backUpPath), failed,
+            std::exception());
+    }
+    {
+        QFile backUp(backUpPath);
+        if (auto failure =
+                internal::openForReading(backUp, QIODevice::ReadOnly | QIODevice::Text)) {
+            throw storage::StorageError(*failure, failed, std::exception());
+        }
+        internal::loadBudgetDocument(backUp);
+    }
+    ZEL_LOG_DEBUG() << "Restoring the back-up budget file" << backUpPath;
+
+    QString kept;
+    if (budgetExists) {
+        QString const stem =
+            path + QStringLiteral(".before-restore-") +
+            QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"));
+        kept = stem;
+        for (int n = 2; regularOrAbsent(kept, failed) != FileKind::absent; ++n) {
+            kept = stem + QLatin1Char('-') + QString::number(n);
+        }
+        if (auto failure = internal::renameFile(path, kept)) {
+            throw storage::StorageError(*failure, failed, std::exception());
+        }
+    }
+    if (auto failure = internal::copyFile(backUpPath, path)) {
+        if (!kept.isEmpty()) {
+            if (auto notRestored = internal::renameFile(kept, path)) {
+                ZEL_LOG_WARNING().noquote()
+                    << QStringLiteral("Failed to put the replaced budget file %1 back: %2.")
+                           .arg(kept, *notRestored);
+            }
+        }
+        throw storage::StorageError(*failure, failed, std::exception());
+    }
+    if (auto failure = internal::syncDirectory(directory)) {
+        throw storage::StorageError(*failure, failed, std::exception());
+    }
+    return kept;
 }
 
 } // namespace zel::file_storage

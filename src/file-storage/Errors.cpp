@@ -19,7 +19,8 @@ QString budgetFileSentence(QString const& errorText, qint64 line, qint64 column)
 
 BudgetFileError::BudgetFileError(QString const& errorText, qint64 const& line, qint64 const& column,
                                  QString const& message, std::exception const& cause)
-    : storage::StorageError(budgetFileSentence(errorText, line, column), message, cause) {}
+    : storage::StorageError(budgetFileSentence(errorText, line, column), message, cause),
+      line_(line), column_(column) {}
 
 BudgetFileError::BudgetFileError(BudgetFileError const&) = default;
 BudgetFileError::BudgetFileError(BudgetFileError&&) noexcept = default;

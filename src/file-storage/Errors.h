@@ -13,7 +13,8 @@ namespace zel::file_storage {
 
 // The budget document is not valid. The first text is a general sentence that gives the XML
 // reader's error text (if any), line and column; the second is the specific message. Errors
-// found while converting values, rather than by the reader, give line 0 and column 0.
+// found while converting values, rather than by the reader, give line 0 and column 0. The line
+// and column are kept too, for callers that point at the place in the file.
 struct ZEL_FILE_STORAGE_EXPORT BudgetFileError : storage::StorageError {
     BudgetFileError(QString const& errorText, qint64 const& line, qint64 const& column,
                     QString const& message, std::exception const& cause);
@@ -22,6 +23,15 @@ struct ZEL_FILE_STORAGE_EXPORT BudgetFileError : storage::StorageError {
     BudgetFileError& operator=(BudgetFileError const&);
     BudgetFileError& operator=(BudgetFileError&&) noexcept;
     ~BudgetFileError() override;
+
+    // Where in the document the error appears, as the first text gives it; 0 and 0 where no
+    // position applies.
+    qint64 line() const noexcept { return line_; }
+    qint64 column() const noexcept { return column_; }
+
+private:
+    qint64 line_;
+    qint64 column_;
 };
 
 // One attribute of one element of the budget document is not valid. The second text names the

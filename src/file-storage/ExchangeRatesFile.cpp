@@ -9,6 +9,7 @@
 #include <QDataStream>
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QObject>
 #include <QStandardPaths>
@@ -157,6 +158,7 @@ conversion::ConversionMap conversionMap(RatesTable const& table, QDateTime const
 } // namespace
 
 ExchangeRatesFile::ExchangeRatesFile() = default;
+ExchangeRatesFile::ExchangeRatesFile(QString path) : path_(std::move(path)) {}
 ExchangeRatesFile::ExchangeRatesFile(ExchangeRatesFile const&) = default;
 ExchangeRatesFile::ExchangeRatesFile(ExchangeRatesFile&&) noexcept = default;
 ExchangeRatesFile& ExchangeRatesFile::operator=(ExchangeRatesFile const&) = default;
@@ -246,14 +248,18 @@ void ExchangeRatesFile::store(conversion::ConversionMap const& rates) const {
     }
 }
 
-QString const& ExchangeRatesFile::filePath() const {
-    // Initialised once, on first use; C++ makes that first use thread-safe.
-    static QString const path = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-    return path;
+QString ExchangeRatesFile::filePath() const {
+    return QFileInfo(filePathName()).absolutePath();
 }
 
 QString const& ExchangeRatesFile::filePathName() const {
-    static QString const pathName = filePath() + QLatin1Char('/') + ratesFileName;
+    if (!path_.isEmpty()) {
+        return path_;
+    }
+    // Initialised once, on first use; C++ makes that first use thread-safe.
+    static QString const pathName =
+        QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QLatin1Char('/') +
+        ratesFileName;
     return pathName;
 }
 

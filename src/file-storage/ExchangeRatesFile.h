@@ -16,8 +16,9 @@ namespace zel::file_storage {
 // to a double) and the last-fetched time as a local QDateTime. Files already on disk rely on
 // every detail of that layout.
 //
-// Every failure is thrown as BinaryFileError, whose first text names the file. The object holds
-// nothing; its location is worked out once per process, on first use.
+// Every failure is thrown as BinaryFileError, whose first text names the file. A default object
+// holds nothing: its location is worked out once per process, on first use. An object may be
+// given another path instead, to look into a copy of the file.
 class ZEL_FILE_STORAGE_EXPORT ExchangeRatesFile : public storage::ExchangeRatesStorage {
 public:
     // The first four bytes of every file, "ZELE" read as a big-endian number.
@@ -25,7 +26,10 @@ public:
     // The format version that store writes and the only one that load accepts.
     static quint8 const latestVersion_;
 
+    // The file in the user's cache directory.
     ExchangeRatesFile();
+    // The file at path, which is used as given.
+    explicit ExchangeRatesFile(QString path);
     ExchangeRatesFile(ExchangeRatesFile const&);
     ExchangeRatesFile(ExchangeRatesFile&&) noexcept;
     ExchangeRatesFile& operator=(ExchangeRatesFile const&);
@@ -47,11 +51,14 @@ public:
     // cannot be created or the new file cannot be written, synced or put in place.
     void store(conversion::ConversionMap const& rates) const override;
 
-private:
-    // The writable cache directory.
-    QString const& filePath() const;
-    // The file's full path in that directory.
+    // The file's full path: the one given, or the one in the cache directory.
     QString const& filePathName() const;
+
+private:
+    // The directory that holds the file.
+    QString filePath() const;
+
+    QString path_; // empty: the file in the cache directory
 };
 
 } // namespace zel::file_storage
