@@ -1,5 +1,5 @@
 // The budget-file tool run as a process, as its users run it: one table of command lines and
-// what they must do, in tests/data/tool/commands.manifest.
+// what they must do, in the tables of tests/data/tool.
 #include "support/Manifest.h"
 
 #include <QDir>
@@ -102,9 +102,19 @@ TEST_P(BudgetFileTool, DoesWhatItsCommandLineAsks) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Commands, BudgetFileTool,
-    testing::ValuesIn(zel::testing::readManifest(QStringLiteral("tool/commands.manifest"))),
-    zel::testing::recordName);
+// Every table of tests/data/tool, one command line a record.
+std::vector<Record> commandLines() {
+    std::vector<Record> records;
+    for (auto const& name :
+         QDir(zel::testing::dataPath(QStringLiteral("tool")))
+             .entryList({QStringLiteral("*.manifest")}, QDir::Files, QDir::Name)) {
+        auto const table = zel::testing::readManifest(QStringLiteral("tool/") + name);
+        records.insert(records.end(), table.begin(), table.end());
+    }
+    return records;
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, BudgetFileTool, testing::ValuesIn(commandLines()),
+                         zel::testing::recordName);
 
 } // namespace

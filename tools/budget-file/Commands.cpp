@@ -1,127 +1,26 @@
-#include "Commands.h"
+// The commands that look at one file and show it, write it elsewhere, or make one: summary,
+// format, sample, restore and rates show.
+#include "Tool.h"
 
-#include "file-storage/BudgetFile.h"
-#include "file-storage/Errors.h"
 #include "file-storage/ExchangeRatesFile.h"
 #include "sample-budgets/SampleBudget.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QJsonArray>
 #include <QSaveFile>
-#include <QStandardPaths>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
-#include <algorithm>
 #include <chrono>
 #include <optional>
-#include <vector>
 
 namespace zel::tool {
 
 namespace {
 
 using storage::BudgetState;
-
-// A budget file given on the command line, or the one line that says why it cannot be used.
-std::optional<file_storage::BudgetFile> budgetFileAt(Streams io, QString const& path,
-                                                     bool mustExist) {
-    QFileInfo const info(path);
-    if (mustExist && !info.exists()) {
-        io.err << "budget-file: " << path << ": no such file\n";
-        return std::nullopt;
-    }
-    if (info.isDir()) {
-        io.err << "budget-file: " << path << ": is a directory, not a budget file\n";
-        return std::nullopt;
-    }
-    try {
-        return file_storage::BudgetFile(info.absoluteFilePath(),
-                                        QString(file_storage::BudgetFile::defaultBackUpExtension_));
-    } catch (storage::StorageError const& error) {
-        io.err << "budget-file: " << path << ": " << error.firstText() << '\n';
-        return std::nullopt;
-    }
-}
-
-QString causeOf(foundation::Error const& error) {
-    auto const cause = QString::fromStdString(error.causeDescription());
-    return cause == QLatin1String(std::exception().what()) ? QString() : cause;
-}
-
-struct Counts {
-    std::size_t accounts = 0;
-    std::size_t transactions = 0;
-    std::size_t wages = 0, bills = 0, debts = 0, goals = 0, nontracks = 0;
-    std::size_t banks = 0;
-    std::size_t reconciliations = 0;
-};
-
-Counts countsOf(BudgetState const& state) {
-    auto const& [ledger, budget, items, banks, types, surveys] = state;
-    Counts counts;
-    counts.accounts = ledger.ledgers().size();
-    // A transaction is kept in the ledgers of both its accounts; count it once.
-    std::set<unsigned> numbers;
-    for (auto const& [code, account] : ledger.ledgers()) {
-        for (auto const& [number, transaction] : account.transactions) {
-            numbers.insert(number.integer());
-        }
-    }
-    counts.transactions = numbers.size();
-    counts.wages = budget.wages().size();
-    counts.bills = budget.bills().size();
-    counts.debts = budget.debts().size();
-    counts.goals = budget.goals().size();
-    counts.nontracks = budget.nontracks().size();
-    counts.banks = banks.size();
-    counts.reconciliations = surveys.size();
-    return counts;
-}
-
-QString moneyText(orvalis::currency::Money const& money) {
-    auto const minor = QString::number(money.minor()).rightJustified(2, u'0');
-    return QStringLiteral("%1.%2 %3")
-        .arg(money.major())
-        .arg(minor, QString::fromStdString(orvalis::currency::toStdString(money.code())));
-}
-
-// Rows of text printed in columns as wide as their widest cell.
-class Table {
-public:
-    explicit Table(QStringList headers) { rows_.push_back(std::move(headers)); }
-    void add(QStringList row) { rows_.push_back(std::move(row)); }
-
-    void print(QTextStream& out, QString const& title) const {
-        out << title << " (" << rows_.size() - 1 << ")\n";
-        if (rows_.size() == 1) {
-            out << "  none\n\n";
-            return;
-        }
-        std::vector<qsizetype> widths(rows_.front().size(), 0);
-        for (auto const& row : rows_) {
-            for (qsizetype i = 0; i < row.size(); ++i) {
-                widths[i] = std::max(widths[i], row[i].size());
-            }
-        }
-        for (auto const& row : rows_) {
-            QString line = QStringLiteral(" ");
-            for (qsizetype i = 0; i < row.size(); ++i) {
-                line += QLatin1Char(' ') + row[i].leftJustified(widths[i]);
-            }
-            out << line.trimmed().prepend(QStringLiteral("  ")) << '\n';
-        }
-        out << '\n';
-    }
-
-private:
-    std::vector<QStringList> rows_;
-};
 
 template <class Map, class Extra>
 void itemTable(QTextStream& out, QString const& title, Map const& map,
@@ -174,57 +73,9 @@ bool writeIndented(QString const& from, QString const& to, QString& error) {
 
 } // namespace
 
-int check(Streams io, QString const& file, bool json) {
-    auto const budgetFile = budgetFileAt(io, file, true);
-    if (!budgetFile) {
-        return 1;
-    }
-    try {
-        auto const counts = countsOf(budgetFile->load());
-        if (json) {
-            QJsonObject const result{
-                {QStringLiteral("file"), file},
-                {QStringLiteral("ok"), true},
-                {QStringLiteral("accounts"), qint64(counts.accounts)},
-                {QStringLiteral("transactions"), qint64(counts.transactions)},
-                {QStringLiteral("budgetItems"),
-                 QJsonObject{{QStringLiteral("wages"), qint64(counts.wages)},
-                             {QStringLiteral("bills"), qint64(counts.bills)},
-                             {QStringLiteral("debts"), qint64(counts.debts)},
-                             {QStringLiteral("goals"), qint64(counts.goals)},
-                             {QStringLiteral("nontracks"), qint64(counts.nontracks)}}},
-                {QStringLiteral("banks"), qint64(counts.banks)},
-                {QStringLiteral("reconciliations"), qint64(counts.reconciliations)}};
-            io.out << QJsonDocument(result).toJson(QJsonDocument::Compact) << '\n';
-        } else {
-            io.out << file << ": OK: " << counts.accounts << " accounts, " << counts.transactions
-                   << " transactions, budget items: " << counts.wages << " wages, " << counts.bills
-                   << " bills, " << counts.debts << " debts, " << counts.goals << " goals, "
-                   << counts.nontracks << " nontracks; " << counts.banks << " banks, "
-                   << counts.reconciliations << " reconciliations\n";
-        }
-        return 0;
-    } catch (storage::StorageError const& error) {
-        if (json) {
-            QJsonObject const result{{QStringLiteral("file"), file},
-                                     {QStringLiteral("ok"), false},
-                                     {QStringLiteral("error"), error.firstText()},
-                                     {QStringLiteral("message"), error.secondText()},
-                                     {QStringLiteral("cause"), causeOf(error)}};
-            io.out << QJsonDocument(result).toJson(QJsonDocument::Compact) << '\n';
-        } else {
-            io.out << file << ": NOT VALID\n  " << error.firstText() << "\n  " << error.secondText()
-                   << '\n';
-            if (auto const cause = causeOf(error); !cause.isEmpty()) {
-                io.out << "  Cause: " << cause << '\n';
-            }
-        }
-        return 1;
-    }
-}
-
 int summary(Streams io, QString const& file) {
-    auto const budgetFile = budgetFileAt(io, file, true);
+    Options const plain;
+    auto const budgetFile = budgetFileAt(io, plain, file, true);
     if (!budgetFile) {
         return 1;
     }
@@ -232,9 +83,7 @@ int summary(Streams io, QString const& file) {
     try {
         state.emplace(budgetFile->load());
     } catch (storage::StorageError const& error) {
-        io.err << "budget-file: " << file << ": " << error.secondText() << ' ' << error.firstText()
-               << '\n';
-        return 1;
+        return fail(io, plain, file, error);
     }
     auto const& [ledger, budget, items, banks, types, surveys] = *state;
 
@@ -259,8 +108,7 @@ int summary(Streams io, QString const& file) {
     itemTable(io.out, QStringLiteral("Debts"), budget.debts(), items,
               {QStringLiteral("Borrowed"), QStringLiteral("Interest")},
               [](budgeting::Debt const& d) {
-                  return QStringList{moneyText(d.borrowed()),
-                                     QString::number(d.interest().value, 'g', 6)};
+                  return QStringList{moneyText(d.borrowed()), numberText(d.interest().value)};
               });
     itemTable(io.out, QStringLiteral("Goals"), budget.goals(), items, {QStringLiteral("Final")},
               [](budgeting::Goal const& g) { return QStringList{moneyText(g.final())}; });
@@ -309,25 +157,18 @@ int summary(Streams io, QString const& file) {
     return 0;
 }
 
-int format(Streams io, QString const& file, QString const& output) {
-    auto const budgetFile = budgetFileAt(io, file, true);
+int format(Streams io, QString const& file, QString const& output, Options const& options) {
+    auto const budgetFile = budgetFileAt(io, options, file, true);
     if (!budgetFile) {
         return 1;
     }
-    QFileInfo const target(output);
-    if (target.isDir()) {
-        io.err << "budget-file: " << output << ": is a directory\n";
-        return 1;
+    if (QFileInfo::exists(output) &&
+        QFileInfo(output).canonicalFilePath() == QFileInfo(file).canonicalFilePath()) {
+        return fail(io, options, output,
+                    QStringLiteral("is the file being formatted; choose another output"));
     }
-    // A save file would replace a device, a named pipe or a socket with a plain file.
-    if (target.exists() && !target.isFile()) {
-        io.err << "budget-file: " << output << ": is not a regular file\n";
-        return 1;
-    }
-    if (target.exists() && target.canonicalFilePath() == QFileInfo(file).canonicalFilePath()) {
-        io.err << "budget-file: " << output
-               << ": is the file being formatted; choose another output\n";
-        return 1;
+    if (auto const refused = refusedOutput(output, options.force)) {
+        return fail(io, options, output, *refused);
     }
     try {
         auto const state = budgetFile->load();
@@ -335,9 +176,7 @@ int format(Streams io, QString const& file, QString const& output) {
         // token by token with indentation, so the budget file itself is never written.
         QTemporaryDir scratch;
         if (!scratch.isValid()) {
-            io.err << "budget-file: cannot create a scratch folder: " << scratch.errorString()
-                   << '\n';
-            return 1;
+            return fail(io, options, scratch.path(), scratch.errorString());
         }
         file_storage::BudgetFile const compact(scratch.filePath(QStringLiteral("budget.xml")),
                                                QStringLiteral("~"));
@@ -345,65 +184,102 @@ int format(Streams io, QString const& file, QString const& output) {
         compact.store(ledger, budget, items, banks, types, surveys);
         QString error;
         if (!writeIndented(scratch.filePath(QStringLiteral("budget.xml")), output, error)) {
-            io.err << "budget-file: " << output << ": " << error << '\n';
-            return 1;
+            return fail(io, options, output, error);
         }
         return 0;
     } catch (storage::StorageError const& error) {
-        io.err << "budget-file: " << file << ": " << error.secondText() << ' ' << error.firstText()
-               << '\n';
-        return 1;
+        return fail(io, options, file, error);
     }
 }
 
-int sample(Streams io, QString const& file, std::uint32_t transactions, std::uint32_t seed) {
-    auto const budgetFile = budgetFileAt(io, file, false);
+int sample(Streams io, QString const& file, Options const& options) {
+    if (auto const refused = refusedOutput(file, options.force)) {
+        return fail(io, options, file, *refused);
+    }
+    auto const budgetFile = budgetFileAt(io, options, file, false);
     if (!budgetFile) {
         return 1;
     }
-    auto const state = sample::sampleBudget(transactions, seed);
+    auto const state = sample::sampleBudget(options.transactions, options.seed);
     auto const& [ledger, budget, items, banks, types, surveys] = state;
     try {
         budgetFile->store(ledger, budget, items, banks, types, surveys);
     } catch (storage::StorageError const& error) {
-        io.err << "budget-file: " << file << ": " << error.secondText() << ' ' << error.firstText()
-               << '\n';
-        return 1;
+        return fail(io, options, file, error);
     }
-    io.out << "Wrote a sample budget with " << transactions << " transactions (seed " << seed
-           << ") to " << file << '\n';
+    io.out << "Wrote a sample budget with " << options.transactions << " transactions (seed "
+           << options.seed << ") to " << file << '\n';
     return 0;
 }
 
-int showRates(Streams io) {
-    auto const path = QStandardPaths::writableLocation(QStandardPaths::CacheLocation) +
-                      QStringLiteral("/exchange-rates.dat");
-    file_storage::ExchangeRatesFile const rates;
-    io.out << "Exchange-rates file: " << path << '\n';
-    if (!rates.exists()) {
-        io.out << "There is no exchange-rates file.\n";
+int restore(Streams io, QString const& file, Options const& options) {
+    auto const budgetFile = budgetFileAt(io, options, file, false);
+    if (!budgetFile) {
+        return 1;
+    }
+    try {
+        QString const kept = budgetFile->restoreBackUp();
+        if (options.json) {
+            printJson(io, file, true, {{QStringLiteral("kept"), kept}});
+        } else {
+            io.out << file << ": restored from its back-up"
+                   << (kept.isEmpty() ? QStringLiteral(".")
+                                      : QStringLiteral("; the file it replaced is kept as ") + kept)
+                   << '\n';
+        }
         return 0;
+    } catch (storage::StorageError const& error) {
+        return fail(io, options, file, error);
+    }
+}
+
+int showRates(Streams io, Options const& options) {
+    file_storage::ExchangeRatesFile const rates =
+        options.file.isEmpty() ? file_storage::ExchangeRatesFile()
+                               : file_storage::ExchangeRatesFile(options.file);
+    QString const path = rates.filePathName();
+    if (!rates.exists()) {
+        if (QFileInfo::exists(path)) {
+            return fail(io, options, path, QStringLiteral("is not a regular file"));
+        }
+        if (options.json) {
+            printJson(io, path, true, {{QStringLiteral("exists"), false}});
+        } else {
+            io.out << "Exchange-rates file: " << path << "\nThere is no exchange-rates file.\n";
+        }
+        return options.file.isEmpty() ? 0 : 1;
     }
     try {
         auto const map = rates.load();
-        auto const fetched = std::chrono::duration_cast<std::chrono::milliseconds>(
-            map.lastFetched().time_since_epoch());
-        io.out << "Last fetched: "
-               << QDateTime::fromMSecsSinceEpoch(fetched.count()).toString(Qt::ISODateWithMs)
-               << '\n';
+        auto const fetched =
+            QDateTime::fromMSecsSinceEpoch(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               map.lastFetched().time_since_epoch())
+                                               .count());
         Table table({QStringLiteral("From"), QStringLiteral("To"), QStringLiteral("Ratio")});
-        for (auto const& [from, ratios] : map) {
-            for (auto const& ratio : ratios) {
-                table.add({QString::fromStdString(orvalis::currency::toStdString(from)),
-                           QString::fromStdString(orvalis::currency::toStdString(ratio.code())),
-                           QString::number(ratio.ratio().underlying(), 'g', 17)});
+        QJsonArray ratios;
+        for (auto const& [from, targets] : map) {
+            for (auto const& ratio : targets) {
+                QStringList const row{codeText(from), codeText(ratio.code()),
+                                      numberText(ratio.ratio().underlying())};
+                table.add(row);
+                ratios.append(QJsonObject{{QStringLiteral("from"), row[0]},
+                                          {QStringLiteral("to"), row[1]},
+                                          {QStringLiteral("ratio"), ratio.ratio().underlying()}});
             }
         }
+        if (options.json) {
+            printJson(io, path, true,
+                      {{QStringLiteral("exists"), true},
+                       {QStringLiteral("lastFetched"), fetched.toString(Qt::ISODateWithMs)},
+                       {QStringLiteral("ratios"), ratios}});
+            return 0;
+        }
+        io.out << "Exchange-rates file: " << path
+               << "\nLast fetched: " << fetched.toString(Qt::ISODateWithMs) << '\n';
         table.print(io.out, QStringLiteral("Ratios"));
         return 0;
     } catch (storage::StorageError const& error) {
-        io.err << "budget-file: " << error.firstText() << ' ' << error.secondText() << '\n';
-        return 1;
+        return fail(io, options, path, error);
     }
 }
 

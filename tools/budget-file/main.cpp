@@ -1,11 +1,11 @@
 // budget-file: look into a budget file without the application. See --help.
-#include "Commands.h"
+#include "Tool.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
-#include <cstdio>
+#include <map>
 
 namespace {
 
@@ -28,12 +28,37 @@ int usageError(QString const& message) {
     return 2;
 }
 
-bool toNumber(QString const& text, std::uint32_t& value) {
-    bool ok = false;
-    auto const number = text.toUInt(&ok);
-    value = number;
-    return ok;
-}
+char const description[] =
+    "Looks into budget files without starting the application.\n"
+    "\n"
+    "Commands:\n"
+    "  check FILE [--strict] [--json]\n"
+    "      Loads FILE and says what it holds, or where it is broken; warns, with line and\n"
+    "      column, of what the load accepts but drops, changes or holds inconsistently.\n"
+    "  summary FILE\n"
+    "      Prints the accounts, budget items, banks and reconciliations.\n"
+    "  diff OLD NEW [--json]\n"
+    "      Says what changed between two budget files, by meaning rather than by lines.\n"
+    "  export FILE --format json|csv [--output OUT] [--force]\n"
+    "      Writes the whole budget as JSON, or its transactions as CSV (to standard output\n"
+    "      unless OUT is given; - is standard output too).\n"
+    "  restore FILE [--json]\n"
+    "      Puts a copy of the back-up (FILE~) in FILE's place when it loads; FILE is kept\n"
+    "      beside it as FILE.before-restore-DATE, never removed.\n"
+    "  format FILE OUT [--force]\n"
+    "      Writes FILE's budget to OUT, indented one tab per level; FILE is not touched.\n"
+    "  sample FILE [--transactions N] [--seed S] [--force]\n"
+    "      Writes a generated budget to FILE (backing up the one it replaces).\n"
+    "  rates show [--file PATH] [--json]\n"
+    "      Shows an exchange-rates file: PATH, or the tool's own cache.\n"
+    "\n"
+    "No command replaces an existing file unless --force is given, and none writes to anything\n"
+    "but a regular file. With --json a command prints one JSON document, failures included.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  success; diff: the two files hold the same budget\n"
+    "  1  a file that cannot be used, or check --strict with warnings; diff: they differ\n"
+    "  2  a wrong command line; diff: trouble (a file that does not load, say)";
 
 } // namespace
 
@@ -45,30 +70,28 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(QStringLiteral(ZEL_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Looks into budget files without starting the application.\n\n"
-        "Commands:\n"
-        "  check FILE [--json]     Loads FILE; prints what it holds, or where it is broken.\n"
-        "  summary FILE            Prints the accounts, budget items, banks and reconciliations.\n"
-        "  format FILE OUT         Writes FILE's budget to OUT, indented; FILE is not touched.\n"
-        "  sample FILE [--transactions N] [--seed S]\n"
-        "                          Writes a generated budget to FILE (backing up an existing "
-        "one).\n"
-        "  rates show              Prints where the exchange-rates file is and what it holds."));
+    parser.setApplicationDescription(QString::fromLatin1(description));
     parser.addHelpOption();
     parser.addVersionOption();
-    QCommandLineOption const json(QStringLiteral("json"),
-                                  QStringLiteral("check: print one JSON object."));
-    QCommandLineOption const transactions(
-        QStringLiteral("transactions"),
-        QStringLiteral("sample: how many transactions (default 1000)."), QStringLiteral("N"),
-        QStringLiteral("1000"));
-    QCommandLineOption const seed(QStringLiteral("seed"),
-                                  QStringLiteral("sample: the seed (default 1)."),
-                                  QStringLiteral("S"), QStringLiteral("1"));
-    parser.addOptions({json, transactions, seed});
+    auto const option = [&](char const* name, char const* help, char const* value = nullptr) {
+        QCommandLineOption result(QString::fromLatin1(name), QString::fromLatin1(help));
+        if (value != nullptr) {
+            result.setValueName(QString::fromLatin1(value));
+        }
+        parser.addOption(result);
+        return result;
+    };
+    auto const json = option("json", "Print one JSON document (check, diff, restore, rates).");
+    auto const force = option("force", "Replace an existing output file (export, format, sample).");
+    auto const strict = option("strict", "check: fail on warnings too.");
+    auto const output = option("output", "export: where to write.", "OUT");
+    auto const exportFormat = option("format", "export: json or csv.", "FORMAT");
+    auto const file = option("file", "rates show: the exchange-rates file.", "PATH");
+    auto const transactions = option("transactions", "sample: how many (default 1000).", "N");
+    auto const seed = option("seed", "sample: the seed (default 1).", "S");
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("check, summary, format, sample or rates."));
+                                 QStringLiteral("check, summary, diff, export, restore, format, "
+                                                "sample or rates."));
 
     if (!parser.parse(QCoreApplication::arguments())) {
         return usageError(parser.errorText());
@@ -79,65 +102,88 @@ int main(int argc, char** argv) {
     if (parser.isSet(QStringLiteral("version"))) {
         parser.showVersion();
     }
-
-    QTextStream out(stdout);
-    zel::tool::Streams const io{out, standardError()};
     auto const args = parser.positionalArguments();
     if (args.isEmpty()) {
         return usageError(QStringLiteral("no command given"));
     }
-    auto const command = args.front();
-    auto const expect = [&](qsizetype count, char const* usage) {
-        if (args.size() != count + 1) {
-            usageError(QStringLiteral("usage: budget-file %1").arg(QLatin1String(usage)));
-            return false;
+    QString const command = args.front();
+    // Which commands take which options.
+    std::map<QString, QStringList> const owners{
+        {QStringLiteral("json"), {"check", "diff", "restore", "rates"}},
+        {QStringLiteral("force"), {"export", "format", "sample"}},
+        {QStringLiteral("strict"), {"check"}},
+        {QStringLiteral("output"), {"export"}},
+        {QStringLiteral("format"), {"export"}},
+        {QStringLiteral("file"), {"rates"}},
+        {QStringLiteral("transactions"), {"sample"}},
+        {QStringLiteral("seed"), {"sample"}}};
+    for (auto const& [name, commands] : owners) {
+        if (parser.isSet(name) && !commands.contains(command)) {
+            return usageError(QStringLiteral("--%1 does not apply to %2").arg(name, command));
         }
-        return true;
-    };
-    auto const onlyFor = [&](QCommandLineOption const& option, QString const& owner) {
-        if (parser.isSet(option) && command != owner) {
-            usageError(
-                QStringLiteral("--%1 does not apply to %2").arg(option.names().front(), command));
-            return false;
-        }
-        return true;
-    };
-    if (!onlyFor(json, QStringLiteral("check")) ||
-        !onlyFor(transactions, QStringLiteral("sample")) ||
-        !onlyFor(seed, QStringLiteral("sample"))) {
-        return 2;
     }
 
+    zel::tool::Options options;
+    options.json = parser.isSet(json);
+    options.force = parser.isSet(force);
+    options.strict = parser.isSet(strict);
+    options.output = parser.value(output);
+    options.format = parser.value(exportFormat);
+    options.file = parser.value(file);
+    for (auto const& [given, value] :
+         {std::pair{&transactions, &options.transactions}, std::pair{&seed, &options.seed}}) {
+        bool number = true;
+        if (parser.isSet(*given)) {
+            *value = parser.value(*given).toUInt(&number);
+        }
+        if (!number) {
+            return usageError(QStringLiteral("--%1 takes a whole number, not '%2'")
+                                  .arg(given->names().front(), parser.value(*given)));
+        }
+    }
+
+    QTextStream out(stdout);
+    zel::tool::Streams const io{out, standardError()};
+    // Runs the command when it was given count arguments, as form shows them.
+    auto const run = [&](qsizetype count, char const* form, auto const& action) {
+        return args.size() == count + 1
+                   ? action()
+                   : usageError(QStringLiteral("usage: budget-file %1").arg(QLatin1String(form)));
+    };
     if (command == QLatin1String("check")) {
-        return expect(1, "check FILE [--json]") ? zel::tool::check(io, args[1], parser.isSet(json))
-                                                : 2;
+        return run(1, "check FILE [--strict] [--json]",
+                   [&] { return zel::tool::check(io, args[1], options); });
     }
     if (command == QLatin1String("summary")) {
-        return expect(1, "summary FILE") ? zel::tool::summary(io, args[1]) : 2;
+        return run(1, "summary FILE", [&] { return zel::tool::summary(io, args[1]); });
+    }
+    if (command == QLatin1String("diff")) {
+        return run(2, "diff OLD NEW [--json]",
+                   [&] { return zel::tool::diff(io, args[1], args[2], options); });
+    }
+    if (command == QLatin1String("export")) {
+        if (options.format != QLatin1String("json") && options.format != QLatin1String("csv")) {
+            return usageError(QStringLiteral("export needs --format json or --format csv"));
+        }
+        return run(1, "export FILE --format json|csv [--output OUT] [--force]",
+                   [&] { return zel::tool::exportBudget(io, args[1], options); });
+    }
+    if (command == QLatin1String("restore")) {
+        return run(1, "restore FILE [--json]",
+                   [&] { return zel::tool::restore(io, args[1], options); });
     }
     if (command == QLatin1String("format")) {
-        return expect(2, "format FILE OUT") ? zel::tool::format(io, args[1], args[2]) : 2;
+        return run(2, "format FILE OUT [--force]",
+                   [&] { return zel::tool::format(io, args[1], args[2], options); });
     }
     if (command == QLatin1String("sample")) {
-        if (!expect(1, "sample FILE [--transactions N] [--seed S]")) {
-            return 2;
-        }
-        std::uint32_t count = 0;
-        std::uint32_t seedValue = 0;
-        if (!toNumber(parser.value(transactions), count)) {
-            return usageError(QStringLiteral("--transactions takes a whole number, not '%1'")
-                                  .arg(parser.value(transactions)));
-        }
-        if (!toNumber(parser.value(seed), seedValue)) {
-            return usageError(
-                QStringLiteral("--seed takes a whole number, not '%1'").arg(parser.value(seed)));
-        }
-        return zel::tool::sample(io, args[1], count, seedValue);
+        return run(1, "sample FILE [--transactions N] [--seed S] [--force]",
+                   [&] { return zel::tool::sample(io, args[1], options); });
     }
     if (command == QLatin1String("rates")) {
         return args.size() == 2 && args[1] == QLatin1String("show")
-                   ? zel::tool::showRates(io)
-                   : usageError(QStringLiteral("usage: budget-file rates show"));
+                   ? zel::tool::showRates(io, options)
+                   : usageError(QStringLiteral("usage: budget-file rates show [--file PATH]"));
     }
     return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }

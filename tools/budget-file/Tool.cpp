@@ -1,0 +1,150 @@
+#include "Tool.h"
+
+#include "file-storage/Errors.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QLocale>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <exception>
+#include <typeinfo>
+
+namespace zel::tool {
+
+QString causeOf(storage::StorageError const& error) {
+    auto const cause = QString::fromStdString(error.causeDescription());
+    return cause == QLatin1String(std::exception().what()) ? QString() : cause;
+}
+
+QJsonObject errorObject(storage::StorageError const& error) {
+    auto const* budgetError = dynamic_cast<file_storage::BudgetFileError const*>(&error);
+    QString const type =
+        typeid(error) == typeid(file_storage::AttributeError)    ? QStringLiteral("AttributeError")
+        : budgetError != nullptr                                 ? QStringLiteral("BudgetFileError")
+        : typeid(error) == typeid(file_storage::BinaryFileError) ? QStringLiteral("BinaryFileError")
+                                                                 : QStringLiteral("StorageError");
+    QJsonObject object{{QStringLiteral("class"), type},
+                       {QStringLiteral("first"), error.firstText()},
+                       {QStringLiteral("second"), error.secondText()},
+                       {QStringLiteral("cause"), causeOf(error)}};
+    if (budgetError != nullptr) {
+        object.insert(QStringLiteral("line"), budgetError->line());
+        object.insert(QStringLiteral("column"), budgetError->column());
+    }
+    return object;
+}
+
+void printJson(Streams io, QString const& file, bool ok, QJsonObject object) {
+    object.insert(QStringLiteral("file"), file);
+    object.insert(QStringLiteral("ok"), ok);
+    io.out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+}
+
+int fail(Streams io, Options const& options, QString const& file, QString const& message) {
+    if (options.json) {
+        printJson(io, file, false, {{QStringLiteral("error"), message}});
+    } else {
+        io.err << "budget-file: " << file << ": " << message << '\n';
+    }
+    return 1;
+}
+
+int fail(Streams io, Options const& options, QString const& file,
+         storage::StorageError const& error) {
+    if (options.json) {
+        printJson(io, file, false, {{QStringLiteral("error"), errorObject(error)}});
+        return 1;
+    }
+    io.err << "budget-file: " << file << ": " << error.secondText() << ' ' << error.firstText();
+    if (auto const cause = causeOf(error); !cause.isEmpty()) {
+        io.err << " (cause: " << cause << ')';
+    }
+    io.err << '\n';
+    return 1;
+}
+
+std::optional<file_storage::BudgetFile> budgetFileAt(Streams io, Options const& options,
+                                                     QString const& path, bool mustExist) {
+    QFileInfo const info(path);
+    if (mustExist && !info.exists()) {
+        fail(io, options, path, QStringLiteral("no such file"));
+        return std::nullopt;
+    }
+    if (info.exists() && !info.isFile()) {
+        fail(io, options, path, QStringLiteral("is not a regular file"));
+        return std::nullopt;
+    }
+    try {
+        return file_storage::BudgetFile(info.absoluteFilePath(),
+                                        QString(file_storage::BudgetFile::defaultBackUpExtension_));
+    } catch (storage::StorageError const& error) {
+        fail(io, options, path, error);
+        return std::nullopt;
+    }
+}
+
+std::optional<QString> refusedOutput(QString const& path, bool force) {
+    QFileInfo const info(path);
+    if (info.exists() && !info.isFile()) {
+        return QStringLiteral("is not a regular file");
+    }
+    if (info.exists() && !force) {
+        return QStringLiteral("exists; give --force to replace it");
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> writeOutput(Streams io, QString const& path, QByteArray const& bytes,
+                                   bool force) {
+    if (path.isEmpty() || path == QLatin1String("-")) {
+        io.out << QString::fromUtf8(bytes);
+        return std::nullopt;
+    }
+    if (auto refused = refusedOutput(path, force)) {
+        return refused;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        return file.errorString();
+    }
+    return std::nullopt;
+}
+
+QString codeText(orvalis::currency::Iso4217Codes code) {
+    return QString::fromStdString(orvalis::currency::toStdString(code));
+}
+
+QString moneyText(orvalis::currency::Money const& money) {
+    auto const minor = QString::number(money.minor()).rightJustified(2, u'0');
+    return QStringLiteral("%1.%2 %3").arg(money.major()).arg(minor, codeText(money.code()));
+}
+
+QString numberText(double value) {
+    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+}
+
+void Table::print(QTextStream& out, QString const& title) const {
+    out << title << " (" << rows_.size() - 1 << ")\n";
+    if (rows_.size() == 1) {
+        out << "  none\n\n";
+        return;
+    }
+    std::vector<qsizetype> widths(rows_.front().size(), 0);
+    for (auto const& row : rows_) {
+        for (qsizetype i = 0; i < row.size(); ++i) {
+            widths[i] = std::max(widths[i], row[i].size());
+        }
+    }
+    for (auto const& row : rows_) {
+        QString line;
+        for (qsizetype i = 0; i < row.size(); ++i) {
+            line += QLatin1Char(' ') + row[i].leftJustified(widths[i]);
+        }
+        out << QStringLiteral("  ") << line.trimmed() << '\n';
+    }
+    out << '\n';
+}
+
+} // namespace zel::tool
