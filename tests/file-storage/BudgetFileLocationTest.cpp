@@ -1,4 +1,5 @@
-// Where a BudgetFile puts its file and back-up: one table in tests/data/location/locations.manifest.
+// Where a BudgetFile puts its file and back-up: one table in
+// tests/data/location/locations.manifest.
 #include "file-storage/BudgetFile.h"
 
 #include "support/Manifest.h"

@@ -253,6 +253,45 @@ INSTANTIATE_TEST_SUITE_P(Store, EveryStep, ::testing::ValuesIn(sweepCases()), []
     return std::string(test.param.name) + test.param.start.name;
 });
 
+// ---- A restore killed at every step ------------------------------------------------------------
+
+// Whatever step a restore dies at, the back-up is as it was, the file it replaces is at the
+// budget path or kept beside it, the budget path holds nothing else but the back-up's whole
+// copy, and the next restore goes ahead.
+TEST(Restore, KilledAtEveryStepLosesNothing) {
+    QTemporaryDir folder;
+    support::Layout const layout(folder.path(), false);
+    Version const previous{QStringLiteral("random:1")};
+    Version const backUp{QStringLiteral("small")};
+    auto const kept = [&] {
+        auto const names =
+            QDir(folder.path()).entryList({QStringLiteral("budget.xml.before-restore-*")});
+        return names.size() == 1 ? support::contentOf(folder.filePath(names.front()))
+                                 : std::nullopt;
+    };
+    long const points = seam::sweep([&](long at) {
+        QDir(folder.path()).removeRecursively();
+        layout.make();
+        support::writeFile(layout.budget, previous.document);
+        support::writeFile(layout.backUp, backUp.document);
+        auto const run =
+            support::runChild({QStringLiteral("--kill-at"), QString::number(at),
+                               QStringLiteral("restore"), layout.budgetPath, backUp.name});
+        std::string const where = "killed at step " + std::to_string(at) + "\n" + run.output;
+        auto const budget = support::contentOf(layout.budget);
+        EXPECT_EQ(support::contentOf(layout.backUp), backUp.document) << where;
+        EXPECT_TRUE(budget == previous.document || kept() == previous.document) << where;
+        EXPECT_TRUE(!budget || budget == previous.document || budget == backUp.document) << where;
+        EXPECT_EQ(run.crashed, run.exitCode != 0) << where;
+        budgets::LogCapture quiet;
+        EXPECT_NO_THROW(BudgetFile(layout.budgetPath, QStringLiteral("~")).restoreBackUp())
+            << where;
+        EXPECT_EQ(support::contentOf(layout.budget), backUp.document) << where;
+        return run.crashed;
+    });
+    std::printf("[ counts   ] restore: %ld kill points\n", points);
+}
+
 // ---- A disk that fills up ---------------------------------------------------------------------
 
 class FullDisk : public ::testing::TestWithParam<Start> {};

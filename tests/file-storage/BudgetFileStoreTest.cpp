@@ -134,14 +134,16 @@ TEST_P(StoreOutcome, LeavesTheFilesErrorAndRecordsOfItsRow) {
         faults.push_back(seam::parseStepFault(layout.fill(QString::fromStdString(fault))));
     }
     bool const loading = row.value("do") == "load";
+    bool const restoring = row.value("do") == "restore";
     std::optional<zel::storage::BudgetState> stored;
-    if (!loading) {
+    if (!loading && !restoring) {
         stored = budgets::store_child::budgetNamed(row.text("storing"));
     }
 
     BudgetFile const file(layout.budgetPath,
                           row.has("extension") ? row.text("extension") : QStringLiteral("~"));
     std::optional<zel::storage::BudgetState> loaded;
+    QString kept;
     std::optional<StorageError> error;
     budgets::LogCapture capture;
     {
@@ -161,6 +163,8 @@ TEST_P(StoreOutcome, LeavesTheFilesErrorAndRecordsOfItsRow) {
         try {
             if (loading) {
                 loaded = file.load();
+            } else if (restoring) {
+                kept = file.restoreBackUp();
             } else {
                 support::store(file, *stored);
             }
@@ -192,6 +196,13 @@ TEST_P(StoreOutcome, LeavesTheFilesErrorAndRecordsOfItsRow) {
     }
     if (row.has("mode")) {
         EXPECT_EQ(QFile::permissions(layout.backUp), QFile::permissions(layout.budget));
+    }
+    // A restore keeps the file it replaced beside it, under a name that says so.
+    EXPECT_EQ(kept.startsWith(layout.budget + QStringLiteral(".before-restore-")), row.has("kept"))
+        << kept.toStdString();
+    if (row.has("kept")) {
+        EXPECT_EQ(standing(kept, stored), row.value("kept"));
+        QFile::remove(kept);
     }
     if (layout.linked) {
         EXPECT_EQ(QFileInfo(layout.budgetPath).symLinkTarget(), layout.budget)

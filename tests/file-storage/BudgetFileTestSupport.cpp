@@ -45,7 +45,7 @@ namespace {
 // The writer's progress records, which the tests of the file handling leave out.
 bool isWriterRecord(QString const& text) {
     for (char const* prefix : {"Preparing to write", "Filling ", "Writing ", "Completed writing",
-                               "Reading ", "Parsing budget file"}) {
+                               "Reading ", "Parsing budget file", "No attribute"}) {
         if (text.startsWith(QLatin1String(prefix))) {
             return true;
         }
@@ -143,6 +143,8 @@ int storeOrLoad(QStringList arguments, std::function<void(QString const& line)> 
             if (mode == QLatin1String("store")) {
                 budget_file::store(file, state);
                 print(QStringLiteral("stored\t") + arguments.front());
+            } else if (mode == QLatin1String("restore")) {
+                print(QStringLiteral("restored\t") + file.restoreBackUp());
             } else {
                 auto const found = names.find(describe(file.load()));
                 print(QStringLiteral("loaded\t") +

@@ -146,7 +146,8 @@ TEST_P(AcceptedFiles, LoadToTheirTableAndStoreAsTheExpectedBytes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Data, AcceptedFiles,
-    testing::ValuesIn(readManifest(QStringLiteral("exchange-rates/accepted.manifest"))), recordName);
+    testing::ValuesIn(readManifest(QStringLiteral("exchange-rates/accepted.manifest"))),
+    recordName);
 
 // Caps the address space a little above what the process holds, so that reading a count or a
 // length that was believed would fail to allocate, and show that as its cause. Sanitizer builds

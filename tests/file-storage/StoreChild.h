@@ -13,10 +13,12 @@
 //
 //     zel_budget_file_store_child [OPTIONS] store PATH BUDGET
 //     zel_budget_file_store_child [OPTIONS] load PATH BUDGET...
+//     zel_budget_file_store_child [OPTIONS] restore PATH BUDGET
 //
 // store stores the budget named BUDGET (see budgetNamed) to the absolute PATH, and prints
 // "stored", TAB, its name; load loads PATH and prints which of the BUDGETs it holds ("loaded",
-// TAB, the name, or "?" for none of them). Options:
+// TAB, the name, or "?" for none of them); restore restores PATH's back-up and prints "restored",
+// TAB, the path where the replaced file is kept. Options:
 //   --times N              do it N times (default once)
 //   --fail STEP            fail the step that STEP names (StoreSeam.h's text); repeatable
 //   --fail-at N, --fail-from N, --kill-at N

@@ -57,7 +57,13 @@ int fail(Streams io, Options const& options, QString const& file,
         printJson(io, file, false, {{QStringLiteral("error"), errorObject(error)}});
         return 1;
     }
-    io.err << "budget-file: " << file << ": " << error.secondText() << ' ' << error.firstText();
+    // The library's own errors give the general sentence first and the specific message second;
+    // the others give the reason first and the operation second. Both read best general first.
+    bool const sentenceFirst = dynamic_cast<file_storage::BudgetFileError const*>(&error) ||
+                               dynamic_cast<file_storage::BinaryFileError const*>(&error);
+    io.err << "budget-file: " << file << ": "
+           << (sentenceFirst ? error.firstText() : error.secondText()) << ' '
+           << (sentenceFirst ? error.secondText() : error.firstText());
     if (auto const cause = causeOf(error); !cause.isEmpty()) {
         io.err << " (cause: " << cause << ')';
     }
