@@ -57,6 +57,20 @@ void PrintTo(Start const& start, std::ostream* out) {
     *out << start.name;
 }
 
+// Lays the files of start out afresh: the previous budget's document in the budget file, the
+// earlier one's in the back-up.
+void setUp(support::Layout const& layout, Start const& start, Version const& previous,
+           Version const& earlier) {
+    QDir(layout.folder).removeRecursively();
+    layout.make();
+    if (start.budget) {
+        support::writeFile(layout.budget, previous.document);
+    }
+    if (start.backUp) {
+        support::writeFile(layout.backUp, earlier.document);
+    }
+}
+
 struct SweepCase {
     char const* name;
     Start start;
@@ -88,17 +102,6 @@ protected:
     Version const earlier_{QStringLiteral("empty")};
     Version const previous_{QStringLiteral("random:1")};
     Version const next_{QStringLiteral("small")};
-
-    void setUpFiles() {
-        QDir(folder_.path()).removeRecursively();
-        layout_.make();
-        if (start_.budget) {
-            support::writeFile(layout_.budget, previous_.document);
-        }
-        if (start_.backUp) {
-            support::writeFile(layout_.backUp, earlier_.document);
-        }
-    }
 
     // Stores the next budget in a child process with the fault at step at.
     support::ChildRun storeWithFault(long at) {
@@ -205,7 +208,7 @@ TEST_P(EveryStep, LeavesThePreviousBudgetCompleteAndTheNextStoreFree) {
     auto const& sweep = GetParam();
     std::map<std::string, int> outcomes;
     long const points = seam::sweep([&](long at) {
-        setUpFiles();
+        setUp(layout_, start_, previous_, earlier_);
         auto const ending = storeWithFault(at);
         std::string const where = "fault at step " + std::to_string(at);
         if (ending.trace.size() < static_cast<std::size_t>(at)) {
@@ -314,14 +317,7 @@ TEST_P(FullDisk, AtEverySizeOfTheNewDocumentKeepsThePreviousBudget) {
     long const sizes = seam::sweep([&](long at) {
         qint64 const limit = (at - 1) * step;
         std::string const where = "file-size limit " + std::to_string(limit);
-        QDir(folder.path()).removeRecursively();
-        layout.make();
-        if (start.budget) {
-            support::writeFile(layout.budget, previous.document);
-        }
-        if (start.backUp) {
-            support::writeFile(layout.backUp, earlier.document);
-        }
+        setUp(layout, start, previous, earlier);
         std::string first;
         std::string second;
         try {
