@@ -1,6 +1,13 @@
-// check: whether a budget file loads, and what it holds.
+// check: whether a budget file loads, what it holds, and what the load lets through without a
+// word; or, when it does not load, whether its back-up does.
+#include "Lint.h"
 #include "Tool.h"
 
+#include "file-storage/Errors.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonObject>
 
 #include <set>
@@ -39,47 +46,174 @@ Counts countsOf(storage::BudgetState const& state) {
     return counts;
 }
 
+QJsonObject countsObject(Counts const& counts) {
+    return {{QStringLiteral("accounts"), qint64(counts.accounts)},
+            {QStringLiteral("transactions"), qint64(counts.transactions)},
+            {QStringLiteral("budgetItems"),
+             QJsonObject{{QStringLiteral("wages"), qint64(counts.wages)},
+                         {QStringLiteral("bills"), qint64(counts.bills)},
+                         {QStringLiteral("debts"), qint64(counts.debts)},
+                         {QStringLiteral("goals"), qint64(counts.goals)},
+                         {QStringLiteral("nontracks"), qint64(counts.nontracks)}}},
+            {QStringLiteral("banks"), qint64(counts.banks)},
+            {QStringLiteral("reconciliations"), qint64(counts.reconciliations)}};
+}
+
+void printCounts(Streams io, QString const& file, Counts const& counts) {
+    io.out << file << ": OK: " << counts.accounts << " accounts, " << counts.transactions
+           << " transactions, budget items: " << counts.wages << " wages, " << counts.bills
+           << " bills, " << counts.debts << " debts, " << counts.goals << " goals, "
+           << counts.nontracks << " nontracks; " << counts.banks << " banks, "
+           << counts.reconciliations << " reconciliations\n";
+}
+
+// What the back-up of a budget file that did not load holds.
+struct BackUp {
+    QString path; // as the user names it: FILE~, or beside the file a link names
+    bool loads = false;
+    std::optional<QJsonObject> error; // why it does not load
+};
+
+// The back-up that restore would put back: beside the file at the end of the links, named after
+// it. Nothing when there is no back-up, or something other than a regular file stands there.
+std::optional<BackUp> backUpOf(QString const& file) {
+    QString path = file;
+    // A bound on the links followed, as the system sets one: a loop of links ends here.
+    for (int links = 0; links < 40 && QFileInfo(path).isSymLink(); ++links) {
+        path = QFileInfo(path).symLinkTarget();
+    }
+    BackUp backUp;
+    backUp.path = path + QString(file_storage::BudgetFile::defaultBackUpExtension_);
+    QFileInfo const info(backUp.path);
+    if (!info.isFile()) {
+        return std::nullopt;
+    }
+    try {
+        file_storage::BudgetFile(info.absoluteFilePath(),
+                                 QString(file_storage::BudgetFile::defaultBackUpExtension_))
+            .load();
+        backUp.loads = true;
+    } catch (storage::StorageError const& error) {
+        backUp.error = errorObject(error);
+    }
+    return backUp;
+}
+
+QJsonObject backUpObject(BackUp const& backUp, QString const& file) {
+    QJsonObject object{{QStringLiteral("path"), backUp.path},
+                       {QStringLiteral("loads"), backUp.loads}};
+    if (backUp.loads) {
+        object.insert(QStringLiteral("restore"), QStringLiteral("budget-file restore ") + file);
+    } else if (backUp.error) {
+        object.insert(QStringLiteral("error"), *backUp.error);
+    }
+    return object;
+}
+
+void printBackUp(Streams io, BackUp const& backUp, QString const& file) {
+    if (backUp.loads) {
+        io.out << backUp.path << " (the back-up) loads: budget-file restore " << file
+               << " puts it back\n";
+    } else {
+        io.out << backUp.path << " (the back-up) does not load either\n";
+    }
+}
+
+// A budget file that is not there, or does not load: the failure, and the back-up when there
+// is one.
+int notLoaded(Streams io, Options const& options, QString const& file, QJsonValue const& error,
+              std::optional<BackUp> const& backUp) {
+    if (options.json) {
+        QJsonObject object{{QStringLiteral("error"), error}};
+        if (backUp) {
+            object.insert(QStringLiteral("backUp"), backUpObject(*backUp, file));
+        }
+        printJson(io, file, false, object);
+    } else if (backUp) {
+        printBackUp(io, *backUp, file);
+    }
+    return 1;
+}
+
+void printNotValid(Streams io, QString const& file, storage::StorageError const& error) {
+    io.out << file << ": NOT VALID\n  " << error.firstText() << "\n  " << error.secondText()
+           << '\n';
+    if (auto const cause = causeOf(error); !cause.isEmpty()) {
+        io.out << "  Cause: " << cause << '\n';
+    }
+}
+
+QJsonArray warningsArray(std::vector<Warning> const& warnings) {
+    QJsonArray array;
+    for (auto const& warning : warnings) {
+        array.append(QJsonObject{{QStringLiteral("line"), warning.position.line},
+                                 {QStringLiteral("column"), warning.position.column},
+                                 {QStringLiteral("kind"), warning.kind},
+                                 {QStringLiteral("text"), warning.text}});
+    }
+    return array;
+}
+
 } // namespace
 
 int check(Streams io, QString const& file, Options const& options) {
+    QFileInfo const info(file);
+    if (!info.exists()) {
+        if (!options.json) {
+            io.err << "budget-file: " << file << ": no such file\n";
+        }
+        return notLoaded(io, options, file, QStringLiteral("no such file"), backUpOf(file));
+    }
     auto const budgetFile = budgetFileAt(io, options, file, true);
     if (!budgetFile) {
         return 1;
     }
+    Counts counts;
     try {
-        auto const counts = countsOf(budgetFile->load());
-        if (options.json) {
-            printJson(io, file, true,
-                      {{QStringLiteral("accounts"), qint64(counts.accounts)},
-                       {QStringLiteral("transactions"), qint64(counts.transactions)},
-                       {QStringLiteral("budgetItems"),
-                        QJsonObject{{QStringLiteral("wages"), qint64(counts.wages)},
-                                    {QStringLiteral("bills"), qint64(counts.bills)},
-                                    {QStringLiteral("debts"), qint64(counts.debts)},
-                                    {QStringLiteral("goals"), qint64(counts.goals)},
-                                    {QStringLiteral("nontracks"), qint64(counts.nontracks)}}},
-                       {QStringLiteral("banks"), qint64(counts.banks)},
-                       {QStringLiteral("reconciliations"), qint64(counts.reconciliations)}});
-        } else {
-            io.out << file << ": OK: " << counts.accounts << " accounts, " << counts.transactions
-                   << " transactions, budget items: " << counts.wages << " wages, " << counts.bills
-                   << " bills, " << counts.debts << " debts, " << counts.goals << " goals, "
-                   << counts.nontracks << " nontracks; " << counts.banks << " banks, "
-                   << counts.reconciliations << " reconciliations\n";
+        counts = countsOf(budgetFile->load());
+    } catch (file_storage::BudgetFileError const& error) {
+        // Only a document that does not load is worth replacing by its back-up; a file in use
+        // or unreadable is not.
+        if (!options.json) {
+            printNotValid(io, file, error);
         }
-        return 0;
+        return notLoaded(io, options, file, errorObject(error), backUpOf(file));
     } catch (storage::StorageError const& error) {
-        if (options.json) {
-            printJson(io, file, false, {{QStringLiteral("error"), errorObject(error)}});
-        } else {
-            io.out << file << ": NOT VALID\n  " << error.firstText() << "\n  " << error.secondText()
-                   << '\n';
-            if (auto const cause = causeOf(error); !cause.isEmpty()) {
-                io.out << "  Cause: " << cause << '\n';
-            }
+        if (!options.json) {
+            printNotValid(io, file, error);
         }
-        return 1;
+        return notLoaded(io, options, file, errorObject(error), std::nullopt);
     }
+
+    // The load has read the file; its bytes are read again for the warnings.
+    QFile bytes(file);
+    if (!bytes.open(QIODevice::ReadOnly)) {
+        return fail(io, options, file, bytes.errorString());
+    }
+    auto const lint = lintBudgetDocument(bytes.readAll());
+    if (!lint.failure.isEmpty()) {
+        return fail(
+            io, options, file,
+            QStringLiteral("changed while it was checked (%1); check it again").arg(lint.failure));
+    }
+    auto const& warnings = lint.warnings;
+    if (options.json) {
+        auto object = countsObject(counts);
+        object.insert(QStringLiteral("warnings"), warningsArray(warnings));
+        printJson(io, file, true, object);
+    } else {
+        printCounts(io, file, counts);
+        for (auto const& warning : warnings) {
+            io.out << file << ':' << warning.position.line << ':' << warning.position.column
+                   << ": warning: " << warning.text << '\n';
+        }
+        io.out << file << ": "
+               << (warnings.empty()       ? QStringLiteral("no warnings")
+                   : warnings.size() == 1 ? QStringLiteral("1 warning")
+                                          : QStringLiteral("%1 warnings").arg(warnings.size()))
+               << '\n';
+    }
+    return options.strict && !warnings.empty() ? 1 : 0;
 }
 
 } // namespace zel::tool

@@ -1,0 +1,1090 @@
+#include "Lint.h"
+
+#include <QBuffer>
+#include <QHash>
+#include <QStringList>
+#include <QXmlStreamReader>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <unordered_map>
+
+namespace zel::tool {
+
+namespace {
+
+using namespace Qt::Literals::StringLiterals;
+
+// ---- The format ---------------------------------------------------------------------------
+
+enum class Shape {
+    root,
+    collection,
+    item,
+    account,
+    ledger,
+    transaction,
+    bank,
+    bankAccount,
+    reconciliation,
+    distribution
+};
+
+// One element of the budget document as the format knows it.
+struct Form {
+    QLatin1String parent; // the tag of the element that holds it; empty for the root
+    QLatin1String tag;
+    Shape shape;
+    std::vector<QLatin1String> attributes; // every attribute it may carry
+    std::vector<QLatin1String> minors;     // the minor parts of its amounts
+    std::vector<QLatin1String> dates;
+};
+
+// Every element and attribute of the format, and nothing else: what is not here, the load
+// ignores and a store drops.
+std::vector<Form> const& forms() {
+    static std::vector<Form> const table = [] {
+        auto const root = "KelvoraMindrath"_L1;
+        std::vector<QLatin1String> const amountItem{"id"_L1,          "major"_L1,    "minor"_L1,
+                                                    "period"_L1,      "name"_L1,     "currency"_L1,
+                                                    "nextOccurOn"_L1, "accountId"_L1};
+        std::vector<QLatin1String> const nextOccurOn{"nextOccurOn"_L1};
+        std::vector<QLatin1String> const minor{"minor"_L1};
+        std::vector<Form> result{
+            {{}, root, Shape::root, {"revision"_L1}, {}, {}},
+            {root, "ledgers"_L1, Shape::collection, {"openingAccountId"_L1}, {}, {}},
+            {"wages"_L1, "wage"_L1, Shape::item, amountItem, minor, nextOccurOn},
+            {"bills"_L1, "bill"_L1, Shape::item, amountItem, minor, nextOccurOn},
+            {"nontracks"_L1, "nontrack"_L1, Shape::item, amountItem, minor, nextOccurOn},
+            {"debts"_L1,
+             "debt"_L1,
+             Shape::item,
+             {"id"_L1, "totalMajor"_L1, "totalMinor"_L1, "period"_L1, "name"_L1, "currency"_L1,
+              "minimumMajor"_L1, "minimumMinor"_L1, "interest"_L1, "nextOccurOn"_L1,
+              "accountId"_L1},
+             {"totalMinor"_L1, "minimumMinor"_L1},
+             nextOccurOn},
+            {"goals"_L1,
+             "goal"_L1,
+             Shape::item,
+             {"id"_L1, "major"_L1, "minor"_L1, "period"_L1, "name"_L1, "currency"_L1,
+              "finalMajor"_L1, "finalMinor"_L1, "nextOccurOn"_L1, "accountId"_L1},
+             {"minor"_L1, "finalMinor"_L1},
+             nextOccurOn},
+            {"accounts"_L1,
+             "account"_L1,
+             Shape::account,
+             {"id"_L1, "name"_L1, "type"_L1, "major"_L1, "minor"_L1, "currency"_L1, "closed"_L1,
+              "parentId"_L1},
+             minor,
+             {}},
+            {"ledgers"_L1, "ledger"_L1, Shape::ledger, {"id"_L1}, {}, {}},
+            {"ledger"_L1,
+             "transaction"_L1,
+             Shape::transaction,
+             {"id"_L1, "date"_L1, "accountId"_L1, "entry"_L1, "major"_L1, "minor"_L1, "currency"_L1,
+              "status"_L1},
+             minor,
+             {"date"_L1}},
+            {"banks"_L1, "bank"_L1, Shape::bank, {"name"_L1, "closed"_L1}, {}, {}},
+            {"bank"_L1, "account"_L1, Shape::bankAccount, {"id"_L1, "type"_L1}, {}, {}},
+            {"reconciliations"_L1,
+             "reconciliation"_L1,
+             Shape::reconciliation,
+             {"account"_L1, "major"_L1, "minor"_L1, "currency"_L1, "date"_L1, "checksum"_L1},
+             minor,
+             {"date"_L1}},
+            {"reconciliation"_L1,
+             "distribution"_L1,
+             Shape::distribution,
+             {"type"_L1, "id"_L1, "major"_L1, "minor"_L1, "currency"_L1},
+             minor,
+             {}}};
+        for (auto const collection :
+             {"wages"_L1, "bills"_L1, "debts"_L1, "goals"_L1, "nontracks"_L1, "accounts"_L1,
+              "banks"_L1, "reconciliations"_L1}) {
+            result.push_back({root, collection, Shape::collection, {}, {}, {}});
+        }
+        return result;
+    }();
+    return table;
+}
+
+Form const* formOf(QLatin1String parent, QStringView tag) {
+    for (auto const& form : forms()) {
+        if (form.parent == parent && form.tag == tag) {
+            return &form;
+        }
+    }
+    return nullptr;
+}
+
+// ---- Where markup begins ------------------------------------------------------------------
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Follows the document's bytes along with the reader, to say where each start tag, comment,
+// instruction and text begins. The reader itself only knows where it stands after a token, and
+// that not always: it reads a character ahead after text, and passes the white space outside
+// the root without a token.
+//
+// Every start tag, comment and instruction the reader reports must be asked for, in order,
+// and every run of text (text() also passes the end tags before it); the rest is passed over.
+class Locator {
+public:
+    explicit Locator(QByteArray const& bytes) : data_(bytes.constData()), size_(bytes.size()) {
+        auto const byte = [&](qsizetype i) { return i < size_ ? uchar(data_[i]) : 0u; };
+        // UTF-16 and UTF-32 documents (with or without a byte-order mark) are not followed.
+        if (byte(0) == 0 || byte(1) == 0 || byte(0) == 0xFE || byte(0) == 0xFF) {
+            usable_ = false;
+            return;
+        }
+        if (byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) {
+            offset_ = 3;
+        }
+        // The XML declaration is the start of the document, not an instruction.
+        if (startsWith("<?xml") && isSpace(char(byte(offset_ + 5)))) {
+            moveTo(find("?>", offset_) + 2);
+        }
+    }
+
+    bool usable() const { return usable_; }
+    void stop() { usable_ = false; }
+    // For a document in a one-byte encoding other than UTF-8: every byte is a character.
+    void countBytes() { bytesAreCharacters_ = true; }
+
+    Position startTag() { return next(Markup::startTag); }
+    Position comment() { return next(Markup::comment); }
+    Position instruction() { return next(Markup::instruction); }
+
+    // The first character of the run of text (or the CDATA section) that the reader reports
+    // next that is not white space.
+    Position text() {
+        while (offset_ < size_ && data_[offset_] == '<' && markupHere() == Markup::endTag) {
+            pass(Markup::endTag);
+        }
+        if (offset_ < size_ && data_[offset_] == '<') {
+            auto const markup = markupHere();
+            auto const at = position();
+            if (markup == Markup::cdata) {
+                pass(markup);
+            }
+            return at;
+        }
+        while (offset_ < size_ && isSpace(data_[offset_])) {
+            moveTo(offset_ + 1);
+        }
+        auto const at = position();
+        moveTo(find("<", offset_));
+        return at;
+    }
+
+private:
+    enum class Markup { startTag, endTag, comment, instruction, cdata, declaration };
+
+    Position position() const { return {line_, column_}; }
+
+    bool startsWith(char const* text) const {
+        auto const length = qsizetype(std::strlen(text));
+        return size_ - offset_ >= length && std::memcmp(data_ + offset_, text, length) == 0;
+    }
+
+    // Where text next begins at or after from; the end of the bytes when nowhere.
+    qsizetype find(char const* text, qsizetype from) const {
+        auto const found = QByteArrayView(data_, size_).indexOf(QByteArrayView(text), from);
+        return found < 0 ? size_ : found;
+    }
+
+    // The markup that begins at offset_, which holds a '<'.
+    Markup markupHere() const {
+        auto const next = offset_ + 1 < size_ ? data_[offset_ + 1] : '\0';
+        if (next == '/') {
+            return Markup::endTag;
+        }
+        if (next == '?') {
+            return Markup::instruction;
+        }
+        if (next == '!') {
+            return startsWith("<!--")        ? Markup::comment
+                   : startsWith("<![CDATA[") ? Markup::cdata
+                                             : Markup::declaration;
+        }
+        return Markup::startTag;
+    }
+
+    void pass(Markup markup) {
+        switch (markup) {
+        case Markup::comment:
+            moveTo(find("-->", offset_ + 4) + 3);
+            return;
+        case Markup::instruction:
+            moveTo(find("?>", offset_ + 2) + 2);
+            return;
+        case Markup::cdata:
+            moveTo(find("]]>", offset_ + 9) + 3);
+            return;
+        case Markup::endTag:
+        case Markup::declaration:
+            moveTo(find(">", offset_) + 1);
+            return;
+        case Markup::startTag: {
+            // A '>' may stand in an attribute value; a '<' may not.
+            char quote = 0;
+            auto end = offset_ + 1;
+            for (; end < size_; ++end) {
+                auto const c = data_[end];
+                if (quote != 0) {
+                    quote = c == quote ? char(0) : quote;
+                } else if (c == '"' || c == '\'') {
+                    quote = c;
+                } else if (c == '>') {
+                    break;
+                }
+            }
+            moveTo(end + 1);
+            return;
+        }
+        }
+    }
+
+    Position next(Markup wanted) {
+        while (usable_) {
+            auto const at = find("<", offset_);
+            if (at >= size_) {
+                usable_ = false;
+                break;
+            }
+            moveTo(at);
+            auto const markup = markupHere();
+            auto const here = position();
+            pass(markup);
+            if (markup == Markup::declaration) {
+                // A document type declaration may define entities that the reader expands
+                // into markup that the bytes do not show where it reports it.
+                usable_ = false;
+            }
+            if (markup == wanted) {
+                return here;
+            }
+        }
+        return {};
+    }
+
+    void moveTo(qsizetype target) {
+        target = std::min(target, size_);
+        for (; offset_ < target; ++offset_) {
+            auto const c = uchar(data_[offset_]);
+            if (c == '\n' || c == '\r') {
+                // A carriage return and line feed end one line.
+                if (!(c == '\n' && afterCarriageReturn_)) {
+                    ++line_;
+                }
+                column_ = 1;
+                afterCarriageReturn_ = c == '\r';
+                continue;
+            }
+            afterCarriageReturn_ = false;
+            if (bytesAreCharacters_ || (c & 0xC0) != 0x80) {
+                ++column_;
+            }
+        }
+    }
+
+    char const* data_;
+    qsizetype size_;
+    qsizetype offset_ = 0;
+    qint64 line_ = 1;
+    qint64 column_ = 1;
+    bool afterCarriageReturn_ = false;
+    bool bytesAreCharacters_ = false;
+    bool usable_ = true;
+};
+
+// ---- Values -------------------------------------------------------------------------------
+
+// A whole number as the load reads it, when the attribute is there and holds one of T.
+template <class T> std::optional<T> numberOf(QStringView text) {
+    bool ok = false;
+    if constexpr (std::is_signed_v<T>) {
+        auto const value = text.toLongLong(&ok, 10);
+        if (ok && value >= std::numeric_limits<T>::lowest() &&
+            value <= std::numeric_limits<T>::max()) {
+            return T(value);
+        }
+    } else {
+        auto const value = text.toULongLong(&ok, 10);
+        if (ok && value <= std::numeric_limits<T>::max()) {
+            return T(value);
+        }
+    }
+    return std::nullopt;
+}
+
+QString quoted(QStringView text) {
+    constexpr qsizetype longest = 24;
+    auto const simple = text.toString().simplified();
+    return u'\'' + (simple.size() > longest ? simple.left(longest) + u'\x2026' : simple) + u'\'';
+}
+
+QString amountText(qint64 major, quint16 minor, QString const& currency) {
+    return QStringLiteral("%1.%2 %3")
+        .arg(major)
+        .arg(QString::number(minor).rightJustified(2, u'0'), currency);
+}
+
+// Where another element is, said from the place of a warning: its line, and its column too
+// when both are on one line (as in a document written without indentation).
+QString where(Position other, Position here) {
+    return other.line == here.line
+               ? QStringLiteral("line %1, column %2").arg(other.line).arg(other.column)
+               : QStringLiteral("line %1").arg(other.line);
+}
+
+// Small texts that many elements repeat (currencies, statuses), each kept once. Looked up
+// without making a string of each, which would cost as much as the rest of the scan.
+class Interned {
+public:
+    quint32 of(QStringView view) {
+        std::u16string_view const text(view.utf16(), std::size_t(view.size()));
+        auto const found = numbers_.find(text);
+        if (found != numbers_.end()) {
+            return found->second;
+        }
+        auto const number = quint32(texts_.size());
+        texts_.push_back(view.toString());
+        numbers_.emplace(text, number);
+        return number;
+    }
+    QString const& text(quint32 number) const { return texts_[number]; }
+
+private:
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::u16string_view text) const {
+            return std::hash<std::u16string_view>()(text);
+        }
+    };
+    std::unordered_map<std::u16string, quint32, Hash, std::equal_to<>> numbers_;
+    std::vector<QString> texts_;
+};
+
+// A date that the load has read as yyyy-MM-dd (and whatever follows), as the number yyyyMMdd.
+qint64 dayOf(QStringView text) {
+    qint64 day = 0;
+    for (qsizetype i = 0; i < std::min<qsizetype>(text.size(), 10); ++i) {
+        if (text[i].isDigit()) {
+            day = day * 10 + text[i].digitValue();
+        }
+    }
+    return day;
+}
+
+QString dayText(qint64 day) {
+    return QStringLiteral("%1-%2-%3")
+        .arg(day / 10000, 4, 10, QLatin1Char('0'))
+        .arg(day / 100 % 100, 2, 10, QLatin1Char('0'))
+        .arg(day % 100, 2, 10, QLatin1Char('0'));
+}
+
+// One copy of a transaction, as the ledger that holds it keeps it.
+struct Copy {
+    Position position;
+    quint32 ledger = 0;
+    quint32 number = 0;
+    quint32 other = 0;
+    char entry = 0; // 'D' or 'C'; 0 for neither
+    qint64 day = 0; // yyyyMMdd
+    qint64 major = 0;
+    quint16 minor = 0;
+    quint32 currency = 0;
+    quint32 status = 0;
+    bool described = false;  // the load takes an empty text as no description
+    quint64 description = 0; // the description's hash, as describe() makes it
+};
+
+// Adds text to the hash of a transaction's description, which the reader may give in several
+// parts (around a comment, say): FNV-1a over its UTF-16 units, so that the parts need not be
+// put together first.
+void describe(Copy& copy, QStringView text) {
+    if (!copy.described) {
+        copy.description = 14695981039346656037ULL;
+    }
+    copy.described = copy.described || !text.isEmpty();
+    for (auto const c : text) {
+        copy.description = (copy.description ^ c.unicode()) * 1099511628211ULL;
+    }
+}
+
+quint64 keyOf(quint32 ledger, quint32 number) {
+    return quint64(ledger) << 32 | number;
+}
+
+// ---- The scan -----------------------------------------------------------------------------
+
+struct Frame {
+    Form const* form = nullptr; // nothing: an element the format does not know, or one in it
+    Position position;
+    bool textReported = false;
+    quint32 number = 0; // ledger: its account; reconciliation: its account
+    bool kept = false;  // reconciliation: the first of its account, which the load keeps
+    QString name;       // bank
+    Copy copy;          // transaction
+    std::map<quint32, std::pair<Position, QString>> accounts; // bank: its accounts and types
+    std::map<std::pair<QString, quint32>, Position> shares;   // reconciliation: distributions
+};
+
+class Scan {
+public:
+    // The reader reads through a device: given the bytes themselves, it decodes them all at
+    // once, and takes nearly twice as long.
+    explicit Scan(QByteArray const& bytes) : locator_(bytes) {
+        device_.setData(bytes);
+        device_.open(QIODevice::ReadOnly);
+        reader_.setDevice(&device_);
+        // Most of a large budget is transactions, of about 160 bytes each.
+        auto const transactions = std::size_t(bytes.size() / 160);
+        transactions_.reserve(transactions);
+        copies_.reserve(transactions);
+    }
+
+    Lint run() {
+        while (!reader_.atEnd()) {
+            switch (reader_.readNext()) {
+            case QXmlStreamReader::StartDocument:
+                encoding();
+                break;
+            case QXmlStreamReader::StartElement:
+                startElement();
+                break;
+            case QXmlStreamReader::EndElement:
+                endElement();
+                break;
+            case QXmlStreamReader::Characters:
+                characters();
+                break;
+            case QXmlStreamReader::Comment:
+                ignoredMarkup(locate(&Locator::comment), QStringLiteral("comment"));
+                break;
+            case QXmlStreamReader::ProcessingInstruction:
+                ignoredMarkup(locate(&Locator::instruction),
+                              QStringLiteral("processing instruction %1")
+                                  .arg(quoted(reader_.processingInstructionTarget())));
+                break;
+            case QXmlStreamReader::DTD:
+                locator_.stop();
+                ignoredMarkup(readerPosition(), QStringLiteral("document type declaration"));
+                break;
+            default:
+                break;
+            }
+        }
+        if (reader_.hasError()) {
+            result_.failure = reader_.errorString();
+        } else {
+            crossReferences();
+        }
+        std::stable_sort(result_.warnings.begin(), result_.warnings.end(),
+                         [](Warning const& a, Warning const& b) {
+                             return std::pair(a.position.line, a.position.column) <
+                                    std::pair(b.position.line, b.position.column);
+                         });
+        return std::move(result_);
+    }
+
+private:
+    void warn(Position at, char const* kind, QString text) {
+        result_.warnings.push_back({at, QString::fromLatin1(kind), std::move(text)});
+    }
+
+    Position readerPosition() const { return {reader_.lineNumber(), reader_.columnNumber() + 1}; }
+
+    Position locate(Position (Locator::*find)()) {
+        if (locator_.usable()) {
+            auto const at = (locator_.*find)();
+            if (locator_.usable()) {
+                return at;
+            }
+        }
+        return readerPosition();
+    }
+
+    QStringView attribute(QLatin1String name) const { return attributes_.value(name); }
+
+    void encoding() {
+        auto const declared = reader_.documentEncoding().toString().toLower();
+        if (declared.isEmpty() || declared == u"utf-8" || declared == u"utf8") {
+            return;
+        }
+        if (declared.startsWith(u"utf-16") || declared.startsWith(u"utf-32") ||
+            declared.startsWith(u"ucs")) {
+            locator_.stop();
+        } else {
+            locator_.countBytes();
+        }
+    }
+
+    bool inIgnored() const { return !stack_.empty() && stack_.back().form == nullptr; }
+
+    void ignoredMarkup(Position at, QString const& what) {
+        if (!inIgnored()) {
+            warn(at, "ignored-markup",
+                 QStringLiteral("%1: the load ignores it and a store drops it").arg(what));
+        }
+    }
+
+    void characters() {
+        auto const at = locate(&Locator::text);
+        if (stack_.empty() || stack_.back().form == nullptr) {
+            return;
+        }
+        auto& frame = stack_.back();
+        if (frame.form->shape == Shape::transaction) {
+            describe(frame.copy, reader_.text());
+            return;
+        }
+        if (reader_.isWhitespace() || frame.textReported) {
+            return;
+        }
+        frame.textReported = true;
+        warn(at, "ignored-text",
+             QStringLiteral("text %1 in '%2' is not part of the format; the load ignores it and a "
+                            "store drops it")
+                 .arg(quoted(reader_.text()), frame.form->tag));
+    }
+
+    void startElement() {
+        auto const at = locate(&Locator::startTag);
+        bool const ignored = inIgnored();
+        Form const* form = nullptr;
+        if (!ignored) {
+            form =
+                formOf(stack_.empty() ? QLatin1String() : stack_.back().form->tag, reader_.name());
+            if (form == nullptr) {
+                warn(at, "unknown-element",
+                     QStringLiteral("element '%1' is not part of the format; the load ignores it "
+                                    "and a store drops it")
+                         .arg(reader_.name()));
+            }
+        }
+        auto& frame = stack_.emplace_back();
+        frame.form = form;
+        frame.position = at;
+        if (form == nullptr) {
+            return;
+        }
+        attributes_ = reader_.attributes();
+        names(*form, at);
+        values(*form, at);
+        switch (form->shape) {
+        case Shape::root:
+            break;
+        case Shape::collection:
+            collection(*form, at);
+            break;
+        case Shape::item:
+            item(*form, at);
+            break;
+        case Shape::account:
+            account(at);
+            break;
+        case Shape::ledger:
+            ledger(at);
+            break;
+        case Shape::transaction:
+            transaction(at);
+            break;
+        case Shape::bank:
+            stack_.back().name = attribute("name"_L1).toString();
+            break;
+        case Shape::bankAccount:
+            bankAccount(at);
+            break;
+        case Shape::reconciliation:
+            reconciliation(at);
+            break;
+        case Shape::distribution:
+            distribution(at);
+            break;
+        }
+    }
+
+    void endElement() {
+        if (stack_.empty()) {
+            return;
+        }
+        auto& frame = stack_.back();
+        if (frame.form != nullptr && frame.form->shape == Shape::transaction) {
+            endTransaction(frame);
+        } else if (frame.form != nullptr && frame.form->shape == Shape::bank) {
+            endBank(frame);
+        }
+        stack_.pop_back();
+    }
+
+    // Namespaces and attributes that the format does not know.
+    void names(Form const& form, Position at) {
+        auto const tag = form.tag;
+        if (!reader_.namespaceUri().isEmpty()) {
+            warn(at, "namespace",
+                 QStringLiteral("element '%1' is in the namespace '%2'; the load reads it as '%1' "
+                                "and a store writes it without")
+                     .arg(tag, reader_.namespaceUri()));
+        } else if (!reader_.namespaceDeclarations().isEmpty()) {
+            warn(at, "namespace",
+                 QStringLiteral("element '%1' declares a namespace; a store drops the declaration")
+                     .arg(tag));
+        }
+        for (auto const& attribute : attributes_) {
+            auto const name = attribute.qualifiedName();
+            if (std::find(form.attributes.begin(), form.attributes.end(), name) ==
+                form.attributes.end()) {
+                warn(at, "unknown-attribute",
+                     QStringLiteral("attribute '%1' of '%2' is not part of the format; the load "
+                                    "ignores it and a store drops it")
+                         .arg(name, tag));
+            }
+        }
+    }
+
+    // Amounts and dates that the load takes otherwise than they are written.
+    void values(Form const& form, Position at) {
+        for (auto const name : form.minors) {
+            if (auto const minor = numberOf<quint16>(attribute(name)); minor && *minor >= 100) {
+                warn(at, "minor-over-99",
+                     QStringLiteral("%1 %2 is 100 or more; the load keeps it as written rather "
+                                    "than carrying it into the major part")
+                         .arg(name)
+                         .arg(*minor));
+            }
+        }
+        for (auto const name : form.dates) {
+            auto const text = attribute(name);
+            if (text.size() > 10) {
+                warn(at, "date-suffix",
+                     QStringLiteral("%1 %2 is read as %3; the rest is dropped")
+                         .arg(name, quoted(text), text.left(10).toString()));
+            }
+        }
+    }
+
+    void collection(Form const& form, Position at) {
+        auto const [first, inserted] = collections_.try_emplace(&form, at);
+        if (inserted) {
+            return;
+        }
+        auto text = QStringLiteral("a second '%1' collection; the load adds what it holds to the "
+                                   "first, at %2")
+                        .arg(form.tag, where(first->second, at));
+        if (attributes_.hasAttribute("openingAccountId"_L1)) {
+            text += QStringLiteral(", and keeps this one's openingAccountId");
+        }
+        warn(at, "duplicate-collection", text);
+    }
+
+    void item(Form const& form, Position at) {
+        if (auto const id = numberOf<quint32>(attribute("id"_L1))) {
+            items_[{&form, *id}].push_back({at, attribute("name"_L1).toString()});
+        }
+        if (!attributes_.hasAttribute("interest"_L1)) {
+            return;
+        }
+        auto const interest = attribute("interest"_L1);
+        auto const value = interest.toDouble();
+        if (!std::isfinite(value)) {
+            warn(at, "interest-not-finite",
+                 QStringLiteral("interest %1 is not a finite number; the load takes it, but a "
+                                "store refuses the budget")
+                     .arg(quoted(interest)));
+            return;
+        }
+        auto const stored = QString::number(value, 'g', 6);
+        if (stored.toDouble() != value) {
+            warn(at, "interest-precision",
+                 QStringLiteral("interest %1 has more digits than a store keeps; the next store "
+                                "writes %2")
+                     .arg(interest.toString(), stored));
+        }
+    }
+
+    void account(Position at) {
+        auto const id = numberOf<quint32>(attribute("id"_L1));
+        if (!id) {
+            return;
+        }
+        auto const [first, inserted] = accounts_.try_emplace(*id, at);
+        if (!inserted) {
+            warn(at, "duplicate-account",
+                 QStringLiteral("account %1 appears again; the load keeps the first, at %2, and "
+                                "drops this one")
+                     .arg(*id)
+                     .arg(where(first->second, at)));
+        } else if (auto const parent = numberOf<quint32>(attribute("parentId"_L1))) {
+            parents_.push_back({at, *id, *parent});
+        }
+    }
+
+    void ledger(Position at) {
+        auto const id = numberOf<quint32>(attribute("id"_L1));
+        if (!id) {
+            return;
+        }
+        stack_.back().number = *id;
+        auto const [first, inserted] = ledgers_.try_emplace(*id, at);
+        if (!inserted) {
+            warn(at, "duplicate-ledger",
+                 QStringLiteral("ledger %1 appears again; the load adds its transactions to "
+                                "those of the first, at %2")
+                     .arg(*id)
+                     .arg(where(first->second, at)));
+        }
+    }
+
+    void transaction(Position at) {
+        auto& frame = stack_.back();
+        auto& copy = frame.copy;
+        copy.position = at;
+        copy.ledger = stack_.size() >= 2 ? stack_[stack_.size() - 2].number : 0;
+        copy.number = numberOf<quint32>(attribute("id"_L1)).value_or(0);
+        copy.other = numberOf<quint32>(attribute("accountId"_L1)).value_or(0);
+        auto const entry = attribute("entry"_L1);
+        copy.entry = entry == u"Dr" ? 'D' : entry == u"Cr" ? 'C' : 0;
+        copy.day = dayOf(attribute("date"_L1));
+        copy.major = numberOf<qint64>(attribute("major"_L1)).value_or(0);
+        copy.minor = numberOf<quint16>(attribute("minor"_L1)).value_or(0);
+        copy.currency = interned_.of(attribute("currency"_L1));
+        copy.status = interned_.of(attribute("status"_L1));
+        if (copy.entry == 0) {
+            warn(at, "self-booking",
+                 QStringLiteral("entry %1 is neither 'Dr' nor 'Cr'; the load books transaction %2 "
+                                "from account %3 to itself, without account %4")
+                     .arg(quoted(entry))
+                     .arg(copy.number)
+                     .arg(copy.ledger)
+                     .arg(copy.other));
+        } else if (copy.other == copy.ledger) {
+            warn(at, "self-booking",
+                 QStringLiteral("transaction %1 names its own ledger's account, %2, as the other "
+                                "side; the load books it from the account to itself")
+                     .arg(copy.number)
+                     .arg(copy.ledger));
+        }
+    }
+
+    void endTransaction(Frame& frame) {
+        auto& copy = frame.copy;
+        auto const [first, inserted] =
+            copies_.try_emplace(keyOf(copy.ledger, copy.number), quint32(transactions_.size()));
+        if (inserted) {
+            transactions_.push_back(copy);
+            return;
+        }
+        warn(copy.position, "duplicate-transaction",
+             QStringLiteral("transaction %1 appears again in the ledger of account %2; the load "
+                            "keeps the first, at %3, and drops this one")
+                 .arg(copy.number)
+                 .arg(copy.ledger)
+                 .arg(where(transactions_[first->second].position, copy.position)));
+    }
+
+    void bankAccount(Position at) {
+        auto const id = numberOf<quint32>(attribute("id"_L1));
+        if (!id || stack_.size() < 2) {
+            return;
+        }
+        auto& bank = stack_[stack_.size() - 2];
+        auto const type = attribute("type"_L1).toString();
+        bankAccounts_.push_back({at, *id});
+        auto const [first, inserted] = bank.accounts.try_emplace(*id, at, type);
+        if (!inserted) {
+            warn(at, "duplicate-bank-account",
+                 QStringLiteral("account %1 appears again in the bank '%2', after %3; the load "
+                                "keeps it once, of this later type, '%4'")
+                     .arg(*id)
+                     .arg(bank.name, where(first->second.first, at), type));
+            first->second.second = type;
+        }
+        everBanked_.insert(*id);
+    }
+
+    void endBank(Frame const& frame) {
+        std::set<quint32> held;
+        for (auto const& [number, account] : frame.accounts) {
+            held.insert(number);
+        }
+        auto const [earlier, inserted] = banks_.try_emplace(frame.name, frame.position, held);
+        if (inserted) {
+            return;
+        }
+        QStringList dropped;
+        for (auto const number : earlier->second.second) {
+            if (held.count(number) == 0) {
+                dropped << QString::number(number);
+            }
+        }
+        auto text = QStringLiteral("bank '%1' appears again; the load takes the accounts and "
+                                   "closed flag of this later one over those of the one at %2")
+                        .arg(frame.name, where(earlier->second.first, frame.position));
+        if (!dropped.isEmpty()) {
+            text += QStringLiteral(", so the bank no longer holds %1 %2")
+                        .arg(dropped.size() == 1 ? QStringLiteral("account")
+                                                 : QStringLiteral("accounts"),
+                             dropped.join(QStringLiteral(", ")));
+        }
+        warn(frame.position, "duplicate-bank", text);
+        earlier->second = {frame.position, std::move(held)};
+    }
+
+    // Amount parts that a reconciliation or distribution may leave out: the load takes 0.
+    void missingAmount(Position at, QString const& what) {
+        QStringList missing;
+        for (auto const name : {"major"_L1, "minor"_L1}) {
+            if (!attributes_.hasAttribute(name)) {
+                missing << name;
+            }
+        }
+        if (!missing.isEmpty()) {
+            warn(at, "missing-amount",
+                 QStringLiteral("%1 has no %2; the load takes %3 as 0, and a store writes 0")
+                     .arg(what, missing.join(QStringLiteral(" and no ")),
+                          missing.size() == 1 ? QStringLiteral("it") : QStringLiteral("both")));
+        }
+    }
+
+    void reconciliation(Position at) {
+        auto const account = numberOf<quint32>(attribute("account"_L1));
+        if (!account) {
+            return;
+        }
+        auto& frame = stack_.back();
+        frame.number = *account;
+        auto const [first, inserted] = reconciliations_.try_emplace(*account, at);
+        frame.kept = inserted;
+        if (!inserted) {
+            warn(at, "duplicate-reconciliation",
+                 QStringLiteral("the reconciliation of account %1 appears again; the load keeps "
+                                "the first, at %2, and drops this one with its distributions")
+                     .arg(*account)
+                     .arg(where(first->second, at)));
+            return;
+        }
+        reconciled_.push_back({at, *account});
+        missingAmount(at, QStringLiteral("the reconciliation of account %1").arg(*account));
+    }
+
+    void distribution(Position at) {
+        if (stack_.size() < 2 || !stack_[stack_.size() - 2].kept) {
+            return;
+        }
+        auto& reconciliation = stack_[stack_.size() - 2];
+        auto const type = attribute("type"_L1).toString();
+        auto const id = numberOf<quint32>(attribute("id"_L1)).value_or(0);
+        auto const what = QStringLiteral("the distribution to %1 %2").arg(type).arg(id);
+        auto const [first, inserted] = reconciliation.shares.try_emplace({type, id}, at);
+        if (!inserted) {
+            warn(at, "duplicate-distribution",
+                 QStringLiteral("%1 appears again in the reconciliation of account %2; the load "
+                                "keeps the first, at %3, and drops this one")
+                     .arg(what)
+                     .arg(reconciliation.number)
+                     .arg(where(first->second, at)));
+            return;
+        }
+        missingAmount(at, what);
+    }
+
+    // ---- What can only be told from the whole document -----------------------------------
+
+    void crossReferences() {
+        itemIdentifiers();
+        for (auto const& [at, id] : orphanLedgers()) {
+            warn(at, "orphan-ledger",
+                 QStringLiteral("ledger %1 belongs to no account; the load drops it").arg(id));
+        }
+        for (auto const& parent : parents_) {
+            if (accounts_.count(parent.parent) == 0) {
+                warn(parent.position, "unknown-parent",
+                     QStringLiteral("account %1 names the parent %2, which is no account; the "
+                                    "load keeps it as written")
+                         .arg(parent.account)
+                         .arg(parent.parent));
+            }
+        }
+        for (auto const& [at, id] : bankAccounts_) {
+            if (accounts_.count(id) == 0) {
+                warn(at, "unknown-bank-account",
+                     QStringLiteral("bank account %1 is no account of the ledger; the load keeps "
+                                    "it as written")
+                         .arg(id));
+            }
+        }
+        unbankedReconciliations();
+        transactionCopies();
+    }
+
+    std::vector<std::pair<Position, quint32>> orphanLedgers() const {
+        std::vector<std::pair<Position, quint32>> orphans;
+        for (auto const& [id, at] : ledgers_) {
+            if (accounts_.count(id) == 0) {
+                orphans.emplace_back(at, id);
+            }
+        }
+        return orphans;
+    }
+
+    // The load gives an identifier of a kind to the last item that has it: distributions name
+    // items by kind and identifier.
+    void itemIdentifiers() {
+        for (auto const& [key, named] : items_) {
+            auto const& [kind, id] = key;
+            for (std::size_t i = 1; i < named.size(); ++i) {
+                warn(named[i].first, "duplicate-item-id",
+                     QStringLiteral("%1 identifier %2 is given again, to '%3', after '%4' at %5; "
+                                    "distributions to %1 %2 go to the last item given it, '%6'")
+                         .arg(kind->tag)
+                         .arg(id)
+                         .arg(named[i].second, named[0].second,
+                              where(named[0].first, named[i].first), named.back().second));
+            }
+        }
+    }
+
+    // A later bank of a name replaces the earlier one's accounts, while the load still finds
+    // the bank of a reconciled account among the accounts of both; a store then finds no bank.
+    void unbankedReconciliations() {
+        std::set<quint32> held;
+        for (auto const& [name, bank] : banks_) {
+            held.insert(bank.second.begin(), bank.second.end());
+        }
+        for (auto const& [at, account] : reconciled_) {
+            if (held.count(account) == 0 && everBanked_.count(account) != 0) {
+                warn(at, "unbanked-reconciliation",
+                     QStringLiteral("the reconciliation of account %1 names an account that only "
+                                    "a replaced bank held; the load keeps it, but a store refuses "
+                                    "the budget")
+                         .arg(account));
+            }
+        }
+    }
+
+    // A transaction is written in the ledgers of both its accounts; the load keeps each copy
+    // in its own ledger, as written.
+    void transactionCopies() {
+        for (std::size_t index = 0; index < transactions_.size(); ++index) {
+            auto const& copy = transactions_[index];
+            if (copy.entry == 0 || copy.other == copy.ledger) {
+                continue;
+            }
+            auto const found = copies_.find(keyOf(copy.other, copy.number));
+            if (found == copies_.end()) {
+                warn(copy.position, "missing-copy",
+                     QStringLiteral("transaction %1 names account %2, but the ledger of account %2 "
+                                    "holds no transaction %1; the load books it in the ledger of "
+                                    "account %3 only")
+                         .arg(copy.number)
+                         .arg(copy.other)
+                         .arg(copy.ledger));
+                continue;
+            }
+            auto const& other = transactions_[found->second];
+            if (other.other != copy.ledger) {
+                warn(copy.position, "copies-disagree",
+                     QStringLiteral("transaction %1 names account %2, but its copy in the ledger "
+                                    "of account %2, at %3, names account %4, not %5")
+                         .arg(copy.number)
+                         .arg(copy.other)
+                         .arg(where(other.position, copy.position))
+                         .arg(other.other)
+                         .arg(copy.ledger));
+            } else if (found->second > index) {
+                // Each pair once, at its later copy.
+                compare(copy, other);
+            }
+        }
+    }
+
+    void compare(Copy const& first, Copy const& later) {
+        QStringList differences;
+        if (first.entry == later.entry) {
+            differences << QStringLiteral("both have entry '%1', so they move the money in "
+                                          "opposite directions")
+                               .arg(first.entry == 'D' ? QStringLiteral("Dr")
+                                                       : QStringLiteral("Cr"));
+        }
+        if (first.day != later.day) {
+            differences
+                << QStringLiteral("date %1 against %2").arg(dayText(later.day), dayText(first.day));
+        }
+        if (first.major != later.major || first.minor != later.minor ||
+            first.currency != later.currency) {
+            differences << QStringLiteral("amount %1 against %2")
+                               .arg(amountText(later.major, later.minor,
+                                               interned_.text(later.currency)),
+                                    amountText(first.major, first.minor,
+                                               interned_.text(first.currency)));
+        }
+        if (first.status != later.status) {
+            differences << QStringLiteral("status %1 against %2")
+                               .arg(interned_.text(later.status), interned_.text(first.status));
+        }
+        if (first.described != later.described ||
+            (first.described && first.description != later.description)) {
+            differences << QStringLiteral("a different description");
+        }
+        if (differences.isEmpty()) {
+            return;
+        }
+        warn(later.position, "copies-disagree",
+             QStringLiteral("transaction %1 disagrees with its copy in the ledger of account %2, "
+                            "at %3: %4; the load keeps both as written")
+                 .arg(later.number)
+                 .arg(first.ledger)
+                 .arg(where(first.position, later.position),
+                      differences.join(QStringLiteral(", "))));
+    }
+
+    struct Parent {
+        Position position;
+        quint32 account;
+        quint32 parent;
+    };
+
+    Locator locator_;
+    QBuffer device_;
+    QXmlStreamReader reader_;
+    QXmlStreamAttributes attributes_;
+    std::vector<Frame> stack_;
+    Lint result_;
+
+    // Keyed by form: the format's elements are the table's, one object each.
+    std::map<Form const*, Position> collections_;
+    std::map<std::pair<Form const*, quint32>, std::vector<std::pair<Position, QString>>> items_;
+    std::unordered_map<quint32, Position> accounts_;
+    std::vector<Parent> parents_;
+    std::map<quint32, Position> ledgers_;
+    std::vector<Copy> transactions_;
+    std::unordered_map<quint64, quint32> copies_;
+    Interned interned_;
+    std::vector<std::pair<Position, quint32>> bankAccounts_;
+    std::set<quint32> everBanked_;
+    std::map<QString, std::pair<Position, std::set<quint32>>> banks_;
+    std::map<quint32, Position> reconciliations_;
+    std::vector<std::pair<Position, quint32>> reconciled_;
+};
+
+} // namespace
+
+Lint lintBudgetDocument(QByteArray const& bytes) {
+    return Scan(bytes).run();
+}
+
+} // namespace zel::tool
