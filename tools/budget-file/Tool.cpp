@@ -8,6 +8,7 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 #include <typeinfo>
 
@@ -105,7 +106,10 @@ std::optional<QString> refusedOutput(QString const& path, bool force) {
 std::optional<QString> writeOutput(Streams io, QString const& path, QByteArray const& bytes,
                                    bool force) {
     if (path.isEmpty() || path == QLatin1String("-")) {
-        io.out << QString::fromUtf8(bytes);
+        // The bytes as they are, not through the text stream's decoding and encoding.
+        io.out.flush();
+        std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
+        std::fflush(stdout);
         return std::nullopt;
     }
     if (auto refused = refusedOutput(path, force)) {
