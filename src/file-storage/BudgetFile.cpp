@@ -1,5 +1,7 @@
 #include "file-storage/BudgetFile.h"
 
+#include "file-storage/internal/ErrorForms.h"
+
 #include <QFileInfo>
 #include <QObject>
 
@@ -20,9 +22,9 @@ BudgetFile::BudgetFile(QString const& location, QString const& backUpExtension)
     // The location is checked first: a caller with both wrong hears about the location.
     BudgetFile::changeLocation(location);
     if (backUpExtension.startsWith(QLatin1Char('.'))) {
-        throw storage::StorageError(
+        throw internal::operationError(
             QObject::tr("The back-up budget file extension cannot start with a full stop (.)."),
-            QObject::tr("Back-up extension is invalid."), std::exception());
+            QObject::tr("Back-up extension is invalid."));
     }
 }
 
@@ -38,18 +40,16 @@ QString const& BudgetFile::name() const {
 
 void BudgetFile::changeLocation(QString const& location) {
     if (location.trimmed().isEmpty()) {
-        throw storage::StorageError(QObject::tr("The file location cannot be empty."),
-                                    QObject::tr("Changing the storage location failed."),
-                                    std::exception());
+        throw internal::operationError(QObject::tr("The file location cannot be empty."),
+                                       QObject::tr("Changing the storage location failed."));
     }
     // The location is split untrimmed. A relative one is refused before anything is assigned:
     // resolving it against the current directory would later store the budget somewhere the
     // user never chose.
     QFileInfo const info(location);
     if (info.isRelative()) {
-        throw storage::StorageError(QObject::tr("The file location must be an absolute path."),
-                                    QObject::tr("Changing the storage location failed."),
-                                    std::exception());
+        throw internal::operationError(QObject::tr("The file location must be an absolute path."),
+                                       QObject::tr("Changing the storage location failed."));
     }
     directoryPath_ = info.absolutePath();
     name_ = info.fileName();

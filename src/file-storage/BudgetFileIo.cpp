@@ -2,6 +2,7 @@
 
 #include "file-storage/internal/ApplicationElement.h"
 #include "file-storage/internal/BudgetDocument.h"
+#include "file-storage/internal/ErrorForms.h"
 #include "file-storage/internal/FileSync.h"
 #include "file-storage/internal/Log.h"
 
@@ -59,11 +60,11 @@ void lockBudgetFile(FileLock& lock, QString const& path, FileLock::Mode mode,
     case FileLock::Outcome::acquired:
         return;
     case FileLock::Outcome::busy:
-        throw storage::StorageError(
+        throw internal::operationError(
             QObject::tr("The budget file is in use: another load or store of it did not end "
                         "within %1 seconds.")
                 .arg(lockWait.count()),
-            failed, std::exception());
+            failed);
     case FileLock::Outcome::unavailable:
         if (mode == FileLock::Mode::exclusive) {
             ZEL_LOG_WARNING().noquote()
@@ -78,7 +79,7 @@ void lockBudgetFile(FileLock& lock, QString const& path, FileLock::Mode mode,
 QString resolvedPath(QString const& path, QString const& failed) {
     QString target;
     if (auto failure = internal::resolveLinks(path, target)) {
-        throw storage::StorageError(*failure, failed, std::exception());
+        throw internal::operationError(*failure, failed);
     }
     return target;
 }
@@ -89,11 +90,10 @@ QString resolvedPath(QString const& path, QString const& failed) {
 FileKind regularOrAbsent(QString const& path, QString const& failed) {
     auto kind = FileKind::absent;
     if (auto failure = internal::kindOf(path, kind)) {
-        throw storage::StorageError(*failure, failed, std::exception());
+        throw internal::operationError(*failure, failed);
     }
     if (kind != FileKind::absent && kind != FileKind::regular) {
-        throw storage::StorageError(internal::notARegularFile(path, kind), failed,
-                                    std::exception());
+        throw internal::operationError(internal::notARegularFile(path, kind), failed);
     }
     return kind;
 }
@@ -147,12 +147,11 @@ void backUp(QString const& budgetPath, QString const& name, QString const& backU
             ZEL_LOG_WARNING() << "Removed a left-over old back-up budget file" << oldPath;
         }
         if (auto failure = internal::renameFile(backUpPath, oldPath)) {
-            throw storage::StorageError(
+            throw internal::operationError(
                 *failure,
                 QObject::tr("The back-up budget file, %1, failed to be backed-up prior to backing "
                             "up the budget file.")
-                    .arg(backUpPath),
-                std::exception());
+                    .arg(backUpPath));
         }
         ZEL_LOG_DEBUG() << "Successfully backed-up the old back-up budget file.";
         oldBackUpPath = oldPath;
@@ -170,7 +169,7 @@ void backUp(QString const& budgetPath, QString const& name, QString const& backU
                 ZEL_LOG_DEBUG() << "Successfully restored the old back-up budget file.";
             }
         }
-        throw storage::StorageError(*failure, failed, std::exception());
+        throw internal::operationError(*failure, failed);
     }
     ZEL_LOG_DEBUG() << "Successfully backed-up the budget file.";
     if (oldBackUpPath) {
@@ -184,9 +183,9 @@ void backUp(QString const& budgetPath, QString const& name, QString const& backU
     }
     // The renames and the new copy are entries of the folder: make them durable too.
     if (internal::syncDirectory(directory)) {
-        throw storage::StorageError(
+        throw internal::operationError(
             QObject::tr("The directory %1 could not be written to the disk.").arg(directory),
-            failed, std::exception());
+            failed);
     }
 }
 
@@ -244,7 +243,7 @@ storage::BudgetState BudgetFile::load() const {
     lockBudgetFile(lock, path, FileLock::Mode::shared, failed);
     QFile file(path);
     if (auto failure = internal::openForReading(file, QIODevice::ReadOnly | QIODevice::Text)) {
-        throw storage::StorageError(*failure, failed, std::exception());
+        throw internal::operationError(*failure, failed);
     }
     return internal::loadBudgetDocument(file);
 }
@@ -289,7 +288,7 @@ void BudgetFile::store(accounting::GeneralLedger const& ledger, budgeting::Budge
 
     internal::OutputFile budgetFile(path);
     if (auto failure = budgetFile.open()) {
-        throw storage::StorageError(*failure, openFailed, std::exception());
+        throw internal::operationError(*failure, openFailed);
     }
     try {
         // The store has only succeeded once the new budget is on the disk, and a new file's
@@ -305,9 +304,8 @@ void BudgetFile::store(accounting::GeneralLedger const& ledger, budgeting::Budge
             failure = internal::syncDirectory(directory);
         }
         if (failure) {
-            throw storage::StorageError(
-                *failure, QObject::tr("The budget file, %1, failed to be saved due.").arg(name_),
-                std::exception());
+            throw internal::operationError(
+                *failure, QObject::tr("The budget file, %1, failed to be saved due.").arg(name_));
         }
     } catch (std::exception const&) {
         cleanUp(budgetFile, restorable, directory);
@@ -325,15 +323,14 @@ QString BudgetFile::restoreBackUp() const {
     QString const backUpPath = path + backUpExtension_;
     bool const budgetExists = regularOrAbsent(path, failed) == FileKind::regular;
     if (regularOrAbsent(backUpPath, failed) != FileKind::regular) {
-        throw storage::StorageError(
-            QObject::tr("There is no back-up budget file %1.").arg(backUpPath), failed,
-            std::exception());
+        throw internal::operationError(
+            QObject::tr("There is no back-up budget file %1.").arg(backUpPath), failed);
     }
     {
         QFile backUp(backUpPath);
         if (auto failure =
                 internal::openForReading(backUp, QIODevice::ReadOnly | QIODevice::Text)) {
-            throw storage::StorageError(*failure, failed, std::exception());
+            throw internal::operationError(*failure, failed);
         }
         internal::loadBudgetDocument(backUp);
     }
@@ -349,7 +346,7 @@ QString BudgetFile::restoreBackUp() const {
             kept = stem + QLatin1Char('-') + QString::number(n);
         }
         if (auto failure = internal::renameFile(path, kept)) {
-            throw storage::StorageError(*failure, failed, std::exception());
+            throw internal::operationError(*failure, failed);
         }
     }
     if (auto failure = internal::copyFile(backUpPath, path)) {
@@ -360,10 +357,10 @@ QString BudgetFile::restoreBackUp() const {
                            .arg(kept, *notRestored);
             }
         }
-        throw storage::StorageError(*failure, failed, std::exception());
+        throw internal::operationError(*failure, failed);
     }
     if (auto failure = internal::syncDirectory(directory)) {
-        throw storage::StorageError(*failure, failed, std::exception());
+        throw internal::operationError(*failure, failed);
     }
     return kept;
 }

@@ -1,6 +1,7 @@
 #include "file-storage/ExchangeRatesFile.h"
 
 #include "file-storage/Errors.h"
+#include "file-storage/internal/ErrorForms.h"
 #include "file-storage/internal/FileSync.h"
 #include "file-storage/internal/Log.h"
 #include "money/Currency.h"
@@ -179,25 +180,23 @@ void ExchangeRatesFile::remove() const {
 conversion::ConversionMap ExchangeRatesFile::load() const {
     QFile file(filePathName());
     if (auto failure = internal::openForReading(file, QIODevice::ReadOnly)) {
-        throw BinaryFileError(file.fileName(), *failure, std::exception());
+        throw internal::ratesFileError(file.fileName(), *failure);
     }
     QDataStream stream(&file);
     quint32 magic = 0;
     quint8 version = 0;
     stream >> magic >> version;
     if (magic != magicFileMarker_) {
-        throw BinaryFileError(
+        throw internal::ratesFileError(
             file.fileName(),
-            QObject::tr("Is not a valid %1 exchange-rate file.").arg(QLatin1String("ZEL")),
-            std::exception());
+            QObject::tr("Is not a valid %1 exchange-rate file.").arg(QLatin1String("ZEL")));
     }
     if (version != latestVersion_) {
-        throw BinaryFileError(
+        throw internal::ratesFileError(
             file.fileName(),
             QObject::tr("Contains a version, %1, greater than the latest supported, %2.")
                 .arg(uint{version})
-                .arg(uint{latestVersion_}),
-            std::exception());
+                .arg(uint{latestVersion_}));
     }
 
     std::optional<conversion::ConversionMap> rates;
@@ -215,7 +214,7 @@ conversion::ConversionMap ExchangeRatesFile::load() const {
         throw BinaryFileError(file.fileName(), invalidData(), error);
     }
     if (!rates) {
-        throw BinaryFileError(file.fileName(), invalidData(), std::exception());
+        throw internal::ratesFileError(file.fileName(), invalidData());
     }
     return std::move(*rates);
 }
@@ -236,15 +235,15 @@ void ExchangeRatesFile::store(conversion::ConversionMap const& rates) const {
     stream.setVersion(streamVersion);
     stream << table << lastFetched;
     if (stream.status() != QDataStream::Ok) {
-        throw BinaryFileError(filePathName(), buffer.errorString(), std::exception());
+        throw internal::ratesFileError(filePathName(), buffer.errorString());
     }
 
     if (!exists() && internal::makeDirectories(filePath())) {
-        throw BinaryFileError(filePathName(), QObject::tr("Failed to create parent directories."),
-                              std::exception());
+        throw internal::ratesFileError(filePathName(),
+                                       QObject::tr("Failed to create parent directories."));
     }
     if (auto failure = internal::replaceFile(filePathName(), bytes)) {
-        throw BinaryFileError(filePathName(), *failure, std::exception());
+        throw internal::ratesFileError(filePathName(), *failure);
     }
 }
 

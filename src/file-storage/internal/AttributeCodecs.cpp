@@ -1,5 +1,7 @@
 #include "file-storage/internal/AttributeCodecs.h"
 
+#include "file-storage/internal/ErrorForms.h"
+
 #include "file-storage/Errors.h"
 
 #include <QObject>
@@ -13,12 +15,6 @@
 namespace zel::file_storage::internal {
 
 namespace {
-
-AttributeError attributeError(QXmlStreamReader const& reader, QLatin1String const& name,
-                              QString const& message) {
-    return AttributeError(reader.name().toString(), name, reader.errorString(), reader.lineNumber(),
-                          reader.columnNumber(), message, std::exception());
-}
 
 QStringView attributeValue(QXmlStreamReader const& reader, QLatin1String const& name) {
     return reader.attributes().value(name);
@@ -163,10 +159,9 @@ void writeDateAttribute(QXmlStreamWriter& writer, QLatin1String const& tag,
     int day = 0;
     value.getDate(&year, &month, &day);
     if (!value.isValid() || year < 1 || year > 9999) {
-        throw AttributeError(tag, name, QString(), 0, 0,
+        throw attributeError(tag, name,
                              QObject::tr("The attribute value to write, %1, is not a valid date.")
-                                 .arg(value.toString(Qt::TextDate)),
-                             std::exception());
+                                 .arg(value.toString(Qt::TextDate)));
     }
     writeTextAttribute(writer, name, isoDate(year, month, day));
 }

@@ -6,15 +6,13 @@
 
 #include <QObject>
 
-#include <exception>
-
 namespace zel::file_storage::internal {
 
 BasicElement::~BasicElement() = default;
 
 IndexedElement::IndexedElement(quint32 value) : identifier(value) {
     if (value == 0) {
-        throw valueError(QObject::tr("An indexed element identifier cannot be invalid."));
+        throw contentError(QObject::tr("An indexed element identifier cannot be invalid."));
     }
 }
 
@@ -30,15 +28,6 @@ void IndexedElement::readIdentifier(QXmlStreamReader& reader) {
 
 void IndexedElement::writeIdentifier(QXmlStreamWriter& writer) const {
     writeNumericAttribute(writer, names::attributes::id, identifier);
-}
-
-BudgetFileError readerError(QXmlStreamReader const& reader, QString const& message) {
-    return BudgetFileError(reader.errorString(), reader.lineNumber(), reader.columnNumber(),
-                           message, std::exception());
-}
-
-BudgetFileError valueError(QString const& message) {
-    return BudgetFileError(QString(), 0, 0, message, std::exception());
 }
 
 void logReading(QLatin1String const& tag) {

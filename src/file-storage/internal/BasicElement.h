@@ -1,5 +1,7 @@
 #pragma once
 
+#include "file-storage/internal/ErrorForms.h"
+
 #include "file-storage/Errors.h"
 
 #include <QLatin1String>
@@ -52,13 +54,6 @@ struct IndexedElement : BasicElement {
     void readIdentifier(QXmlStreamReader& reader);
     void writeIdentifier(QXmlStreamWriter& writer) const;
 };
-
-// A BudgetFileError at the reader's current position (its error text, line and column).
-BudgetFileError readerError(QXmlStreamReader const& reader, QString const& message);
-
-// A BudgetFileError for a value that was refused while building or converting elements: no
-// reader position applies.
-BudgetFileError valueError(QString const& message);
 
 void logReading(QLatin1String const& tag);
 void logWriting(QLatin1String const& tag);

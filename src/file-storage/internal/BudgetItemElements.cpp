@@ -203,10 +203,10 @@ BudgetItemElement<Item>::BudgetItemElement(quint32 itemIdentifier, QString const
                                            quint32 account)
     : IndexedElement(itemIdentifier) {
     if (itemCurrency.trimmed().isEmpty()) {
-        throw valueError(QObject::tr(ItemTraits<Item>::messages.currency));
+        throw contentError(QObject::tr(ItemTraits<Item>::messages.currency));
     }
     if (account == 0) {
-        throw valueError(QObject::tr(ItemTraits<Item>::messages.account));
+        throw contentError(QObject::tr(ItemTraits<Item>::messages.account));
     }
 }
 

@@ -1,5 +1,7 @@
 #include "file-storage/internal/BudgetItemIdMap.h"
 
+#include "file-storage/internal/ErrorForms.h"
+
 #include "file-storage/Errors.h"
 #include "foundation/Error.h"
 
@@ -32,8 +34,7 @@ budgeting::BudgetSource const& sourceOfIdentifier(BudgetItemIdMap const& map,
     try {
         return map.sources.at(type).at(identifier);
     } catch (std::out_of_range const& cause) {
-        throw BudgetFileError(
-            QString(), 0, 0,
+        throw contentError(
             QObject::tr("The budget file contains a malformed budget item ID mapping. "
                         "There is not an identifier of %1 of the type %2.")
                 .arg(identifier)
@@ -53,12 +54,12 @@ quint32 identifierOfSource(BudgetItemIdMap const& map, budgeting::BudgetItemType
     try {
         identifiers = &map.identifiers.at(type);
     } catch (std::out_of_range const& cause) {
-        throw BudgetFileError(QString(), 0, 0, message(), cause);
+        throw contentError(message(), cause);
     }
     auto const found = identifiers->find(source);
     if (found == identifiers->end()) {
-        throw BudgetFileError(
-            QString(), 0, 0, message(),
+        throw contentError(
+            message(),
             foundation::Error(QObject::tr("Failed to find budget source."), std::exception()));
     }
     return *found->second.begin();

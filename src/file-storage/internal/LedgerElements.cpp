@@ -20,7 +20,7 @@ AccountElement::AccountElement(quint32 const& accountNumber, QString const& name
     : IndexedElement(accountNumber), name(nameText), type(typeText), major(majorUnits),
       minor(minorUnits), currency(currencyCode), closed(isClosed), parentNumber(std::move(parent)) {
     if (currency.trimmed().isEmpty()) {
-        throw valueError(QObject::tr("The account currency identifier cannot be zero."));
+        throw contentError(QObject::tr("The account currency identifier cannot be zero."));
     }
 }
 

@@ -71,12 +71,11 @@ void readDocument(QIODevice& device, BudgetDocumentElements& elements, quint8 re
         try {
             allowed = &table.at(revision);
         } catch (std::out_of_range const& cause) {
-            throw BudgetFileError(QString(), 0, 0,
-                                  QObject::tr("The revision %1 of the budget file has no top-level "
-                                              "element %2.")
-                                      .arg(revision)
-                                      .arg(reader.name().toString()),
-                                  cause);
+            throw contentError(QObject::tr("The revision %1 of the budget file has no top-level "
+                                           "element %2.")
+                                   .arg(revision)
+                                   .arg(reader.name().toString()),
+                               cause);
         }
         auto const found = std::find_if(allowed->begin(), allowed->end(), [&](BasicElement* e) {
             return reader.name() == e->tagName();
@@ -122,12 +121,10 @@ public:
     AccountCode code(quint32 number) const {
         auto const found = names_.find(number);
         if (found == names_.end()) {
-            throw BudgetFileError(QString(), 0, 0,
-                                  QObject::tr("The budget file contains malformed "
-                                              "account/transaction/reconciliation data. Failed to "
-                                              "locate account name for account number %1.")
-                                      .arg(number),
-                                  std::exception());
+            throw contentError(QObject::tr("The budget file contains malformed "
+                                           "account/transaction/reconciliation data. Failed to "
+                                           "locate account name for account number %1.")
+                                   .arg(number));
         }
         return AccountCode(AccountNumber(number), *found->second, std::nullopt);
     }
@@ -158,8 +155,7 @@ std::map<quint32, Transactions> readTransactions(LedgersElement const& ledgers,
                         t.date, debited, credited, moneyOf(t.major, t.minor, t.currency),
                         t.description, number, accounting::toTransactionStatuses(t.status));
                 } catch (std::exception const& cause) {
-                    throw BudgetFileError(
-                        QString(), 0, 0,
+                    throw contentError(
                         QObject::tr("The budget file contains malformed transaction data in the "
                                     "ledger %1, transaction %2.")
                             .arg(ledger.identifier)
@@ -200,9 +196,8 @@ readLedger(AccountsElement const& accounts, std::map<quint32, Transactions>& tra
                                 accounting::LedgerAccount{std::move(account), std::move(own)});
             }
         } catch (std::exception const& cause) {
-            throw BudgetFileError(QString(), 0, 0,
-                                  QObject::tr("The budget file contains malformed ledger data."),
-                                  cause);
+            throw contentError(QObject::tr("The budget file contains malformed ledger data."),
+                               cause);
         }
     }
     return ledgers;
@@ -235,7 +230,7 @@ budgeting::Budget readBudgetItems(BudgetDocumentElements const& elements, Budget
             Kind::items(budget).add(Kind::toItem(element, source, code, period));
             recordItemIdentifier(ids, Kind::type, element.identifier, source);
         } catch (std::exception const& cause) {
-            throw BudgetFileError(QString(), 0, 0, Kind::malformed(), cause);
+            throw contentError(Kind::malformed(), cause);
         }
     });
     return budget;
@@ -250,13 +245,11 @@ readItemAccounts(BudgetDocumentElements const& elements,
         AccountCode const key(AccountNumber(element.accountId), std::nullopt);
         auto const found = ledgers.find(key);
         if (found == ledgers.end()) {
-            throw BudgetFileError(
-                QString(), 0, 0,
+            throw contentError(
                 QObject::tr("The budget file contains malformed %1 data. The %1 '%2' names "
                             "the account number %3, which is not an account of the ledger.")
                     .arg(budgeting::toWeak(Kind::type), element.name)
-                    .arg(element.accountId),
-                std::out_of_range("invalid map<K, T> key"));
+                    .arg(element.accountId));
         }
         itemAccounts.insert<typename Kind::Item>(budgeting::BudgetSource(element.name),
                                                  found->second.account.code());
@@ -282,11 +275,9 @@ surveying::ReconciledSurveys readReconciliations(ReconciliationsElement const& r
         AccountNumber const number(r.number);
         auto const bank = banks.find(number);
         if (bank == banks.end()) {
-            throw BudgetFileError(QString(), 0, 0,
-                                  QObject::tr("The budget file contains malformed reconciliation "
-                                              "data, failed to locate thebank information for %1.")
-                                      .arg(accounting::presentationText(number)),
-                                  std::exception());
+            throw contentError(QObject::tr("The budget file contains malformed reconciliation "
+                                           "data, failed to locate thebank information for %1.")
+                                   .arg(accounting::presentationText(number)));
         }
         banking::BankAccount account{*bank->second.first, names.code(r.number),
                                      bank->second.second};
@@ -308,11 +299,10 @@ surveying::ReconciledSurveys readReconciliations(ReconciliationsElement const& r
         } catch (std::exception const& cause) {
             // A bad item type or currency is reported as bad reconciliation data, so that every
             // failure of a load can be caught as a library error.
-            throw BudgetFileError(QString(), 0, 0,
-                                  QObject::tr("The budget file contains malformed reconciliation "
-                                              "data for the account %1.")
-                                      .arg(accounting::presentationText(number)),
-                                  cause);
+            throw contentError(QObject::tr("The budget file contains malformed reconciliation "
+                                           "data for the account %1.")
+                                   .arg(accounting::presentationText(number)),
+                               cause);
         }
     }
     return surveying::ReconciledSurveys(std::move(surveys));
@@ -374,8 +364,7 @@ std::map<banking::BankName, banking::Bank> readBanks(BanksElement const& banks,
             result.insert_or_assign(name, banking::Bank(name, std::move(numbers), b.closed));
         }
     } catch (std::exception const& cause) {
-        throw BudgetFileError(QString(), 0, 0,
-                              QObject::tr("The budget file contains malformed banks data."), cause);
+        throw contentError(QObject::tr("The budget file contains malformed banks data."), cause);
     }
     return result;
 }
@@ -387,10 +376,8 @@ storage::BudgetState loadBudgetDocument(QIODevice& device) {
     auto const revision = readApplicationRevision(device, elements.application);
     ZEL_LOG_DEBUG() << "Parsing budget file revision" << revision;
     if (!device.reset()) {
-        throw BudgetFileError(device.errorString(), 0, 0,
-                              QObject::tr("Failed to reset budget file, after reading the "
-                                          "application element."),
-                              std::exception());
+        throw deviceError(device, QObject::tr("Failed to reset budget file, after reading the "
+                                              "application element."));
     }
     readDocument(device, elements, revision);
 

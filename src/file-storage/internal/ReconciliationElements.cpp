@@ -79,7 +79,7 @@ ReconciliationElement::ReconciliationElement(quint32 const& accountNumber, qint6
       currency(std::move(currencyCode)), reconciledOn(std::move(day)),
       checksum(std::move(checksumText)), distributions(std::move(parts)) {
     if (number == 0) {
-        throw valueError(invalidAccountMessage());
+        throw contentError(invalidAccountMessage());
     }
 }
 

@@ -47,10 +47,10 @@ bool isXmlText(QString const& text) {
 template <class What>
 QString const& checkedText(QString const& text, What const& what, bool required) {
     if (required && text.isEmpty()) {
-        throw valueError(QObject::tr("The %1 cannot be stored without a text.").arg(what()));
+        throw contentError(QObject::tr("The %1 cannot be stored without a text.").arg(what()));
     }
     if (!isXmlText(text)) {
-        throw valueError(
+        throw contentError(
             QObject::tr("The %1 '%2' holds characters that a budget file cannot store.")
                 .arg(what(), text));
     }
@@ -63,9 +63,9 @@ template <class What>
 void requireAccount(accounting::GeneralLedger const& ledger,
                     accounting::AccountNumber const& number, What const& user) {
     if (ledger.ledgers().find(AccountCode(number, std::nullopt)) == ledger.ledgers().end()) {
-        throw valueError(QObject::tr("The %1 refers to the account number %2, which is not an "
-                                     "account of the ledger.")
-                             .arg(user(), accounting::presentationText(number)));
+        throw contentError(QObject::tr("The %1 refers to the account number %2, which is not an "
+                                       "account of the ledger.")
+                               .arg(user(), accounting::presentationText(number)));
     }
 }
 
@@ -86,13 +86,13 @@ void fillItemElements(budgeting::Budget const& budget, storage::ItemAccountMap c
             [] { return QObject::tr("name of a %1").arg(budgeting::toWeak(Kind::type)); }, true);
         auto const found = accounts.find(item.source());
         if (found == accounts.end()) {
-            throw valueError(QObject::tr("The %1 is booked to no ledger account.").arg(what()));
+            throw contentError(QObject::tr("The %1 is booked to no ledger account.").arg(what()));
         }
         auto const& account = found->second;
         requireAccount(ledger, account.number(), what);
         if constexpr (requires(typename Kind::Item const& i) { i.interest(); }) {
             if (!std::isfinite(item.interest().value)) {
-                throw valueError(
+                throw contentError(
                     QObject::tr("The interest of the %1 is not a finite number.").arg(what()));
             }
         }
@@ -133,7 +133,7 @@ void fillLedgerElements(accounting::GeneralLedger const& ledger, AccountsElement
             // account is the other side.
             bool const ownCredit = t.crediting() == key;
             if (!ownCredit && !(t.debiting() == key)) {
-                throw valueError(
+                throw contentError(
                     QObject::tr("The %1 neither debits nor credits that account.").arg(what()));
             }
             auto const& other = ownCredit ? t.debiting() : t.crediting();
@@ -168,8 +168,7 @@ std::vector<BankElement> fillBankElements(banking::BankMap const& banks,
                 accounts.emplace_back(number.integer(),
                                       banking::presentationText(accountTypes.at(name).at(number)));
             } catch (std::out_of_range const& cause) {
-                throw BudgetFileError(
-                    QString(), 0, 0,
+                throw contentError(
                     QObject::tr("The bank '%1' holds the account %2, which has no "
                                 "bank account type.")
                         .arg(name.institution(), accounting::presentationText(number)),
@@ -216,11 +215,11 @@ ReconciliationsElement fillReconciliationElements(surveying::ReconciledSurveys c
         // ledger; an account known to neither would make the file unreadable.
         requireAccount(ledger, number, what);
         if (banked.find(number) == banked.end()) {
-            throw valueError(
+            throw contentError(
                 QObject::tr("The %1 names an account that no bank holds.").arg(what()));
         }
         if (!reconciled.insert(number).second) {
-            throw valueError(QObject::tr("The %1 is given twice.").arg(what()));
+            throw contentError(QObject::tr("The %1 is given twice.").arg(what()));
         }
         // An empty checksum is stored as none: the reader refuses an empty one.
         foundation::Optional<QString> checksum;
