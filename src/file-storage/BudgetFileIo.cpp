@@ -49,9 +49,10 @@ QString lockPathOf(QString const& path) {
 }
 
 // Takes the lock of the budget file at path into lock. Throws StorageError, with failed as its
-// second text, when others hold it for the whole wait. Where no lock can be had at all (a
-// folder that cannot be written, a file system without locks) the load or store goes ahead
-// without one, as it would without this lock.
+// second text, when others hold it for the whole wait, and when its lock file is there but
+// cannot be used. Where no lock can be had at all (a folder that cannot be written, a file
+// system without locks) the load or store goes ahead without one, as it would without this
+// lock.
 void lockBudgetFile(FileLock& lock, QString const& path, FileLock::Mode mode,
                     QString const& failed) {
     QString why;
@@ -61,10 +62,12 @@ void lockBudgetFile(FileLock& lock, QString const& path, FileLock::Mode mode,
         return;
     case FileLock::Outcome::busy:
         throw internal::operationError(
-            QObject::tr("The budget file is in use: another load or store of it did not end "
-                        "within %1 seconds.")
+            QObject::tr("The budget file is in use: other loads or stores held it for the whole "
+                        "%1 seconds this one waited.")
                 .arg(lockWait.count()),
             failed);
+    case FileLock::Outcome::refused:
+        throw internal::operationError(why, failed);
     case FileLock::Outcome::unavailable:
         if (mode == FileLock::Mode::exclusive) {
             ZEL_LOG_WARNING().noquote()
@@ -266,9 +269,8 @@ void BudgetFile::store(accounting::GeneralLedger const& ledger, budgeting::Budge
     QString const path = resolvedPath(budgetPath, openFailed);
     QString const directory = QFileInfo(path).absolutePath();
     FileLock lock;
-    lockBudgetFile(
-        lock, path, FileLock::Mode::exclusive,
-        QObject::tr("The budget file, %1, failed to be saved as it is in use.").arg(name_));
+    lockBudgetFile(lock, path, FileLock::Mode::exclusive,
+                   QObject::tr("The budget file, %1, failed to be saved.").arg(name_));
     QString const backUpPath = path + backUpExtension_;
     bool const budgetExists = regularOrAbsent(path, openFailed) == FileKind::regular;
     bool const backUpExists =

@@ -124,6 +124,10 @@ TEST_P(StoreOutcome, LeavesTheFilesErrorAndRecordsOfItsRow) {
             GTEST_SKIP() << "cannot make a " << before[i] << " here (a device needs root)";
         }
     }
+    QString const lockPath = layout.directory + QStringLiteral("/.budget.xml.lock");
+    if (row.has("lockfile")) {
+        ASSERT_TRUE(stand(lockPath, row.value("lockfile")));
+    }
     if (row.has("mode")) {
         ASSERT_EQ(chmod(QFile::encodeName(layout.budget).constData(),
                         static_cast<mode_t>(std::stoi(row.value("mode"), nullptr, 8))),
@@ -150,10 +154,9 @@ TEST_P(StoreOutcome, LeavesTheFilesErrorAndRecordsOfItsRow) {
         FileLock held;
         QString why;
         if (row.has("lock")) {
-            ASSERT_EQ(
-                held.acquire(QFileInfo(layout.budget).path() + QStringLiteral("/.budget.xml.lock"),
-                             FileLock::Mode::exclusive, std::chrono::milliseconds(0), why),
-                FileLock::Outcome::acquired);
+            ASSERT_EQ(held.acquire(lockPath, FileLock::Mode::exclusive,
+                                   std::chrono::milliseconds(0), why),
+                      FileLock::Outcome::acquired);
         }
         std::optional<support::FileSizeLimit> limit;
         if (row.has("limit")) {
@@ -209,7 +212,9 @@ TEST_P(StoreOutcome, LeavesTheFilesErrorAndRecordsOfItsRow) {
             << "the link at the budget path is gone";
     }
     // The lock file goes with the store or load that made it.
-    EXPECT_EQ(layout.others(), QStringList()) << "left behind";
+    EXPECT_EQ(layout.others(),
+              row.has("lockfile") ? QStringList{QStringLiteral(".budget.xml.lock")} : QStringList())
+        << "left behind";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -252,6 +257,35 @@ TEST(DurableOrder, BackUpAndNewFileReachTheDiskBeforeTheStepsThatRelyOnThem) {
     EXPECT_LT(closed, lastRan(trace, syncDirectory, layout.directory));
     EXPECT_EQ(lastRan(trace, syncDirectory, layout.directory) + 1, trace.back().index);
     EXPECT_EQ(trace.back().step, remove);
+}
+
+} // namespace
+
+namespace {
+
+// A link whose target climbs out of a linked folder ("../") names the file that the system
+// opens, not the one that cutting its text at ".." would give: a store must reach the file the
+// user's other programs see, and keep its back-up there.
+TEST(LinkedBudgetFile, BehindALinkedFolderIsTheFileTheSystemOpens) {
+    QTemporaryDir folder;
+    QDir const root(folder.path());
+    ASSERT_TRUE(root.mkpath(QStringLiteral("real/Sync")) &&
+                root.mkpath(QStringLiteral("real/Archive")) &&
+                root.mkpath(QStringLiteral("Archive")));
+    ASSERT_TRUE(QFile::link(root.filePath(QStringLiteral("real/Sync")),
+                            root.filePath(QStringLiteral("Sync"))));
+    ASSERT_TRUE(QFile::link(QStringLiteral("../Archive/budget.xml"),
+                            root.filePath(QStringLiteral("real/Sync/budget.xml"))));
+    BudgetFile const file(root.filePath(QStringLiteral("Sync/budget.xml")), QStringLiteral("~"));
+    budgets::LogCapture quiet;
+    support::store(file, budgets::emptyBudget());
+    support::store(file, budgets::smallFullBudget());
+    EXPECT_TRUE(support::holds(root.filePath(QStringLiteral("real/Archive/budget.xml")),
+                               budgets::smallFullBudget()));
+    EXPECT_TRUE(support::holds(root.filePath(QStringLiteral("real/Archive/budget.xml~")),
+                               budgets::emptyBudget()));
+    EXPECT_EQ(QDir(root.filePath(QStringLiteral("Archive"))).entryList(QDir::NoDotAndDotDot),
+              QStringList());
 }
 
 } // namespace

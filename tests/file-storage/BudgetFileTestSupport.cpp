@@ -22,12 +22,12 @@ QString Layout::fill(QString text) const {
 
 QStringList Layout::others() const {
     QStringList result;
-    for (auto const& in : {folder, directory}) {
+    for (auto const& in : linked ? QStringList{folder, directory} : QStringList{folder}) {
         for (auto const& info : QDir(in).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot |
                                                        QDir::Hidden | QDir::System)) {
             QString const path = info.filePath();
             if (path != budgetPath && path != budget && path != backUp && path != oldBackUp &&
-                path != directory && !result.contains(path)) {
+                path != directory) {
                 result << info.fileName();
             }
         }

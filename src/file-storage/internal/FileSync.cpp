@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
+#include <utility>
 
 #if defined(Q_OS_WIN)
 #include <io.h>
@@ -113,21 +115,60 @@ bool cannotSyncDirectories(int error) {
 
 // ---- What stands at a path -----------------------------------------------------------------
 
+namespace {
+
+// The folder at path as the system finds it, every link in it followed and every ".." taken
+// after the link before it (which cutting the text at ".." gets wrong behind a linked folder);
+// the path unchanged when the folder does not exist.
+QString systemFolder(QString const& path) {
+#if defined(Q_OS_WIN)
+    QString const canonical = QFileInfo(path).canonicalFilePath();
+#else
+    char* const resolved = ::realpath(QFile::encodeName(path).constData(), nullptr);
+    QString const canonical = resolved != nullptr ? QFile::decodeName(resolved) : QString();
+    std::free(resolved);
+#endif
+    return canonical.isEmpty() ? path : canonical;
+}
+
+// Where the link at path points, as it is written in the link.
+QString linkText(QString const& path) {
+#if defined(Q_OS_WIN)
+    return QFileInfo(path).symLinkTarget();
+#else
+    QByteArray buffer(4096, Qt::Uninitialized);
+    auto const size = ::readlink(QFile::encodeName(path).constData(), buffer.data(),
+                                 static_cast<std::size_t>(buffer.size()));
+    return size < 0 ? QString() : QFile::decodeName(buffer.left(size));
+#endif
+}
+
+// path split at its last slash: the folder, and the name in it.
+std::pair<QString, QString> split(QString const& path) {
+    auto const slash = path.lastIndexOf(QLatin1Char('/'));
+    return {slash <= 0 ? QStringLiteral("/") : path.left(slash), path.mid(slash + 1)};
+}
+
+} // namespace
+
 Failure resolveLinks(QString const& path, QString& target) {
     if (auto failure = injected(FileStep::resolve, path)) {
         return failure;
     }
-    QString current = path;
+    QString current = QFileInfo(path).absoluteFilePath();
     for (int links = 0; links <= maximumLinks; ++links) {
-        QFileInfo const info(current);
-        if (!info.isSymLink()) {
-            target = current;
+        auto const [folder, name] = split(current);
+        QString const inFolder = systemFolder(folder) + QLatin1Char('/') + name;
+        if (!QFileInfo(inFolder).isSymLink()) {
+            target = inFolder;
             return std::nullopt;
         }
-        current = info.symLinkTarget();
-        if (current.isEmpty()) {
-            return QObject::tr("The symbolic link %1 cannot be read.").arg(info.filePath());
+        QString const text = linkText(inFolder);
+        if (text.isEmpty()) {
+            return QObject::tr("The symbolic link %1 cannot be read.").arg(inFolder);
         }
+        current =
+            QDir::isAbsolutePath(text) ? text : split(inFolder).first + QLatin1Char('/') + text;
     }
     return qt_error_string(ELOOP);
 }
@@ -394,6 +435,9 @@ Failure makeDirectories(QString const& path) {
 
 namespace {
 
+// Set, as errno, when the lock file is not a regular file.
+int constexpr notRegular = EISDIR;
+
 // The lock file's handle, or -1 with errno set.
 int openLockFile(QString const& path) {
 #if defined(Q_OS_WIN)
@@ -407,15 +451,24 @@ int openLockFile(QString const& path) {
     }
     return _open_osfhandle(reinterpret_cast<intptr_t>(handle), 0);
 #else
-    // Read-only is enough to lock, and lets users who share a budget folder share its lock.
-    // Never waiting to open: a named pipe in the lock file's place would wait for a writer.
-    int const fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    // Open for writing where allowed (network file systems lock exclusively only what is open
+    // for writing), for reading otherwise (enough on a local one, and all that another user's
+    // lock file allows). Never waiting to open: a named pipe there would wait for a writer.
+    auto const name = QFile::encodeName(path);
+    int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+        fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    }
     struct stat status {};
     if (fd >= 0 && (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))) {
         ::close(fd);
-        errno = EINVAL;
+        errno = notRegular;
         return -1;
+    }
+    // Readable by every user who shares the folder, whatever the maker's umask, so that all of
+    // them can take the lock.
+    if (fd >= 0 && status.st_uid == ::geteuid() && (status.st_mode & 0444) != 0444) {
+        ::fchmod(fd, (status.st_mode & 07777) | 0444);
     }
     return fd;
 #endif
@@ -494,6 +547,7 @@ FileLock::Outcome FileLock::acquire(QString const& lockPath, Mode mode,
     release();
     auto const deadline = std::chrono::steady_clock::now() + wait;
     auto pause = std::chrono::milliseconds(1);
+    int moved = 0;
     for (;;) {
         if (auto failure = injected(FileStep::lock, lockPath)) {
             why = *failure;
@@ -501,8 +555,19 @@ FileLock::Outcome FileLock::acquire(QString const& lockPath, Mode mode,
         }
         int const fd = openLockFile(lockPath);
         if (fd < 0) {
-            why = systemError();
-            return Outcome::unavailable;
+            int const error = errno;
+            bool const exists = QFileInfo::exists(lockPath) || QFileInfo(lockPath).isSymLink();
+            if (error == notRegular) {
+                why = QObject::tr("The lock file %1 is not a regular file.").arg(lockPath);
+                return Outcome::refused;
+            }
+            why = qt_error_string(error);
+            // No lock file can be made here (a folder that cannot be written, a read-only file
+            // system, a folder not made yet), so nobody else holds one either. One that exists
+            // but cannot be opened is somebody's: going ahead would ignore their lock.
+            bool const cannotMake =
+                !exists && (error == EACCES || error == EPERM || error == EROFS || error == ENOENT);
+            return cannotMake ? Outcome::unavailable : Outcome::refused;
         }
         if (tryLock(fd, mode)) {
             if (namesFile(lockPath, fd)) {
@@ -511,15 +576,24 @@ FileLock::Outcome FileLock::acquire(QString const& lockPath, Mode mode,
                 path_ = lockPath;
                 return Outcome::acquired;
             }
-            // Locked a file that its last holder has just removed: lock the one there now.
+            // Locked a file that its last holder has just removed: lock the one there now. A
+            // file system whose files never keep their identity cannot be locked this way.
             closeLockFile(fd);
-            continue;
-        }
-        int const error = errno;
-        closeLockFile(fd);
-        if (error != EWOULDBLOCK && error != EAGAIN) {
-            why = qt_error_string(error);
-            return Outcome::unavailable;
+            if (++moved > 3) {
+                why = QObject::tr("The lock file %1 does not keep its identity.").arg(lockPath);
+                return Outcome::unavailable;
+            }
+        } else {
+            int const error = errno;
+            closeLockFile(fd);
+            if (error != EWOULDBLOCK && error != EAGAIN) {
+                why = qt_error_string(error);
+                // A file system without advisory locks says so in one of these.
+                bool const noLocks = error == ENOLCK || error == ENOTSUP || error == EOPNOTSUPP ||
+                                     error == ENOSYS || error == EINVAL || error == EBADF;
+                return noLocks ? Outcome::unavailable : Outcome::refused;
+            }
+            moved = 0;
         }
         auto const now = std::chrono::steady_clock::now();
         if (now >= deadline) {

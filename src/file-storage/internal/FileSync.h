@@ -111,7 +111,10 @@ public:
     enum class Outcome {
         acquired,
         busy,        // others held it for the whole of the wait
-        unavailable, // the lock file could not be made, or the file system has no locks
+        unavailable, // no lock can be had here: the lock file cannot be made (so nobody holds
+                     // one), or the file system has no locks
+        refused,     // the lock file is there but cannot be used: not a regular file, another
+                     // user's that cannot be opened, or a failure of the system
     };
 
     FileLock() = default;
@@ -120,7 +123,8 @@ public:
     // Releases the lock if held.
     ~FileLock();
 
-    // Waits up to wait for the lock at lockPath. On unavailable, why says what failed.
+    // Waits up to wait for the lock at lockPath. On unavailable and refused, why says what
+    // failed.
     Outcome acquire(QString const& lockPath, Mode mode, std::chrono::milliseconds wait,
                     QString& why);
     void release();
