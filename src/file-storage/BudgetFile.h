@@ -69,14 +69,19 @@ public:
                banking::AccountTypeMap const& accountTypes,
                surveying::ReconciledSurveys const& surveys) const override;
 
-    // Puts a copy of the back-up in the budget file's place, when the back-up holds a budget
-    // that loads: the way back after a crash or a mistake. The file it replaces is never
-    // removed: it is renamed beside itself, to the budget file's name followed by
-    // ".before-restore-" and the local date and time (and a number, should that name be taken),
-    // and that path is returned (empty when there was no budget file). The back-up stays. As
-    // safe as a store: the copy is synced and named only when complete, and when it cannot be
-    // made the replaced file is renamed back. Throws storage::StorageError when there is no
-    // back-up or a step fails, and the load's error when the back-up does not load.
+    // The path of the back-up that a store keeps: beside the file at the end of the budget
+    // path's links, named after it.
+    QString backUpPath() const;
+
+    // Writes the back-up's budget into the budget file, when the back-up holds a budget that
+    // loads: the way back after a crash or a mistake. The file it replaces is never lost: it is
+    // first copied beside itself, to the budget file's name followed by ".before-restore-" and
+    // the local date and time (and a number, should that name be taken), and that path is
+    // returned (empty when there was no budget file). The back-up stays. As safe as a store:
+    // the copy is on the disk before the budget file is rewritten in place (keeping its links,
+    // permissions and owner), and when the rewrite fails the copy is put back. Throws
+    // storage::StorageError when there is no back-up or a step fails, and the load's error when
+    // the back-up does not load.
     QString restoreBackUp() const;
 
     // The absolute directory of the budget file (no trailing slash except for a root).

@@ -142,19 +142,19 @@ void backUp(QString const& budgetPath, QString const& name, QString const& backU
     std::optional<QString> oldBackUpPath;
     if (backUpExists) {
         QString const oldPath = backUpPath + BudgetFile::oldBackUpExtension_;
+        QString const rotationFailed =
+            QObject::tr("The back-up budget file, %1, failed to be backed-up prior to backing "
+                        "up the budget file.")
+                .arg(backUpPath);
         // A left-over old back-up is older than the back-up that is about to replace it, so it
-        // holds nothing worth keeping; left in place it would block every later store.
-        auto oldKind = FileKind::absent;
-        if (!internal::kindOf(oldPath, oldKind) && oldKind != FileKind::absent &&
+        // holds nothing worth keeping; left in place it would block every later store. Something
+        // other than a file there is not the store's to remove, and is named instead.
+        if (regularOrAbsent(oldPath, rotationFailed) == FileKind::regular &&
             !internal::removeFile(oldPath)) {
             ZEL_LOG_WARNING() << "Removed a left-over old back-up budget file" << oldPath;
         }
         if (auto failure = internal::renameFile(backUpPath, oldPath)) {
-            throw internal::operationError(
-                *failure,
-                QObject::tr("The back-up budget file, %1, failed to be backed-up prior to backing "
-                            "up the budget file.")
-                    .arg(backUpPath));
+            throw internal::operationError(*failure, rotationFailed);
         }
         ZEL_LOG_DEBUG() << "Successfully backed-up the old back-up budget file.";
         oldBackUpPath = oldPath;
@@ -315,6 +315,15 @@ void BudgetFile::store(accounting::GeneralLedger const& ledger, budgeting::Budge
     }
 }
 
+QString BudgetFile::backUpPath() const {
+    QString path = directoryPath_ + QLatin1Char('/') + name_;
+    QString target;
+    if (!internal::resolveLinks(path, target)) {
+        path = target;
+    }
+    return path + backUpExtension_;
+}
+
 QString BudgetFile::restoreBackUp() const {
     QString const failed =
         QObject::tr("The back-up budget file of %1 failed to be restored.").arg(name_);
@@ -328,16 +337,24 @@ QString BudgetFile::restoreBackUp() const {
         throw internal::operationError(
             QObject::tr("There is no back-up budget file %1.").arg(backUpPath), failed);
     }
+    // The back-up's bytes, which must hold a budget that loads.
+    QByteArray bytes;
     {
         QFile backUp(backUpPath);
-        if (auto failure =
-                internal::openForReading(backUp, QIODevice::ReadOnly | QIODevice::Text)) {
+        if (auto failure = internal::openForReading(backUp, QIODevice::ReadOnly)) {
             throw internal::operationError(*failure, failed);
         }
-        internal::loadBudgetDocument(backUp);
+        bytes = backUp.readAll();
+        if (backUp.error() != QFileDevice::NoError) {
+            throw internal::operationError(backUp.errorString(), failed);
+        }
+        QBuffer document(&bytes);
+        document.open(QIODevice::ReadOnly | QIODevice::Text);
+        internal::loadBudgetDocument(document);
     }
     ZEL_LOG_DEBUG() << "Restoring the back-up budget file" << backUpPath;
 
+    // The file being replaced is copied aside first, and the copy made durable, name and all.
     QString kept;
     if (budgetExists) {
         QString const stem =
@@ -347,22 +364,40 @@ QString BudgetFile::restoreBackUp() const {
         for (int n = 2; regularOrAbsent(kept, failed) != FileKind::absent; ++n) {
             kept = stem + QLatin1Char('-') + QString::number(n);
         }
-        if (auto failure = internal::renameFile(path, kept)) {
+        Failure failure = internal::copyFile(path, kept);
+        if (!failure) {
+            failure = internal::syncDirectory(directory);
+        }
+        if (failure) {
             throw internal::operationError(*failure, failed);
         }
     }
-    if (auto failure = internal::copyFile(backUpPath, path)) {
-        if (!kept.isEmpty()) {
-            if (auto notRestored = internal::renameFile(kept, path)) {
-                ZEL_LOG_WARNING().noquote()
-                    << QStringLiteral("Failed to put the replaced budget file %1 back: %2.")
-                           .arg(kept, *notRestored);
-            }
-        }
-        throw internal::operationError(*failure, failed);
+    // Then the back-up is written in place, as a store writes: the budget file keeps its links,
+    // permissions and owner.
+    internal::OutputFile budgetFile(path);
+    Failure failure = budgetFile.open();
+    if (!failure) {
+        failure = budgetFile.write(bytes);
     }
-    if (auto failure = internal::syncDirectory(directory)) {
-        throw internal::operationError(*failure, failed);
+    if (!failure) {
+        failure = budgetFile.sync();
+    }
+    if (!failure) {
+        failure = budgetFile.close();
+    }
+    if (!failure) {
+        failure = internal::syncDirectory(directory);
+    }
+    if (failure) {
+        // The copy aside goes back in place, by a rename, as a store's back-up does.
+        (void)budgetFile.close();
+        bool const putBack =
+            !budgetExists || (!internal::removeFile(path) && !internal::renameFile(kept, path));
+        throw internal::operationError(
+            *failure, putBack ? failed
+                              : QObject::tr("The back-up budget file of %1 failed to be restored; "
+                                            "the file it was to replace is kept as %2.")
+                                    .arg(name_, kept));
     }
     return kept;
 }

@@ -343,9 +343,13 @@ Failure renameFile(QString const& from, QString const& to) {
     return std::nullopt;
 }
 
-Failure replaceFile(QString const& path, QByteArray const& bytes) {
-    // The rename would put a plain file in the place of a device or a named pipe (the save file
-    // follows a link to one, too).
+Failure replaceFile(QString const& given, QByteArray const& bytes) {
+    // The file at the end of a link is replaced, beside itself, and its folder synced.
+    QString path;
+    if (auto failure = resolveLinks(given, path)) {
+        return failure;
+    }
+    // The rename would put a plain file in the place of a device or a named pipe.
     auto kind = FileKind::absent;
     if (auto failure = kindOf(path, kind)) {
         return failure;
