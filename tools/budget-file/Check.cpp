@@ -74,16 +74,15 @@ struct BackUp {
     std::optional<QJsonObject> error; // why it does not load
 };
 
-// The back-up that restore would put back: beside the file at the end of the links, named after
-// it. Nothing when there is no back-up, or something other than a regular file stands there.
+// The back-up that restore would put back, as the library names it: beside the file at the end
+// of the links, named after it. Nothing when there is no back-up, or something other than a
+// regular file stands there.
 std::optional<BackUp> backUpOf(QString const& file) {
-    QString path = file;
-    // A bound on the links followed, as the system sets one: a loop of links ends here.
-    for (int links = 0; links < 40 && QFileInfo(path).isSymLink(); ++links) {
-        path = QFileInfo(path).symLinkTarget();
-    }
+    QFileInfo const given(file);
+    file_storage::BudgetFile const budgetFile(
+        given.absoluteFilePath(), QString(file_storage::BudgetFile::defaultBackUpExtension_));
     BackUp backUp;
-    backUp.path = path + QString(file_storage::BudgetFile::defaultBackUpExtension_);
+    backUp.path = budgetFile.backUpPath();
     QFileInfo const info(backUp.path);
     if (!info.isFile()) {
         return std::nullopt;
@@ -158,11 +157,13 @@ QJsonArray warningsArray(std::vector<Warning> const& warnings) {
 
 int check(Streams io, QString const& file, Options const& options) {
     QFileInfo const info(file);
-    if (!info.exists()) {
+    // A link that leads nowhere (or round in a loop) is there; the load says what is wrong.
+    if (!info.exists() && !info.isSymLink()) {
         if (!options.json) {
             io.err << "budget-file: " << file << ": no such file\n";
         }
-        return notLoaded(io, options, file, QStringLiteral("no such file"), backUpOf(file));
+        return notLoaded(io, options, file, errorObject(QStringLiteral("no such file")),
+                         backUpOf(file));
     }
     auto const budgetFile = budgetFileAt(io, options, file, true);
     if (!budgetFile) {
@@ -179,10 +180,9 @@ int check(Streams io, QString const& file, Options const& options) {
         }
         return notLoaded(io, options, file, errorObject(error), backUpOf(file));
     } catch (storage::StorageError const& error) {
-        if (!options.json) {
-            printNotValid(io, file, error);
-        }
-        return notLoaded(io, options, file, errorObject(error), std::nullopt);
+        // Not a verdict on the document (a file in use, unreadable, not a regular file): a
+        // diagnostic, as every command gives one.
+        return fail(io, options, file, error);
     }
 
     // The load has read the file; its bytes are read again for the warnings.

@@ -242,12 +242,15 @@ int showRates(Streams io, Options const& options) {
         if (QFileInfo::exists(path)) {
             return fail(io, options, path, QStringLiteral("is not a regular file"));
         }
+        if (!options.file.isEmpty()) {
+            return fail(io, options, path, QStringLiteral("no such file"));
+        }
         if (options.json) {
             printJson(io, path, true, {{QStringLiteral("exists"), false}});
         } else {
             io.out << "Exchange-rates file: " << path << "\nThere is no exchange-rates file.\n";
         }
-        return options.file.isEmpty() ? 0 : 1;
+        return 0;
     }
     try {
         auto const map = rates.load();

@@ -247,7 +247,10 @@ int exportBudget(Streams io, QString const& file, Options const& options) {
                            ? transactionsCsv(std::get<accounting::GeneralLedger>(*state))
                            : budgetJson(*state);
     if (auto const error = writeOutput(io, options.output, bytes, options.force)) {
-        return fail(io, options, options.output, *error);
+        bool const toStandardOutput =
+            options.output.isEmpty() || options.output == QLatin1String("-");
+        return fail(io, options,
+                    toStandardOutput ? QStringLiteral("standard output") : options.output, *error);
     }
     return 0;
 }

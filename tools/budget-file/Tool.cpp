@@ -8,6 +8,7 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <typeinfo>
@@ -37,6 +38,14 @@ QJsonObject errorObject(storage::StorageError const& error) {
     return object;
 }
 
+QJsonObject errorObject(QString const& message) {
+    // The same members as a library error's, so that a reader finds the texts in one place.
+    return {{QStringLiteral("class"), QStringLiteral("budget-file")},
+            {QStringLiteral("first"), message},
+            {QStringLiteral("second"), QString()},
+            {QStringLiteral("cause"), QString()}};
+}
+
 void printJson(Streams io, QString const& file, bool ok, QJsonObject object) {
     object.insert(QStringLiteral("file"), file);
     object.insert(QStringLiteral("ok"), ok);
@@ -45,7 +54,7 @@ void printJson(Streams io, QString const& file, bool ok, QJsonObject object) {
 
 int fail(Streams io, Options const& options, QString const& file, QString const& message) {
     if (options.json) {
-        printJson(io, file, false, {{QStringLiteral("error"), message}});
+        printJson(io, file, false, {{QStringLiteral("error"), errorObject(message)}});
     } else {
         io.err << "budget-file: " << file << ": " << message << '\n';
     }
@@ -75,7 +84,8 @@ int fail(Streams io, Options const& options, QString const& file,
 std::optional<file_storage::BudgetFile> budgetFileAt(Streams io, Options const& options,
                                                      QString const& path, bool mustExist) {
     QFileInfo const info(path);
-    if (mustExist && !info.exists()) {
+    // A link that leads nowhere (or round in a loop) is there; the library says what is wrong.
+    if (mustExist && !info.exists() && !info.isSymLink()) {
         fail(io, options, path, QStringLiteral("no such file"));
         return std::nullopt;
     }
@@ -108,8 +118,11 @@ std::optional<QString> writeOutput(Streams io, QString const& path, QByteArray c
     if (path.isEmpty() || path == QLatin1String("-")) {
         // The bytes as they are, not through the text stream's decoding and encoding.
         io.out.flush();
-        std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
-        std::fflush(stdout);
+        if (std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout) !=
+                static_cast<std::size_t>(bytes.size()) ||
+            std::fflush(stdout) != 0) {
+            return qt_error_string(errno);
+        }
         return std::nullopt;
     }
     if (auto refused = refusedOutput(path, force)) {

@@ -53,6 +53,8 @@ int showRates(Streams io, Options const& options);
 // The library error's class, both texts, line and column (for a budget file error), and cause,
 // as one JSON object.
 QJsonObject errorObject(storage::StorageError const& error);
+// A failure of the tool's own, in the members of a library error's object.
+QJsonObject errorObject(QString const& message);
 // What the error's cause said; empty when there was none.
 QString causeOf(storage::StorageError const& error);
 

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
+#include <cstdio>
 #include <map>
 
 namespace {
@@ -52,13 +53,61 @@ char const description[] =
     "  rates show [--file PATH] [--json]\n"
     "      Shows an exchange-rates file: PATH, or the tool's own cache.\n"
     "\n"
-    "No command replaces an existing file unless --force is given, and none writes to anything\n"
-    "but a regular file. With --json a command prints one JSON document, failures included.\n"
+    "No command replaces an existing file unless --force is given (but restore, which keeps the\n"
+    "file it replaces), and none writes to anything but a regular file. With --json a command\n"
+    "prints one JSON document, failures included.\n"
     "\n"
     "Exit status:\n"
     "  0  success; diff: the two files hold the same budget\n"
     "  1  a file that cannot be used, or check --strict with warnings; diff: they differ\n"
     "  2  a wrong command line; diff: trouble (a file that does not load, say)";
+
+// Runs the command that args name, with options.
+int dispatch(QStringList const& args, zel::tool::Options const& options, zel::tool::Streams io) {
+    QString const& command = args.front();
+    // Runs the command when it was given count arguments, as form shows them.
+    auto const run = [&](qsizetype count, char const* form, auto const& action) {
+        return args.size() == count + 1
+                   ? action()
+                   : usageError(QStringLiteral("usage: budget-file %1").arg(QLatin1String(form)));
+    };
+    if (command == QLatin1String("check")) {
+        return run(1, "check FILE [--strict] [--json]",
+                   [&] { return zel::tool::check(io, args[1], options); });
+    }
+    if (command == QLatin1String("summary")) {
+        return run(1, "summary FILE", [&] { return zel::tool::summary(io, args[1]); });
+    }
+    if (command == QLatin1String("diff")) {
+        return run(2, "diff OLD NEW [--json]",
+                   [&] { return zel::tool::diff(io, args[1], args[2], options); });
+    }
+    if (command == QLatin1String("export")) {
+        if (options.format != QLatin1String("json") && options.format != QLatin1String("csv")) {
+            return usageError(QStringLiteral("export needs --format json or --format csv"));
+        }
+        return run(1, "export FILE --format json|csv [--output OUT] [--force]",
+                   [&] { return zel::tool::exportBudget(io, args[1], options); });
+    }
+    if (command == QLatin1String("restore")) {
+        return run(1, "restore FILE [--json]",
+                   [&] { return zel::tool::restore(io, args[1], options); });
+    }
+    if (command == QLatin1String("format")) {
+        return run(2, "format FILE OUT [--force]",
+                   [&] { return zel::tool::format(io, args[1], args[2], options); });
+    }
+    if (command == QLatin1String("sample")) {
+        return run(1, "sample FILE [--transactions N] [--seed S] [--force]",
+                   [&] { return zel::tool::sample(io, args[1], options); });
+    }
+    if (command == QLatin1String("rates")) {
+        return args.size() == 2 && args[1] == QLatin1String("show")
+                   ? zel::tool::showRates(io, options)
+                   : usageError(QStringLiteral("usage: budget-file rates show [--file PATH]"));
+    }
+    return usageError(QStringLiteral("unknown command '%1'").arg(command));
+}
 
 } // namespace
 
@@ -144,46 +193,12 @@ int main(int argc, char** argv) {
 
     QTextStream out(stdout);
     zel::tool::Streams const io{out, standardError()};
-    // Runs the command when it was given count arguments, as form shows them.
-    auto const run = [&](qsizetype count, char const* form, auto const& action) {
-        return args.size() == count + 1
-                   ? action()
-                   : usageError(QStringLiteral("usage: budget-file %1").arg(QLatin1String(form)));
-    };
-    if (command == QLatin1String("check")) {
-        return run(1, "check FILE [--strict] [--json]",
-                   [&] { return zel::tool::check(io, args[1], options); });
+    int const status = dispatch(args, options, io);
+    // A report cut short (a full disk, a closed pipe) is not a success.
+    out.flush();
+    if (out.status() != QTextStream::Ok || std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        standardError() << "budget-file: cannot write the standard output" << Qt::endl;
+        return status != 0 ? status : (command == QLatin1String("diff") ? 2 : 1);
     }
-    if (command == QLatin1String("summary")) {
-        return run(1, "summary FILE", [&] { return zel::tool::summary(io, args[1]); });
-    }
-    if (command == QLatin1String("diff")) {
-        return run(2, "diff OLD NEW [--json]",
-                   [&] { return zel::tool::diff(io, args[1], args[2], options); });
-    }
-    if (command == QLatin1String("export")) {
-        if (options.format != QLatin1String("json") && options.format != QLatin1String("csv")) {
-            return usageError(QStringLiteral("export needs --format json or --format csv"));
-        }
-        return run(1, "export FILE --format json|csv [--output OUT] [--force]",
-                   [&] { return zel::tool::exportBudget(io, args[1], options); });
-    }
-    if (command == QLatin1String("restore")) {
-        return run(1, "restore FILE [--json]",
-                   [&] { return zel::tool::restore(io, args[1], options); });
-    }
-    if (command == QLatin1String("format")) {
-        return run(2, "format FILE OUT [--force]",
-                   [&] { return zel::tool::format(io, args[1], args[2], options); });
-    }
-    if (command == QLatin1String("sample")) {
-        return run(1, "sample FILE [--transactions N] [--seed S] [--force]",
-                   [&] { return zel::tool::sample(io, args[1], options); });
-    }
-    if (command == QLatin1String("rates")) {
-        return args.size() == 2 && args[1] == QLatin1String("show")
-                   ? zel::tool::showRates(io, options)
-                   : usageError(QStringLiteral("usage: budget-file rates show [--file PATH]"));
-    }
-    return usageError(QStringLiteral("unknown command '%1'").arg(command));
+    return status;
 }
