@@ -192,6 +192,23 @@ void backUp(QString const& budgetPath, QString const& name, QString const& backU
     }
 }
 
+// Writes bytes into the open budget file and puts them on the disk, with the name of a new
+// file: the store or restore has only succeeded then.
+Failure writeDurably(internal::OutputFile& budgetFile, QByteArray const& bytes,
+                     QString const& directory) {
+    Failure failure = budgetFile.write(bytes);
+    if (!failure) {
+        failure = budgetFile.sync();
+    }
+    if (!failure) {
+        failure = budgetFile.close();
+    }
+    if (!failure) {
+        failure = internal::syncDirectory(directory);
+    }
+    return failure;
+}
+
 // Puts the previous budget file back after a failed write. Failures are logged only: the
 // caller rethrows the error that caused the clean-up.
 void cleanUp(internal::OutputFile& budgetFile, std::optional<QString> const& backUpPath,
@@ -293,19 +310,7 @@ void BudgetFile::store(accounting::GeneralLedger const& ledger, budgeting::Budge
         throw internal::operationError(*failure, openFailed);
     }
     try {
-        // The store has only succeeded once the new budget is on the disk, and a new file's
-        // name with it.
-        Failure failure = budgetFile.write(document);
-        if (!failure) {
-            failure = budgetFile.sync();
-        }
-        if (!failure) {
-            failure = budgetFile.close();
-        }
-        if (!failure) {
-            failure = internal::syncDirectory(directory);
-        }
-        if (failure) {
+        if (auto failure = writeDurably(budgetFile, document, directory)) {
             throw internal::operationError(
                 *failure, QObject::tr("The budget file, %1, failed to be saved due.").arg(name_));
         }
@@ -377,16 +382,7 @@ QString BudgetFile::restoreBackUp() const {
     internal::OutputFile budgetFile(path);
     Failure failure = budgetFile.open();
     if (!failure) {
-        failure = budgetFile.write(bytes);
-    }
-    if (!failure) {
-        failure = budgetFile.sync();
-    }
-    if (!failure) {
-        failure = budgetFile.close();
-    }
-    if (!failure) {
-        failure = internal::syncDirectory(directory);
+        failure = writeDurably(budgetFile, bytes, directory);
     }
     if (failure) {
         // The copy aside goes back in place, by a rename, as a store's back-up does.

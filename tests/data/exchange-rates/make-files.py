@@ -4,7 +4,7 @@
 The bytes are built here from the file's documented layout (docs/exchange-rates-file.md), not
 by the library: big-endian integers, texts as a 32-bit byte length and UTF-16 big-endian code
 units, ratios as big-endian IEEE 754 doubles, and the time stamp as a Julian day, a
-millisecond of the day and the time spec 0 (local time). Run it from this folder after
+millisecond of the day and the Qt::TimeSpec byte 0 (local time). Run it from this folder after
 changing it; the files it writes are kept in the repository.
 """
 import datetime
