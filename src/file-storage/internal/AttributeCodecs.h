@@ -57,4 +57,30 @@ void writeNumericAttribute(QXmlStreamWriter& writer, QLatin1String const& name, 
 void writeNumericAttribute(QXmlStreamWriter& writer, QLatin1String const& name, quint32 value);
 void writeNumericAttribute(QXmlStreamWriter& writer, QLatin1String const& name, double value);
 
+// The codec picked by the type of the value: text (required), date or number. The date
+// writer names tag in its error; the others ignore it.
+inline void readAttribute(QXmlStreamReader& reader, QLatin1String const& name, QString& value) {
+    value = readRequiredAttribute(reader, name);
+}
+inline void readAttribute(QXmlStreamReader& reader, QLatin1String const& name, QDate& value) {
+    value = readDateAttribute(reader, name);
+}
+template <class Number>
+void readAttribute(QXmlStreamReader& reader, QLatin1String const& name, Number& value) {
+    value = readNumericAttribute<Number>(reader, name);
+}
+inline void writeAttribute(QXmlStreamWriter& writer, QLatin1String const&,
+                           QLatin1String const& name, QString const& value) {
+    writeTextAttribute(writer, name, value);
+}
+inline void writeAttribute(QXmlStreamWriter& writer, QLatin1String const& tag,
+                           QLatin1String const& name, QDate const& value) {
+    writeDateAttribute(writer, tag, name, value);
+}
+template <class Number>
+void writeAttribute(QXmlStreamWriter& writer, QLatin1String const&, QLatin1String const& name,
+                    Number const& value) {
+    writeNumericAttribute(writer, name, value);
+}
+
 } // namespace zel::file_storage::internal

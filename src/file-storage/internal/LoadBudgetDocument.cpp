@@ -1,7 +1,6 @@
 #include "file-storage/internal/BudgetDocument.h"
 
 #include "file-storage/internal/BudgetItemIdMap.h"
-#include "file-storage/internal/BudgetItemKinds.h"
 #include "file-storage/internal/Log.h"
 
 #include <QObject>
@@ -212,7 +211,7 @@ void forEachItemElement(BudgetDocumentElements const& elements, Visit const& vis
     forEachItemKind([&](auto kind) {
         using Kind = decltype(kind);
         for (auto const& element :
-             Kind::elements(std::get<typename Kind::Collection const&>(collections))) {
+             std::get<typename Kind::Collection const&>(collections).*Kind::Collection::items) {
             visit(kind, element);
         }
     });
@@ -227,10 +226,11 @@ budgeting::Budget readBudgetItems(BudgetDocumentElements const& elements, Budget
             budgeting::BudgetSource const source(element.name);
             auto const code = currencyOf(element.currency);
             auto const period = budgeting::toEventFrequency(element.period);
-            Kind::items(budget).add(Kind::toItem(element, source, code, period));
+            Kind::items(budget).add(
+                element.template toItem<typename Kind::Item>(source, code, period));
             recordItemIdentifier(ids, Kind::type, element.identifier, source);
         } catch (std::exception const& cause) {
-            throw contentError(Kind::malformed(), cause);
+            throw contentError(QObject::tr(Kind::texts.malformed), cause);
         }
     });
     return budget;

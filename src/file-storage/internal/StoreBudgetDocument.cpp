@@ -1,7 +1,6 @@
 #include "file-storage/internal/BudgetDocument.h"
 
 #include "file-storage/internal/BudgetItemIdMap.h"
-#include "file-storage/internal/BudgetItemKinds.h"
 #include "file-storage/internal/Log.h"
 #include "file-storage/internal/StoredTexts.h"
 
@@ -74,7 +73,7 @@ void fillItemElements(budgeting::Budget const& budget, storage::ItemAccountMap c
                       accounting::GeneralLedger const& ledger, BudgetItemIdMap& ids,
                       typename Kind::Collection& collection) {
     quint32 identifier = 1;
-    auto& elements = Kind::elements(collection);
+    auto& elements = collection.*Kind::Collection::items;
     auto const& accounts = itemAccounts.template values<typename Kind::Item>();
     elements.reserve(Kind::items(budget).size());
     for (auto const& [source, item] : Kind::items(budget)) {
@@ -96,7 +95,7 @@ void fillItemElements(budgeting::Budget const& budget, storage::ItemAccountMap c
                     QObject::tr("The interest of the %1 is not a finite number.").arg(what()));
             }
         }
-        elements.push_back(Kind::toElement(identifier, item, account.number().integer()));
+        elements.emplace_back(identifier, Kind::Values::of(item, account.number().integer()));
         recordItemIdentifier(ids, Kind::type, identifier, source);
         ++identifier;
     }
@@ -258,7 +257,7 @@ void storeBudgetDocument(budgeting::Budget const& budget, accounting::GeneralLed
                                       elements.goals, elements.nontracks);
     forEachItemKind([&](auto kind) {
         using Kind = decltype(kind);
-        ZEL_LOG_DEBUG() << Kind::fillRecord;
+        ZEL_LOG_DEBUG() << Kind::texts.fillRecord;
         fillItemElements<Kind>(budget, itemAccounts, ledger, ids,
                                std::get<typename Kind::Collection&>(collections));
     });
