@@ -16,7 +16,9 @@ struct LogRecord {
 };
 
 // Collects every record logged while it lives, in order, and keeps them off the console.
-// Debug records are collected too, whatever the logging rules say.
+// Debug records are collected too, whatever the logging rules say. Captures may live at once,
+// nested or on several threads: each collects every record logged, from any thread, while it
+// lives. The accessors return copies.
 class LogCapture {
 public:
     LogCapture();
@@ -24,7 +26,7 @@ public:
     LogCapture(LogCapture const&) = delete;
     LogCapture& operator=(LogCapture const&) = delete;
 
-    std::vector<LogRecord> const& records() const { return records_; }
+    std::vector<LogRecord> records() const;
     // The texts of the records of one type, in order.
     std::vector<QString> texts(QtMsgType type) const;
     bool contains(QtMsgType type, QString const& text) const;
@@ -32,7 +34,6 @@ public:
 private:
     static void handler(QtMsgType type, QMessageLogContext const& context, QString const& text);
     std::vector<LogRecord> records_;
-    QtMessageHandler previous_;
 };
 
 } // namespace zel::testing
