@@ -5,6 +5,7 @@
 #include "file-storage/internal/ErrorForms.h"
 #include "file-storage/internal/FileSync.h"
 #include "file-storage/internal/Log.h"
+#include "file-storage/internal/StoreMarker.h"
 
 #include <QBuffer>
 #include <QDateTime>
@@ -23,10 +24,17 @@
 // the file keeps what the user gave it (hard links, permissions, owner, the file a symbolic
 // link names) and stays where a synced folder expects it. The price is a moment in which the
 // file holds no complete budget, and everything else here exists to pay it: the copy of the
-// previous file at the back-up path, synced before the truncation; the clean-up that puts the
-// back-up back when the write fails; the check that keeps a good back-up from being replaced
-// by a file that an earlier store left cut short; and the lock that keeps two stores, or a
-// store and a load, of one file apart.
+// previous file at the back-up path, synced before the truncation; the marker, also synced
+// before it, that names what the file may hold until the new document is on the disk, so that a
+// file left part-written by a power loss is never loaded nor backed up over the good back-up;
+// the clean-up that puts the back-up back when the write fails; the check that keeps a good
+// back-up from being replaced by a file that an earlier store left cut short; and the lock that
+// keeps two stores, or a store and a load, of one file apart.
+//
+// The order of the syncs is the promise: the back-up's data, the marker's data, then the folder
+// that names them both, all before the budget file is truncated; the budget file's data before
+// the marker goes; the folder last, so that what a store or a restore reports is what a power
+// loss leaves.
 
 namespace zel::file_storage {
 
@@ -128,17 +136,11 @@ bool holdsCompleteDocument(QString const& path) {
 }
 
 // Moves the previous back-up aside and copies the budget file to the back-up path, so that a
-// good copy of the previous budget is on the disk before the budget file is truncated.
-void backUp(QString const& budgetPath, QString const& name, QString const& backUpPath,
-            bool backUpExists, QString const& directory) {
-    // A budget file that an earlier store left cut short holds no budget worth keeping: backed
-    // up, it would replace the last good copy, and a failure of this store would then leave
-    // the user with neither. The back-up is kept as it is instead.
-    if (backUpExists && !holdsCompleteDocument(budgetPath)) {
-        ZEL_LOG_CRITICAL() << "The budget file is incomplete; keeping the back-up budget file"
-                           << backUpPath;
-        return;
-    }
+// good copy of the previous budget is on the disk (its name once the folder is synced) before
+// the budget file is truncated.
+// Returns the fingerprint of what it copied.
+internal::Fingerprint backUp(QString const& budgetPath, QString const& name,
+                             QString const& backUpPath, bool backUpExists) {
     std::optional<QString> oldBackUpPath;
     if (backUpExists) {
         QString const oldPath = backUpPath + BudgetFile::oldBackUpExtension_;
@@ -162,7 +164,9 @@ void backUp(QString const& budgetPath, QString const& name, QString const& backU
 
     QString const failed =
         QObject::tr("The budget file, %1, failed to be backed-up prior to saving.").arg(name);
-    if (auto failure = internal::copyFile(budgetPath, backUpPath)) {
+    internal::Fingerprinter copied;
+    if (auto failure = internal::copyFile(budgetPath, backUpPath,
+                                          [&](QByteArray const& block) { copied.add(block); })) {
         if (oldBackUpPath) {
             if (auto notRestored = internal::renameFile(*oldBackUpPath, backUpPath)) {
                 ZEL_LOG_CRITICAL().noquote()
@@ -184,16 +188,88 @@ void backUp(QString const& budgetPath, QString const& name, QString const& backU
             ZEL_LOG_DEBUG() << "Successfully removed the old back-up budget file.";
         }
     }
-    // The renames and the new copy are entries of the folder: make them durable too.
+    return copied.fingerprint();
+}
+
+// What an earlier store that never finished left of the budget file at path, by its marker.
+enum class Leftover {
+    none,        // no marker, or one that its store never got past: the file is as it was
+    whole,       // the file holds what that store wrote, or the whole budget it replaced
+    partWritten, // the file is neither: parts of two documents, or of one, can stand in it
+};
+
+Leftover leftoverAt(QString const& path, QString const& failed) {
+    QString const markerPath = internal::markerPathOf(path);
+    if (regularOrAbsent(markerPath, failed) == FileKind::absent) {
+        return Leftover::none;
+    }
+    QFile file(markerPath);
+    if (auto failure = internal::openForReading(file, QIODevice::ReadOnly)) {
+        throw internal::operationError(*failure, failed);
+    }
+    // A marker is a few lines; anything longer is no marker of a store's.
+    auto const marker = internal::parseMarker(file.read(4096));
+    if (!marker) {
+        return Leftover::none;
+    }
+    if (regularOrAbsent(path, failed) == FileKind::absent) {
+        return Leftover::whole;
+    }
+    internal::Fingerprint fingerprint;
+    if (auto failure = internal::fingerprintOfFile(path, fingerprint)) {
+        throw internal::operationError(*failure, failed);
+    }
+    return internal::isWholeBudget(*marker, fingerprint) ? Leftover::whole : Leftover::partWritten;
+}
+
+// Why a budget file that a store left part-written is not loaded, with the back-up to turn to.
+QString partWritten(QString const& backUpPath) {
+    return QFileInfo::exists(backUpPath)
+               ? QObject::tr("A store of the budget file did not finish, so the file may hold "
+                             "parts of two budgets. Its back-up, %1, holds the budget before "
+                             "that store: restore it.")
+                     .arg(backUpPath)
+               : QObject::tr("A store of the budget file did not finish, so the file may hold "
+                             "parts of two budgets, and it has no back-up.");
+}
+
+// Makes the marker of a store that writes next over the budget file at path (which held the
+// whole budget previous, if any) durable in its folder, together with every entry made before
+// it there. Throws StorageError, with failed as its second text, when it cannot.
+void markStore(QString const& path, internal::StoreMarker const& marker, QString const& failed) {
+    QString const markerPath = internal::markerPathOf(path);
+    if (regularOrAbsent(markerPath, failed) == FileKind::regular) {
+        if (auto failure = internal::removeFile(markerPath)) {
+            throw internal::operationError(*failure, failed);
+        }
+    }
+    internal::OutputFile file(markerPath);
+    Failure failure = file.open();
+    if (!failure) {
+        failure = file.write(internal::markerBytes(marker));
+    }
+    if (!failure) {
+        failure = file.sync();
+    }
+    if (!failure) {
+        failure = file.close();
+    }
+    if (failure) {
+        (void)internal::removeFile(markerPath);
+        throw internal::operationError(*failure, failed);
+    }
+    QString const directory = QFileInfo(path).absolutePath();
     if (internal::syncDirectory(directory)) {
+        // The budget file is untouched: the marker has nothing to say of it.
+        (void)internal::removeFile(markerPath);
         throw internal::operationError(
             QObject::tr("The directory %1 could not be written to the disk.").arg(directory),
             failed);
     }
 }
 
-// Writes bytes into the open budget file and puts them on the disk, with the name of a new
-// file: the store or restore has only succeeded then.
+// Writes bytes into the open budget file and puts them on the disk, then lets the marker go,
+// with the name of a new file: the store or restore has only succeeded then.
 Failure writeDurably(internal::OutputFile& budgetFile, QByteArray const& bytes,
                      QString const& directory) {
     Failure failure = budgetFile.write(bytes);
@@ -204,6 +280,9 @@ Failure writeDurably(internal::OutputFile& budgetFile, QByteArray const& bytes,
         failure = budgetFile.close();
     }
     if (!failure) {
+        // A marker whose removal is lost to a power loss still matches the file, and only
+        // costs the next load a look at it.
+        (void)internal::removeFile(internal::markerPathOf(budgetFile.path()));
         failure = internal::syncDirectory(directory);
     }
     return failure;
@@ -221,6 +300,7 @@ void cleanUp(internal::OutputFile& budgetFile, std::optional<QString> const& bac
         ZEL_LOG_WARNING().noquote() << QStringLiteral("Failed to remove the broken budget file, ") +
                                            budgetFile.path() + QStringLiteral(", due to ") +
                                            *notRemoved + QStringLiteral(".");
+        // The marker stays and keeps the broken file from being loaded or backed up.
         return;
     }
     ZEL_LOG_DEBUG() << "Successfully removed the broken budget file.";
@@ -236,6 +316,9 @@ void cleanUp(internal::OutputFile& budgetFile, std::optional<QString> const& bac
             ZEL_LOG_DEBUG() << "Successfully restored the backed-up budget file.";
         }
     }
+    // What stands at the budget path now is the previous budget, or nothing: the marker has
+    // done its work, and goes with the same sync as the names above.
+    (void)internal::removeFile(internal::markerPathOf(budgetFile.path()));
     (void)internal::syncDirectory(directory);
 }
 
@@ -261,6 +344,9 @@ storage::BudgetState BudgetFile::load() const {
     // Held to the end of the read, so that no store truncates the file under it.
     FileLock lock;
     lockBudgetFile(lock, path, FileLock::Mode::shared, failed);
+    if (leftoverAt(path, failed) == Leftover::partWritten) {
+        throw internal::operationError(partWritten(path + backUpExtension_), failed);
+    }
     QFile file(path);
     if (auto failure = internal::openForReading(file, QIODevice::ReadOnly | QIODevice::Text)) {
         throw internal::operationError(*failure, failed);
@@ -298,15 +384,37 @@ void BudgetFile::store(accounting::GeneralLedger const& ledger, budgeting::Budge
 
     // Set once a good copy of the previous budget file stands at the back-up path.
     std::optional<QString> restorable;
+    std::optional<internal::Fingerprint> previous;
     if (budgetExists) {
-        backUp(path, name_, backUpPath, backUpExists, directory);
+        bool const partly = leftoverAt(path, openFailed) == Leftover::partWritten;
+        // A budget file that an earlier store left part-written or cut short holds no budget
+        // worth keeping: backed up, it would replace the last good copy, and a failure of this
+        // store would then leave the user with neither. The back-up is kept as it is instead.
+        // Without a back-up, a file cut short for some other reason (edited by hand, say) is
+        // still backed up: it may be all the user has.
+        if (backUpExists && (partly || !holdsCompleteDocument(path))) {
+            ZEL_LOG_CRITICAL() << "The budget file is incomplete; keeping the back-up budget file"
+                               << backUpPath;
+        } else if (partly) {
+            ZEL_LOG_CRITICAL() << "The budget file was left part-written; not backing it up"
+                               << path;
+        } else {
+            previous = backUp(path, name_, backUpPath, backUpExists);
+        }
         restorable = backUpPath;
     } else {
         ZEL_LOG_DEBUG() << "No pre-existing budget file found, no back-up needed.";
     }
+    markStore(path, {internal::fingerprintOf(document), previous},
+              budgetExists ? QObject::tr("The budget file, %1, failed to be backed-up prior to "
+                                         "saving.")
+                                 .arg(name_)
+                           : openFailed);
 
     internal::OutputFile budgetFile(path);
     if (auto failure = budgetFile.open()) {
+        // Not opened, not truncated: the marker has nothing to say of the file.
+        (void)internal::removeFile(internal::markerPathOf(path));
         throw internal::operationError(*failure, openFailed);
     }
     try {
@@ -359,9 +467,15 @@ QString BudgetFile::restoreBackUp() const {
     }
     ZEL_LOG_DEBUG() << "Restoring the back-up budget file" << backUpPath;
 
-    // The file being replaced is copied aside first, and the copy made durable, name and all.
+    // What the file being replaced holds, for the marker: a file that an earlier store left
+    // part-written passes for no budget, even if a power loss leaves it as it is.
+    std::optional<internal::Fingerprint> previous;
+
+    // The file being replaced is copied aside first, and the copy made durable, name and all,
+    // with the marker.
     QString kept;
     if (budgetExists) {
+        bool const partly = leftoverAt(path, failed) == Leftover::partWritten;
         QString const stem =
             path + QStringLiteral(".before-restore-") +
             QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"));
@@ -369,14 +483,16 @@ QString BudgetFile::restoreBackUp() const {
         for (int n = 2; regularOrAbsent(kept, failed) != FileKind::absent; ++n) {
             kept = stem + QLatin1Char('-') + QString::number(n);
         }
-        Failure failure = internal::copyFile(path, kept);
-        if (!failure) {
-            failure = internal::syncDirectory(directory);
-        }
-        if (failure) {
+        internal::Fingerprinter copied;
+        if (auto failure = internal::copyFile(
+                path, kept, [&](QByteArray const& block) { copied.add(block); })) {
             throw internal::operationError(*failure, failed);
         }
+        if (!partly) {
+            previous = copied.fingerprint();
+        }
     }
+    markStore(path, {internal::fingerprintOf(bytes), previous}, failed);
     // Then the back-up is written in place, as a store writes: the budget file keeps its links,
     // permissions and owner.
     internal::OutputFile budgetFile(path);
@@ -389,6 +505,12 @@ QString BudgetFile::restoreBackUp() const {
         (void)budgetFile.close();
         bool const putBack =
             !budgetExists || (!internal::removeFile(path) && !internal::renameFile(kept, path));
+        // The marker stays only for a file put back that an earlier store left part-written,
+        // which it keeps from being loaded.
+        if (putBack && previous) {
+            (void)internal::removeFile(internal::markerPathOf(path));
+        }
+        (void)internal::syncDirectory(directory);
         throw internal::operationError(
             *failure, putBack ? failed
                               : QObject::tr("The back-up budget file of %1 failed to be restored; "

@@ -24,7 +24,7 @@ NamedError const errors[] = {
     {"EIO", EIO}, {"EINVAL", EINVAL}, {"ENOTSUP", ENOTSUP}, {"ENOSYS", ENOSYS}};
 
 FileStep stepNamed(QString const& name) {
-    for (int step = 0; step <= static_cast<int>(FileStep::lock); ++step) {
+    for (int step = 0; step <= static_cast<int>(FileStep::syncFileSystem); ++step) {
         if (name == QLatin1String(stepName(static_cast<FileStep>(step)))) {
             return static_cast<FileStep>(step);
         }

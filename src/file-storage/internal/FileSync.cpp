@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QObject>
 #include <QSaveFile>
+#include <QStringList>
 
 #include <algorithm>
 #include <cerrno>
@@ -31,19 +32,25 @@ FileStepHook& stepHook() {
     return hook;
 }
 
-// The failure that the test seam injects into this step, if any; errno is set as the system
-// would set it.
-Failure injected(FileStep step, QString const& path, QString const& other = QString()) {
+// What the test seam decides for this step: 0 to run it, skipStep, or the errno to fail it with.
+int verdict(FileStep step, QString const& path, QString const& other = QString()) {
     auto const& hook = stepHook();
-    if (!hook) {
+    return hook ? hook(step, path, other) : 0;
+}
+
+// The failure of an errno that the test seam chose, with errno set as the system would set it;
+// nothing for a verdict that is no errno.
+Failure failureOf(int verdict) {
+    if (verdict <= 0) {
         return std::nullopt;
     }
-    int const error = hook(step, path, other);
-    if (error == 0) {
-        return std::nullopt;
-    }
-    errno = error;
-    return qt_error_string(error);
+    errno = verdict;
+    return qt_error_string(verdict);
+}
+
+// The failure that the test seam injects into this step, if any.
+Failure injected(FileStep step, QString const& path, QString const& other = QString()) {
+    return failureOf(verdict(step, path, other));
 }
 
 // Why the last call of the C library failed.
@@ -65,7 +72,11 @@ bool syncHandle(int fd) {
 
 // Flushes Qt's buffer of file, if any, and the system's cache to the disk.
 Failure syncDevice(QFileDevice& file) {
-    if (auto failure = injected(FileStep::sync, file.fileName())) {
+    int const decided = verdict(FileStep::sync, file.fileName());
+    if (decided == skipStep) {
+        return std::nullopt;
+    }
+    if (auto failure = failureOf(decided)) {
         return failure;
     }
     // A write that stops part-way (a full disk) leaves Qt with the error text of some earlier
@@ -108,6 +119,24 @@ int constexpr maximumLinks = 40;
 // Errors with which a file system says that it cannot sync a folder at all.
 bool cannotSyncDirectories(int error) {
     return error == EINVAL || error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS;
+}
+
+// Puts everything of the file system that holds the open folder fd on the disk, the folder's
+// entries included: the strongest call left where the folder itself cannot be synced. Returns
+// 0 or the errno of the failure.
+int syncFileSystem(int fd, QString const& path) {
+    int const decided = verdict(FileStep::syncFileSystem, path);
+    if (decided != 0) {
+        return decided == skipStep ? 0 : decided;
+    }
+#if defined(Q_OS_LINUX)
+    return ::syncfs(fd) == 0 ? 0 : errno;
+#else
+    // Elsewhere only the whole system can be asked, and sync reports nothing.
+    (void)fd;
+    ::sync();
+    return 0;
+#endif
 }
 #endif
 
@@ -267,7 +296,8 @@ Failure OutputFile::close() {
     return std::nullopt;
 }
 
-Failure copyFile(QString const& source, QString const& target) {
+Failure copyFile(QString const& source, QString const& target,
+                 std::function<void(QByteArray const& block)> const& onBlock) {
     QFile in(source);
     if (auto failure = injected(FileStep::open, source)) {
         return QObject::tr("Cannot open %1 for input: %2").arg(source, *failure);
@@ -305,6 +335,9 @@ Failure copyFile(QString const& source, QString const& target) {
         if (block.isEmpty()) {
             out.cancelWriting();
             return QObject::tr("Cannot read %1: %2").arg(source, in.errorString());
+        }
+        if (onBlock) {
+            onBlock(block);
         }
         if (auto failure = writeBlocks(out, block)) {
             return writeFailed(*failure);
@@ -399,38 +432,54 @@ Failure removeFile(QString const& path) {
 Failure syncDirectory(QString const& path) {
 #if defined(Q_OS_WIN)
     // NTFS journals folder entries itself; a folder cannot be flushed like a file.
-    if (auto failure = injected(FileStep::syncDirectory, path)) {
-        return failure;
-    }
-    return std::nullopt;
+    int const decided = verdict(FileStep::syncDirectory, path);
+    return decided == skipStep ? std::nullopt : failureOf(decided);
 #else
-    int error = 0;
-    if (injected(FileStep::syncDirectory, path)) {
-        error = errno;
-    } else {
-        int const fd =
-            ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) {
-            return systemError();
-        }
-        if (!syncHandle(fd)) {
-            error = errno;
-        }
-        ::close(fd);
-    }
-    if (error == 0 || cannotSyncDirectories(error)) {
+    int const decided = verdict(FileStep::syncDirectory, path);
+    if (decided == skipStep) {
         return std::nullopt;
     }
-    return qt_error_string(error);
+    int const fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return systemError();
+    }
+    int error = decided;
+    if (error == 0 && !syncHandle(fd)) {
+        error = errno;
+    }
+    if (error != 0 && cannotSyncDirectories(error)) {
+        // The folder's entries can only reach the disk with everything else on its file system.
+        error = syncFileSystem(fd, path);
+    }
+    ::close(fd);
+    return error == 0 ? std::nullopt : Failure(qt_error_string(error));
 #endif
 }
 
 Failure makeDirectories(QString const& path) {
+    // The folders to make, the deepest first.
+    QStringList missing;
+    for (QString folder = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+         !QFileInfo::exists(folder) && !QFileInfo(folder).isSymLink();) {
+        missing.append(folder);
+        QString const parent = QFileInfo(folder).absolutePath();
+        if (parent == folder) {
+            break;
+        }
+        folder = parent;
+    }
     if (auto failure = injected(FileStep::makeDirectory, path)) {
         return failure;
     }
     if (!QDir().mkpath(path)) {
         return QObject::tr("The folder %1 cannot be made.").arg(path);
+    }
+    // Each new folder is an entry of its parent, which only a sync of the parent makes durable:
+    // without it a power loss can take the folder, and what is later written into it, away.
+    for (auto const& folder : missing) {
+        if (auto failure = syncDirectory(QFileInfo(folder).absolutePath())) {
+            return failure;
+        }
     }
     return std::nullopt;
 }
@@ -557,7 +606,11 @@ FileLock::Outcome FileLock::acquire(QString const& lockPath, Mode mode,
             why = *failure;
             return Outcome::unavailable;
         }
-        int const fd = openLockFile(lockPath);
+        int fd = openLockFile(lockPath);
+        if (fd >= 0 && injected(FileStep::lockOpened, lockPath)) {
+            closeLockFile(fd);
+            fd = -1;
+        }
         if (fd < 0) {
             int const error = errno;
             bool const exists = QFileInfo::exists(lockPath) || QFileInfo(lockPath).isSymLink();
@@ -656,6 +709,10 @@ char const* stepName(FileStep step) {
         return "make-directory";
     case FileStep::lock:
         return "lock";
+    case FileStep::lockOpened:
+        return "lock-opened";
+    case FileStep::syncFileSystem:
+        return "sync-file-system";
     }
     return "unknown";
 }

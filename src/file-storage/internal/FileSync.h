@@ -71,8 +71,11 @@ private:
 // Copies the regular file at source to a new file at target, with the source's permissions.
 // target names a complete copy on the disk or nothing: the copy is written under another name
 // (none, where the platform has unnamed files), synced through the handle that wrote it, and
-// only then named target. Fails when a file already stands at target.
-Failure copyFile(QString const& source, QString const& target);
+// only then named target. Fails when a file already stands at target. Each block read from
+// source is shown to onBlock, if given, in order: one read serves the copy and whoever needs the
+// bytes too.
+Failure copyFile(QString const& source, QString const& target,
+                 std::function<void(QByteArray const& block)> const& onBlock = {});
 
 // Gives the file at from the name to in one step of the file system. Never replaces a file at
 // to, and never falls back to copying (which removes the original before the copy is on the
@@ -87,12 +90,13 @@ Failure replaceFile(QString const& path, QByteArray const& bytes);
 
 Failure removeFile(QString const& path);
 
-// Makes the renames, creations and removals of entries in the folder at path durable. A file
-// system that cannot sync a folder at all (some network and FUSE file systems) is not an
-// error: the files themselves were synced, and there is nothing more to ask of it.
+// Makes the renames, creations and removals of entries in the folder at path durable. Where a
+// file system cannot sync a folder at all (some network and FUSE file systems), the whole file
+// system that holds it is synced instead (on Linux; elsewhere the whole system): slower, but
+// the entries are on the disk all the same. Fails when the folder cannot be opened.
 Failure syncDirectory(QString const& path);
 
-// Makes the folder at path and any missing parents.
+// Makes the folder at path and any missing parents, each made durable in its parent.
 Failure makeDirectories(QString const& path);
 
 // ---- Locks -----------------------------------------------------------------------------------
@@ -139,24 +143,32 @@ private:
 
 // The steps of the operations above, by which a test names the call to break.
 enum class FileStep {
-    resolve,       // path
-    inspect,       // path
-    open,          // path (reading, writing or creating)
-    write,         // path, once per block
-    sync,          // path
-    close,         // path
-    rename,        // path to other; a copy's naming has an empty path
-    remove,        // path
-    syncDirectory, // path
-    makeDirectory, // path
-    lock,          // path of the lock file
+    resolve,        // path
+    inspect,        // path
+    open,           // path (reading, writing or creating)
+    write,          // path, once per block
+    sync,           // path
+    close,          // path
+    rename,         // path to other; a copy's naming has an empty path
+    remove,         // path
+    syncDirectory,  // path
+    makeDirectory,  // path
+    lock,           // path of the lock file, before it is opened
+    lockOpened,     // path of the lock file, open and not yet locked
+    syncFileSystem, // path of a folder whose whole file system is synced, where the folder
+                    // itself cannot be
 };
 
 char const* stepName(FileStep step);
 
-// Called before every step with its paths; a non-zero errno makes the step fail with that
-// error, as if the system had refused it, without running it. For tests only: set it while no
-// other thread uses this layer. An empty hook (the default) lets every step run.
+// What a hook returns to make a sync step (sync, syncDirectory, syncFileSystem) report success
+// without running, as a system that ignores the call would; other steps run as usual.
+int constexpr skipStep = -1;
+
+// Called before every step with its paths; a positive errno makes the step fail with that
+// error, as if the system had refused it, without running it; skipStep makes it succeed without
+// running a sync. For tests only: set it while no other thread uses this layer. An empty hook (the
+// default) lets every step run.
 using FileStepHook = std::function<int(FileStep step, QString const& path, QString const& other)>;
 void setFileStepHook(FileStepHook hook);
 

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "file-storage/internal/FileSync.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+#include <memory>
+#include <optional>
+
+// The record that a store of a budget file is under way.
+//
+// A store writes the budget file in place, so between its truncation and its last sync the file
+// holds no whole budget; after a power loss it can even hold parts of two (a truncation that
+// never reached the disk, with new blocks over the old ones), and still end as a document ends.
+// Before the truncation the store therefore makes a marker durable beside the file, naming the
+// fingerprints of the document it is about to write and of the file it replaces, and it removes
+// the marker once the new document is on the disk. While a marker stands, a file that matches
+// neither fingerprint was left part-written: the load refuses it and the next store does not
+// back it up.
+namespace zel::file_storage::internal {
+
+// A document's size and 64-bit hash: enough to tell the bytes a store wrote from what a power
+// loss leaves of them (a lost block, zeros, an old tail).
+struct Fingerprint {
+    qint64 size = 0;
+    quint64 hash = 0;
+
+    friend bool operator==(Fingerprint const&, Fingerprint const&) = default;
+};
+
+Fingerprint fingerprintOf(QByteArray const& bytes);
+
+// The fingerprint of bytes given block by block.
+class Fingerprinter {
+public:
+    Fingerprinter();
+    ~Fingerprinter();
+    Fingerprinter(Fingerprinter const&) = delete;
+    Fingerprinter& operator=(Fingerprinter const&) = delete;
+
+    void add(QByteArray const& block);
+    Fingerprint fingerprint() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// The fingerprint of the regular file at path, read in blocks.
+Failure fingerprintOfFile(QString const& path, Fingerprint& fingerprint);
+
+struct StoreMarker {
+    Fingerprint next;                    // the document the store writes
+    std::optional<Fingerprint> previous; // the file it replaces, when that held a whole budget
+};
+
+// The marker of the budget file at path (the file a link names): beside it and hidden, as
+// ".NAME.storing".
+QString markerPathOf(QString const& path);
+
+// FROZEN: a marker left by one version is read by every later one. It is text, four lines:
+//
+//     zel-budget-store 1
+//     next SIZE HASH
+//     previous SIZE HASH            ("previous none" when the file replaced was no whole budget)
+//     check HASH
+//
+// SIZE in decimal, HASH sixteen lowercase hexadecimal digits, every line ending in a line feed.
+// The check is the hash of the three lines before it: a marker cut short or zeroed by a power
+// loss fails it, and is only ever left so by a store that never began to write the budget file.
+QByteArray markerBytes(StoreMarker const& marker);
+
+// The marker that bytes hold; nothing for bytes that fail the check.
+std::optional<StoreMarker> parseMarker(QByteArray const& bytes);
+
+// Whether a file of this fingerprint holds what the marker's store wrote, or the whole budget it
+// replaced.
+bool isWholeBudget(StoreMarker const& marker, Fingerprint const& file);
+
+} // namespace zel::file_storage::internal
