@@ -3,12 +3,13 @@
 #include "Tool.h"
 
 #include "file-storage/ExchangeRatesFile.h"
+#include "file-storage/SaveFile.h"
 #include "sample-budgets/SampleBudget.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -40,18 +41,15 @@ void itemTable(QTextStream& out, QString const& title, Map const& map,
     table.print(out, title);
 }
 
-// Copies a document token by token into a writer that indents one tab per level.
-bool writeIndented(QString const& from, QString const& to, QString& error) {
+// The document at from, copied token by token into a writer that indents one tab per level.
+bool indented(QString const& from, QByteArray& bytes, QString& error) {
     QFile input(from);
     if (!input.open(QIODevice::ReadOnly)) {
         error = input.errorString();
         return false;
     }
-    QSaveFile output(to);
-    if (!output.open(QIODevice::WriteOnly)) {
-        error = output.errorString();
-        return false;
-    }
+    QBuffer output(&bytes);
+    output.open(QIODevice::WriteOnly);
     QXmlStreamReader reader(&input);
     QXmlStreamWriter writer(&output);
     writer.setAutoFormatting(true);
@@ -63,10 +61,6 @@ bool writeIndented(QString const& from, QString const& to, QString& error) {
             return false;
         }
         writer.writeCurrentToken(reader);
-    }
-    if (!output.commit()) {
-        error = output.errorString();
-        return false;
     }
     return true;
 }
@@ -183,9 +177,12 @@ int format(Streams io, QString const& file, QString const& output, Options const
         auto const& [ledger, budget, items, banks, types, surveys] = state;
         compact.store(ledger, budget, items, banks, types, surveys);
         QString error;
-        if (!writeIndented(scratch.filePath(QStringLiteral("budget.xml")), output, error)) {
+        QByteArray bytes;
+        if (!indented(scratch.filePath(QStringLiteral("budget.xml")), bytes, error)) {
             return fail(io, options, output, error);
         }
+        // Complete, and on the disk, once format says it is done.
+        file_storage::saveFile(output, bytes);
         return 0;
     } catch (storage::StorageError const& error) {
         return fail(io, options, file, error);

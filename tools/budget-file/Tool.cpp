@@ -1,11 +1,11 @@
 #include "Tool.h"
 
 #include "file-storage/Errors.h"
+#include "file-storage/SaveFile.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QLocale>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -128,9 +128,10 @@ std::optional<QString> writeOutput(Streams io, QString const& path, QByteArray c
     if (auto refused = refusedOutput(path, force)) {
         return refused;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        return file.errorString();
+    try {
+        file_storage::saveFile(path, bytes);
+    } catch (storage::StorageError const& error) {
+        return error.firstText();
     }
     return std::nullopt;
 }
