@@ -316,10 +316,13 @@ void cleanUp(internal::OutputFile& budgetFile, std::optional<QString> const& bac
             ZEL_LOG_DEBUG() << "Successfully restored the backed-up budget file.";
         }
     }
-    // What stands at the budget path now is the previous budget, or nothing: the marker has
-    // done its work, and goes with the same sync as the names above.
-    (void)internal::removeFile(internal::markerPathOf(budgetFile.path()));
-    (void)internal::syncDirectory(directory);
+    // What stands at the budget path now is the previous budget, or nothing, and the marker has
+    // done its work; but it goes only once that is on the disk: a file system that does not
+    // keep its entries in order could otherwise keep its removal and lose the rename.
+    if (!internal::syncDirectory(directory) &&
+        !internal::removeFile(internal::markerPathOf(budgetFile.path()))) {
+        (void)internal::syncDirectory(directory);
+    }
 }
 
 // The whole document of a budget, as the budget file is to hold it. Throws BudgetFileError for
@@ -505,12 +508,12 @@ QString BudgetFile::restoreBackUp() const {
         (void)budgetFile.close();
         bool const putBack =
             !budgetExists || (!internal::removeFile(path) && !internal::renameFile(kept, path));
-        // The marker stays only for a file put back that an earlier store left part-written,
-        // which it keeps from being loaded.
-        if (putBack && previous) {
-            (void)internal::removeFile(internal::markerPathOf(path));
+        // The marker stays for a file put back that an earlier store left part-written, which
+        // it keeps from being loaded; otherwise it goes once the file put back is on the disk.
+        if (!internal::syncDirectory(directory) && putBack && previous &&
+            !internal::removeFile(internal::markerPathOf(path))) {
+            (void)internal::syncDirectory(directory);
         }
-        (void)internal::syncDirectory(directory);
         throw internal::operationError(
             *failure, putBack ? failed
                               : QObject::tr("The back-up budget file of %1 failed to be restored; "
