@@ -1,7 +1,8 @@
 // Several writers and readers of one budget file at once: processes (a second window of the
 // application, a script) and threads of one process, each with its own BudgetFile. Every store
 // must succeed whole, every load must give one of the stored budgets, and afterwards the budget
-// file and its back-up must each hold one of them.
+// file and its back-up must each hold one of them. The lock that keeps them apart must not be
+// held twice when its file is replaced, nor lose its file while a shared holder remains.
 #include "BudgetFileTestSupport.h"
 #include "StoreChild.h"
 
@@ -19,8 +20,11 @@
 #include <thread>
 
 namespace budgets = zel::testing;
+namespace seam = zel::testing::seam;
 namespace support = zel::testing::budget_file;
 using zel::file_storage::BudgetFile;
+using zel::file_storage::internal::FileLock;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -133,6 +137,49 @@ TEST_F(Concurrency, ThreadsStoringAndLoadingOneFileEachSeeWholeBudgets) {
         thread.join();
     }
     expectWholeBudgets(outcomes, "threads");
+}
+
+// The lock file is replaced after an acquire opened it and before it locked it: the acquire
+// must not hold the removed file while another holds the one now at the name.
+TEST(LockFile, ReplacedBeforeItIsLockedIsNotHeldTwice) {
+    QTemporaryDir folder;
+    QString const lockPath = folder.filePath(QStringLiteral(".budget.xml.lock"));
+    FileLock other;
+    QString why;
+    bool replaced = false;
+    seam::Seam const installed({}, {}, [&](seam::Step const& step) {
+        if (step.step == seam::FileStep::lockOpened && !replaced) {
+            replaced = true;
+            ASSERT_TRUE(QFile::remove(lockPath));
+            EXPECT_EQ(other.acquire(lockPath, FileLock::Mode::exclusive, 0ms, why),
+                      FileLock::Outcome::acquired);
+        }
+    });
+    FileLock first;
+    EXPECT_EQ(first.acquire(lockPath, FileLock::Mode::exclusive, 50ms, why),
+              FileLock::Outcome::busy);
+    EXPECT_TRUE(replaced);
+}
+
+// A shared holder that lets go while another still holds the lock leaves the lock file, which
+// keeps a writer out; the last one removes it.
+TEST(LockFile, StaysWhileASharedHolderRemainsAndGoesWithTheLast) {
+    QTemporaryDir folder;
+    QString const lockPath = folder.filePath(QStringLiteral(".budget.xml.lock"));
+    FileLock first;
+    FileLock second;
+    FileLock writer;
+    QString why;
+    ASSERT_EQ(first.acquire(lockPath, FileLock::Mode::shared, 0ms, why),
+              FileLock::Outcome::acquired);
+    ASSERT_EQ(second.acquire(lockPath, FileLock::Mode::shared, 0ms, why),
+              FileLock::Outcome::acquired);
+    first.release();
+    EXPECT_TRUE(QFileInfo::exists(lockPath));
+    EXPECT_EQ(writer.acquire(lockPath, FileLock::Mode::exclusive, 20ms, why),
+              FileLock::Outcome::busy);
+    second.release();
+    EXPECT_FALSE(QFileInfo::exists(lockPath));
 }
 
 } // namespace

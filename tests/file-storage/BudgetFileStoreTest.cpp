@@ -41,6 +41,10 @@ bool stand(QString const& path, std::string const& what) {
         return QDir().mkpath(path) &&
                (support::writeFile(path + QStringLiteral("/content"), "x"), true);
     }
+    if (what == "loop") {
+        return symlink(QFile::encodeName(QFileInfo(path).fileName()).constData(),
+                       name.constData()) == 0;
+    }
     if (what == "fifo") {
         return mkfifo(name.constData(), 0600) == 0;
     }
@@ -73,11 +77,12 @@ std::string standing(QString const& path, std::optional<zel::storage::BudgetStat
     }
     auto const mode = status.st_mode;
     if (!S_ISREG(mode)) {
-        return S_ISDIR(mode)    ? "directory"
-               : S_ISFIFO(mode) ? "fifo"
-               : S_ISSOCK(mode) ? "socket"
-               : S_ISCHR(mode)  ? "device"
-                                : "something else";
+        return S_ISLNK(mode) && QFileInfo(path).symLinkTarget() == path ? "loop"
+               : S_ISDIR(mode)                                          ? "directory"
+               : S_ISFIFO(mode)                                         ? "fifo"
+               : S_ISSOCK(mode)                                         ? "socket"
+               : S_ISCHR(mode)                                          ? "device"
+                                                                        : "something else";
     }
     auto const content = support::contentOf(path).value_or(QByteArray());
     if (content.isEmpty()) {
@@ -112,10 +117,17 @@ protected:
 TEST_P(StoreOutcome, LeavesTheFilesErrorAndRecordsOfItsRow) {
     auto const& row = GetParam();
     ASSERT_TRUE(folder_.isValid());
-    support::Layout const layout(folder_.path(), row.value("layout") == "linked",
+    bool const chained = row.value("layout") == "chained";
+    support::Layout const layout(folder_.path(), chained || row.value("layout") == "linked",
                                  row.has("extension") ? row.text("extension")
                                                       : QStringLiteral("~"));
     layout.make();
+    QString const chain = folder_.filePath(QStringLiteral("chain.xml"));
+    if (chained) {
+        ASSERT_TRUE(QFile::remove(layout.budgetPath) &&
+                    QFile::link(QStringLiteral("synced/budget.xml"), chain) &&
+                    QFile::link(QStringLiteral("chain.xml"), layout.budgetPath));
+    }
     QString const paths[] = {layout.budget, layout.backUp, layout.oldBackUp};
     auto const before = words(row.value("before"));
     ASSERT_EQ(before.size(), 3u);
@@ -208,13 +220,22 @@ TEST_P(StoreOutcome, LeavesTheFilesErrorAndRecordsOfItsRow) {
         QFile::remove(kept);
     }
     if (layout.linked) {
-        EXPECT_EQ(QFileInfo(layout.budgetPath).symLinkTarget(), layout.budget)
-            << "the link at the budget path is gone";
+        EXPECT_EQ(QFileInfo(chained ? chain : layout.budgetPath).symLinkTarget(), layout.budget)
+            << "the link to the budget file is gone";
     }
-    // The lock file goes with the store or load that made it.
-    EXPECT_EQ(layout.others(),
-              row.has("lockfile") ? QStringList{QStringLiteral(".budget.xml.lock")} : QStringList())
-        << "left behind";
+    // The lock file goes with the store or load that made it; the marker of a store that did
+    // not finish stays only where the row says so.
+    QStringList left;
+    if (chained) {
+        left << QStringLiteral("chain.xml");
+    }
+    if (row.has("lockfile")) {
+        left << QStringLiteral(".budget.xml.lock");
+    }
+    if (row.has("marker")) {
+        left << QStringLiteral(".budget.xml.storing");
+    }
+    EXPECT_EQ(layout.others(), left) << "left behind";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -257,6 +278,18 @@ TEST(DurableOrder, BackUpAndNewFileReachTheDiskBeforeTheStepsThatRelyOnThem) {
     EXPECT_LT(closed, lastRan(trace, syncDirectory, layout.directory));
     EXPECT_EQ(lastRan(trace, syncDirectory, layout.directory) + 1, trace.back().index);
     EXPECT_EQ(trace.back().step, remove);
+}
+
+// A folder that cannot be opened was not synced, and saying otherwise would let a store go on
+// to truncate the budget file before its back-up's name is on the disk.
+TEST(FolderSync, FailsForAFolderThatCannotBeOpened) {
+    QTemporaryDir folder;
+    support::writeFile(folder.filePath(QStringLiteral("file")), "x");
+    for (auto const* name : {"missing", "file"}) {
+        EXPECT_TRUE(
+            zel::file_storage::internal::syncDirectory(folder.filePath(QLatin1String(name))))
+            << name;
+    }
 }
 
 } // namespace
