@@ -238,13 +238,16 @@ QString partWritten(QString const& backUpPath) {
 // it there. Throws StorageError, with failed as its second text, when it cannot.
 void markStore(QString const& path, internal::StoreMarker const& marker, QString const& failed) {
     QString const markerPath = internal::markerPathOf(path);
-    if (regularOrAbsent(markerPath, failed) == FileKind::regular) {
+    // A marker left behind goes, and so does a link in its place (removed, never followed);
+    // anything else there is named.
+    if (regularOrAbsent(markerPath, failed) == FileKind::regular ||
+        QFileInfo(markerPath).isSymLink()) {
         if (auto failure = internal::removeFile(markerPath)) {
             throw internal::operationError(*failure, failed);
         }
     }
     internal::OutputFile file(markerPath);
-    Failure failure = file.open();
+    Failure failure = file.create();
     if (!failure) {
         failure = file.write(internal::markerBytes(marker));
     }

@@ -331,6 +331,52 @@ TEST(PartWrittenFile, IsRefusedByTheLoadAndNotBackedUpByTheNextStore) {
     EXPECT_EQ(layout.others(), QStringList());
 }
 
+// A link at the marker's name (another user's, in a shared folder) is removed, never written
+// through, whether it names a file or nothing.
+TEST(MarkerName, ALinkInItsPlaceIsNeverFollowed) {
+    for (bool const dangling : {false, true}) {
+        QTemporaryDir folder;
+        support::Layout const layout(folder.path(), false);
+        layout.make();
+        QString const elsewhere = folder.filePath(QStringLiteral("elsewhere"));
+        if (!dangling) {
+            support::writeFile(elsewhere, "someone's file");
+        }
+        ASSERT_TRUE(QFile::link(elsewhere, folder.filePath(QStringLiteral(".budget.xml.storing"))));
+        budgets::LogCapture quiet;
+        support::store(BudgetFile(layout.budgetPath, QStringLiteral("~")),
+                       budgets::smallFullBudget());
+        EXPECT_EQ(support::contentOf(elsewhere),
+                  dangling ? std::nullopt : std::optional<QByteArray>("someone's file"))
+            << dangling;
+        EXPECT_EQ(layout.others(),
+                  dangling ? QStringList() : QStringList{QStringLiteral("elsewhere")})
+            << dangling;
+    }
+}
+
+// A link that appears at the marker's name just before the marker is made stops the store
+// before the budget file is touched, and is not written through.
+TEST(MarkerName, ALinkThatAppearsAsItIsMadeStopsTheStore) {
+    QTemporaryDir folder;
+    support::Layout const layout(folder.path(), false);
+    layout.make();
+    QString const elsewhere = folder.filePath(QStringLiteral("elsewhere"));
+    support::writeFile(elsewhere, "someone's file");
+    QString const marker = folder.filePath(QStringLiteral(".budget.xml.storing"));
+    seam::Seam const planted({}, {}, [&](seam::Step const& step) {
+        if (step.step == seam::FileStep::open && step.path == marker) {
+            QFile::link(elsewhere, marker);
+        }
+    });
+    budgets::LogCapture quiet;
+    EXPECT_THROW(support::store(BudgetFile(layout.budgetPath, QStringLiteral("~")),
+                                budgets::smallFullBudget()),
+                 StorageError);
+    EXPECT_EQ(support::contentOf(elsewhere), QByteArray("someone's file"));
+    EXPECT_FALSE(QFileInfo::exists(layout.budget));
+}
+
 } // namespace
 
 namespace {

@@ -276,6 +276,17 @@ Failure OutputFile::open() {
     return std::nullopt;
 }
 
+Failure OutputFile::create() {
+    if (auto failure = injected(FileStep::open, path_)) {
+        return failure;
+    }
+    // NewOnly is O_CREAT with O_EXCL, which no symbolic link passes, dangling or not.
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+        return file_.errorString();
+    }
+    return std::nullopt;
+}
+
 Failure OutputFile::write(QByteArray const& bytes) {
     return writeBlocks(file_, bytes);
 }

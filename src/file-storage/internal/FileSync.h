@@ -57,6 +57,9 @@ public:
     QString const& path() const { return path_; }
 
     Failure open();
+    // Makes the file, which must not exist yet: fails for anything at path, a symbolic link
+    // included, so that nothing is written where another user's link points.
+    Failure create();
     // Writes all of bytes, or fails.
     Failure write(QByteArray const& bytes);
     // Puts what was written on the disk.
