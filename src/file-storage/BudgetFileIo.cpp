@@ -41,38 +41,78 @@ namespace zel::file_storage {
 namespace {
 
 using internal::Failure;
+using internal::File;
 using internal::FileKind;
 using internal::FileLock;
+using internal::FileStatus;
+using internal::Folder;
 
 // How long a load or store waits for another one of the same budget file to end: a store of a
 // budget of many years takes well under a second, and a person waiting longer is better told
 // why.
 constexpr std::chrono::seconds lockWait{10};
 
-// The lock file of the budget file at path: beside it and hidden. Every back-up's name starts
-// with the budget file's name, so no back-up extension can give a back-up this name.
-QString lockPathOf(QString const& path) {
-    QFileInfo const info(path);
-    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".lock");
+// Where a budget file is: the folder that holds it, held open so that every name beside the
+// file is used through it, and the file's name there.
+struct Place {
+    Folder folder;
+    QString name;
+
+    QString path() const { return folder.pathOf(name); }
+};
+
+// The place of the budget file that path names, a link followed to its end where the system
+// would follow it. Throws StorageError, with failed as its second text, when it cannot be found.
+Place located(QString const& path, QString const& failed) {
+    Place place;
+    if (auto failure = internal::locate(path, place.folder, place.name)) {
+        throw internal::operationError(*failure, failed);
+    }
+    return place;
 }
 
-// Takes the lock of the budget file at path into lock. Throws StorageError, with failed as its
-// second text, when others hold it for the whole wait, and when its lock file is there but
-// cannot be used. Where no lock can be had at all (a folder that cannot be written, a file
-// system without locks) the load or store goes ahead without one, as it would without this
-// lock.
-void lockBudgetFile(FileLock& lock, QString const& path, FileLock::Mode mode,
+// What stands at name beside the budget file, which must be a regular file or nothing. Throws
+// StorageError, with failed as its second text, for anything else (a directory, a device, a
+// named pipe, a socket, a link) and when the system cannot tell.
+FileStatus regularOrAbsent(Place const& place, QString const& name, QString const& failed) {
+    FileStatus status;
+    if (auto failure = place.folder.inspect(name, status)) {
+        throw internal::operationError(*failure, failed);
+    }
+    if (status.kind != FileKind::absent && status.kind != FileKind::regular) {
+        throw internal::operationError(
+            internal::notARegularFile(place.folder.pathOf(name), status.kind), failed);
+    }
+    return status;
+}
+
+// The permissions of a file made beside the budget file that holds what the budget file holds,
+// or says what it holds: those of the budget file, or the owner's alone when there is none yet.
+uint permissionsBeside(FileStatus const& budget) {
+    return budget.kind == FileKind::regular ? budget.mode & 0666 : 0600;
+}
+
+// Takes the lock of the budget file into lock; a new lock file gets the permissions mode.
+// Throws StorageError, with failed as its second text, when others hold it for the whole wait,
+// and when its lock file is there but cannot be used. Where no lock can be had at all (a folder
+// that cannot be written, a file system without locks) the load or store goes ahead without
+// one, as it would without this lock.
+void lockBudgetFile(FileLock& lock, Place const& place, FileLock::Mode mode, uint newMode,
                     QString const& failed) {
     QString why;
-    QString const lockPath = lockPathOf(path);
-    switch (lock.acquire(lockPath, mode, lockWait, why)) {
+    // Hidden beside the budget file. Every back-up's name starts with the budget file's name, so
+    // no back-up extension can give a back-up this name.
+    QString const lockPath =
+        place.folder.pathOf(QLatin1Char('.') + place.name + QStringLiteral(".lock"));
+    switch (lock.acquire(lockPath, mode, lockWait, why, newMode)) {
     case FileLock::Outcome::acquired:
         return;
     case FileLock::Outcome::busy:
         throw internal::operationError(
             QObject::tr("The budget file is in use: other loads or stores held it for the whole "
                         "%1 seconds this one waited.")
-                .arg(lockWait.count()),
+                    .arg(lockWait.count()) +
+                (why.isEmpty() ? QString() : QLatin1Char(' ') + why),
             failed);
     case FileLock::Outcome::refused:
         throw internal::operationError(why, failed);
@@ -85,37 +125,22 @@ void lockBudgetFile(FileLock& lock, QString const& path, FileLock::Mode mode,
     }
 }
 
-// The file that the budget path names, a link followed to its end. Throws StorageError, with
-// failed as its second text, when the link cannot be followed.
-QString resolvedPath(QString const& path, QString const& failed) {
-    QString target;
-    if (auto failure = internal::resolveLinks(path, target)) {
+// Opens the regular file at name beside the budget file. Throws StorageError, with failed as its
+// second text, when it cannot.
+void openBeside(File& file, Place const& place, QString const& name, File::Access access,
+                QString const& failed) {
+    if (auto failure = file.open(place.folder, name, access)) {
         throw internal::operationError(*failure, failed);
     }
-    return target;
 }
 
-// What stands at path, which must be a regular file or nothing. Throws StorageError, with
-// failed as its second text, for anything else (a directory, a device, a named pipe, a socket)
-// and when the system cannot tell.
-FileKind regularOrAbsent(QString const& path, QString const& failed) {
-    auto kind = FileKind::absent;
-    if (auto failure = internal::kindOf(path, kind)) {
-        throw internal::operationError(*failure, failed);
-    }
-    if (kind != FileKind::absent && kind != FileKind::regular) {
-        throw internal::operationError(internal::notARegularFile(path, kind), failed);
-    }
-    return kind;
-}
-
-// Whether the file at path holds a well-formed document. A store that died while writing
-// leaves the file cut short, which does not. Every document a store writes ends with the
-// root's end tag, and that ending alone settles it; only a file that ends otherwise (a comment
-// after the root, a root with no end tag of its own, another encoding) is read through.
-bool holdsCompleteDocument(QString const& path) {
-    QFile file(path);
-    if (internal::openForReading(file, QIODevice::ReadOnly)) {
+// Whether the open file holds a well-formed document. A store that died while writing leaves
+// the file cut short, which does not. Every document a store writes ends with the root's end
+// tag, and that ending alone settles it; only a file that ends otherwise (a comment after the
+// root, a root with no end tag of its own, another encoding) is read through.
+bool holdsCompleteDocument(File const& budget) {
+    QFile file;
+    if (!file.open(budget.handle(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
         // Unreadable is not known to be cut short; the copy that follows reports it.
         return true;
     }
@@ -135,43 +160,61 @@ bool holdsCompleteDocument(QString const& path) {
     return !reader.hasError();
 }
 
-// Moves the previous back-up aside and copies the budget file to the back-up path, so that a
-// good copy of the previous budget is on the disk (its name once the folder is synced) before
-// the budget file is truncated.
-// Returns the fingerprint of what it copied.
-internal::Fingerprint backUp(QString const& budgetPath, QString const& name,
-                             QString const& backUpPath, bool backUpExists) {
-    std::optional<QString> oldBackUpPath;
+// Moves the previous back-up aside and copies the budget file, open at budgetFile, to the
+// back-up, with the budget
+// file's owner, group and permissions, so that a good copy of the previous budget is on the
+// disk (its name once the folder is synced) before the budget file is truncated. Returns the
+// fingerprint of what it copied.
+internal::Fingerprint backUp(Place const& place, File& budgetFile, QString const& displayName,
+                             FileStatus const& budget, QString const& backUpName,
+                             bool backUpExists) {
+    Folder const& folder = place.folder;
+    std::optional<QString> oldBackUpName;
     if (backUpExists) {
-        QString const oldPath = backUpPath + BudgetFile::oldBackUpExtension_;
+        QString const oldName = backUpName + BudgetFile::oldBackUpExtension_;
         QString const rotationFailed =
             QObject::tr("The back-up budget file, %1, failed to be backed-up prior to backing "
                         "up the budget file.")
-                .arg(backUpPath);
+                .arg(folder.pathOf(backUpName));
         // A left-over old back-up is older than the back-up that is about to replace it, so it
-        // holds nothing worth keeping; left in place it would block every later store. Something
-        // other than a file there is not the store's to remove, and is named instead.
-        if (regularOrAbsent(oldPath, rotationFailed) == FileKind::regular &&
-            !internal::removeFile(oldPath)) {
-            ZEL_LOG_WARNING() << "Removed a left-over old back-up budget file" << oldPath;
+        // holds nothing worth keeping; left in place it would block every later store. A link
+        // there goes too (removed, never followed); anything else is not the store's to remove,
+        // and is named instead.
+        FileStatus old;
+        if (auto failure = folder.inspect(oldName, old)) {
+            throw internal::operationError(*failure, rotationFailed);
         }
-        if (auto failure = internal::renameFile(backUpPath, oldPath)) {
+        if (old.kind != FileKind::absent && old.kind != FileKind::regular &&
+            old.kind != FileKind::link) {
+            throw internal::operationError(
+                internal::notARegularFile(folder.pathOf(oldName), old.kind), rotationFailed);
+        }
+        if (old.kind != FileKind::absent && !folder.remove(oldName)) {
+            ZEL_LOG_WARNING() << "Removed a left-over old back-up budget file"
+                              << folder.pathOf(oldName);
+        }
+        if (auto failure = folder.rename(backUpName, oldName)) {
             throw internal::operationError(*failure, rotationFailed);
         }
         ZEL_LOG_DEBUG() << "Successfully backed-up the old back-up budget file.";
-        oldBackUpPath = oldPath;
+        oldBackUpName = oldName;
     }
 
     QString const failed =
-        QObject::tr("The budget file, %1, failed to be backed-up prior to saving.").arg(name);
+        QObject::tr("The budget file, %1, failed to be backed-up prior to saving.")
+            .arg(displayName);
     internal::Fingerprinter copied;
-    if (auto failure = internal::copyFile(budgetPath, backUpPath,
-                                          [&](QByteArray const& block) { copied.add(block); })) {
-        if (oldBackUpPath) {
-            if (auto notRestored = internal::renameFile(*oldBackUpPath, backUpPath)) {
+    Failure failure = budgetFile.rewind();
+    if (!failure) {
+        failure = internal::copyFile(budgetFile, folder, backUpName, budget,
+                                     [&](QByteArray const& block) { copied.add(block); });
+    }
+    if (failure) {
+        if (oldBackUpName) {
+            if (auto notRestored = folder.rename(*oldBackUpName, backUpName)) {
                 ZEL_LOG_CRITICAL().noquote()
                     << QObject::tr("Failed to restore the back-up budget file '%1' due to %2.")
-                           .arg(*oldBackUpPath, *notRestored);
+                           .arg(folder.pathOf(*oldBackUpName), *notRestored);
             } else {
                 ZEL_LOG_DEBUG() << "Successfully restored the old back-up budget file.";
             }
@@ -179,11 +222,11 @@ internal::Fingerprint backUp(QString const& budgetPath, QString const& name,
         throw internal::operationError(*failure, failed);
     }
     ZEL_LOG_DEBUG() << "Successfully backed-up the budget file.";
-    if (oldBackUpPath) {
-        if (auto notRemoved = internal::removeFile(*oldBackUpPath)) {
+    if (oldBackUpName) {
+        if (auto notRemoved = folder.remove(*oldBackUpName)) {
             ZEL_LOG_CRITICAL().noquote()
                 << QObject::tr("Failed to remove the old back-up budget file '%1' due to %2.")
-                       .arg(*oldBackUpPath, *notRemoved);
+                       .arg(folder.pathOf(*oldBackUpName), *notRemoved);
         } else {
             ZEL_LOG_DEBUG() << "Successfully removed the old back-up budget file.";
         }
@@ -191,63 +234,81 @@ internal::Fingerprint backUp(QString const& budgetPath, QString const& name,
     return copied.fingerprint();
 }
 
-// What an earlier store that never finished left of the budget file at path, by its marker.
+// What an earlier store that never finished left of the budget file, by its marker.
 enum class Leftover {
     none,        // no marker, or one that its store never got past: the file is as it was
     whole,       // the file holds what that store wrote, or the whole budget it replaced
     partWritten, // the file is neither: parts of two documents, or of one, can stand in it
 };
 
-Leftover leftoverAt(QString const& path, QString const& failed) {
-    QString const markerPath = internal::markerPathOf(path);
-    if (regularOrAbsent(markerPath, failed) == FileKind::absent) {
-        return Leftover::none;
-    }
-    QFile file(markerPath);
-    if (auto failure = internal::openForReading(file, QIODevice::ReadOnly)) {
+Leftover leftoverAt(Place const& place, QString const& failed) {
+    QString const markerName = internal::markerNameOf(place.name);
+    FileStatus marker;
+    if (auto failure = place.folder.inspect(markerName, marker)) {
         throw internal::operationError(*failure, failed);
     }
-    // A marker is a few lines; anything longer is no marker of a store's.
-    auto const marker = internal::parseMarker(file.read(4096));
-    if (!marker) {
+    // A store makes its marker as a new file, never a link: a link there is nobody's marker.
+    if (marker.kind == FileKind::absent || marker.kind == FileKind::link) {
         return Leftover::none;
     }
-    if (regularOrAbsent(path, failed) == FileKind::absent) {
+    File file;
+    openBeside(file, place, markerName, File::Access::read, failed);
+    // A marker is a few lines; anything longer is no marker of a store's.
+    QByteArray bytes;
+    if (auto failure = file.read(bytes)) {
+        throw internal::operationError(*failure, failed);
+    }
+    auto const parsed = internal::parseMarker(bytes.left(4096));
+    if (!parsed) {
+        return Leftover::none;
+    }
+    if (regularOrAbsent(place, place.name, failed).kind == FileKind::absent) {
         return Leftover::whole;
     }
+    File budget;
+    openBeside(budget, place, place.name, File::Access::read, failed);
     internal::Fingerprint fingerprint;
-    if (auto failure = internal::fingerprintOfFile(path, fingerprint)) {
+    if (auto failure = internal::fingerprintOfFile(budget, fingerprint)) {
         throw internal::operationError(*failure, failed);
     }
-    return internal::isWholeBudget(*marker, fingerprint) ? Leftover::whole : Leftover::partWritten;
+    return internal::isWholeBudget(*parsed, fingerprint) ? Leftover::whole : Leftover::partWritten;
 }
 
 // Why a budget file that a store left part-written is not loaded, with the back-up to turn to.
-QString partWritten(QString const& backUpPath) {
-    return QFileInfo::exists(backUpPath)
+QString partWritten(Place const& place, QString const& backUpName) {
+    FileStatus backUp;
+    return !place.folder.inspect(backUpName, backUp) && backUp.kind == FileKind::regular
                ? QObject::tr("A store of the budget file did not finish, so the file may hold "
                              "parts of two budgets. Its back-up, %1, holds the budget before "
                              "that store: restore it.")
-                     .arg(backUpPath)
+                     .arg(place.folder.pathOf(backUpName))
                : QObject::tr("A store of the budget file did not finish, so the file may hold "
                              "parts of two budgets, and it has no back-up.");
 }
 
-// Makes the marker of a store that writes next over the budget file at path (which held the
-// whole budget previous, if any) durable in its folder, together with every entry made before
-// it there. Throws StorageError, with failed as its second text, when it cannot.
-void markStore(QString const& path, internal::StoreMarker const& marker, QString const& failed) {
-    QString const markerPath = internal::markerPathOf(path);
+// Makes the marker of a store that writes next over the budget file (which held the whole
+// budget previous, if any) durable in its folder, together with every entry made before it
+// there. The marker says what the budget file holds, so it is as readable as that file. Throws
+// StorageError, with failed as its second text, when it cannot.
+void markStore(Place const& place, internal::StoreMarker const& marker, uint mode,
+               QString const& failed) {
+    QString const markerName = internal::markerNameOf(place.name);
     // A marker left behind goes, and so does a link in its place (removed, never followed);
     // anything else there is named.
-    if (regularOrAbsent(markerPath, failed) == FileKind::regular ||
-        QFileInfo(markerPath).isSymLink()) {
-        if (auto failure = internal::removeFile(markerPath)) {
+    FileStatus left;
+    if (auto failure = place.folder.inspect(markerName, left)) {
+        throw internal::operationError(*failure, failed);
+    }
+    if (left.kind == FileKind::regular || left.kind == FileKind::link) {
+        if (auto failure = place.folder.remove(markerName)) {
             throw internal::operationError(*failure, failed);
         }
+    } else if (left.kind != FileKind::absent) {
+        throw internal::operationError(
+            internal::notARegularFile(place.folder.pathOf(markerName), left.kind), failed);
     }
-    internal::OutputFile file(markerPath);
-    Failure failure = file.create();
+    File file;
+    Failure failure = file.create(place.folder, markerName, mode);
     if (!failure) {
         failure = file.write(internal::markerBytes(marker));
     }
@@ -258,23 +319,39 @@ void markStore(QString const& path, internal::StoreMarker const& marker, QString
         failure = file.close();
     }
     if (failure) {
-        (void)internal::removeFile(markerPath);
+        (void)place.folder.remove(markerName);
         throw internal::operationError(*failure, failed);
     }
-    QString const directory = QFileInfo(path).absolutePath();
-    if (internal::syncDirectory(directory)) {
+    if (place.folder.sync()) {
         // The budget file is untouched: the marker has nothing to say of it.
-        (void)internal::removeFile(markerPath);
+        (void)place.folder.remove(markerName);
         throw internal::operationError(
-            QObject::tr("The directory %1 could not be written to the disk.").arg(directory),
+            QObject::tr("The directory %1 could not be written to the disk.")
+                .arg(place.folder.path()),
             failed);
     }
 }
 
-// Writes bytes into the open budget file and puts them on the disk, then lets the marker go,
-// with the name of a new file: the store or restore has only succeeded then.
-Failure writeDurably(internal::OutputFile& budgetFile, QByteArray const& bytes,
-                     QString const& directory) {
+// Lets the marker go once what it guards is on the disk, and then makes its going durable: the
+// store or restore has only succeeded then. A marker whose removal is lost to a power loss still
+// matches the file, and only costs the next load a look at it.
+Failure unmark(Place const& place) {
+    (void)place.folder.remove(internal::markerNameOf(place.name));
+    return place.folder.sync();
+}
+
+// Opens the budget file for a store or restore to write into: the file there, cut to nothing,
+// keeping its identity, owner, permissions and links; a new file where there is none.
+Failure openForWriting(File& budgetFile, Place const& place, bool exists) {
+    if (!exists) {
+        return budgetFile.create(place.folder, place.name, 0666);
+    }
+    Failure failure = budgetFile.open(place.folder, place.name, File::Access::write);
+    return failure ? failure : budgetFile.truncate();
+}
+
+// Writes bytes into the open budget file and puts them on the disk, then lets the marker go.
+Failure writeDurably(File& budgetFile, QByteArray const& bytes, Place const& place) {
     Failure failure = budgetFile.write(bytes);
     if (!failure) {
         failure = budgetFile.sync();
@@ -282,37 +359,58 @@ Failure writeDurably(internal::OutputFile& budgetFile, QByteArray const& bytes,
     if (!failure) {
         failure = budgetFile.close();
     }
-    if (!failure) {
-        // A marker whose removal is lost to a power loss still matches the file, and only
-        // costs the next load a look at it.
-        (void)internal::removeFile(internal::markerPathOf(budgetFile.path()));
-        failure = internal::syncDirectory(directory);
-    }
-    return failure;
+    return failure ? failure : unmark(place);
 }
 
-// Puts the previous budget file back after a failed write. Failures are logged only: the
-// caller rethrows the error that caused the clean-up.
-void cleanUp(internal::OutputFile& budgetFile, std::optional<QString> const& backUpPath,
-             QString const& directory) {
+// Writes the file at name beside the budget file back into the budget file, in place, so that
+// the budget file keeps its identity, owner, permissions and every hard link.
+Failure putBack(Place const& place, QString const& name) {
+    File source;
+    File budgetFile;
+    Failure failure = source.open(place.folder, name, File::Access::read);
+    if (!failure) {
+        failure = budgetFile.open(place.folder, place.name, File::Access::write);
+    }
+    if (!failure) {
+        failure = internal::copyInto(source, budgetFile);
+    }
+    return failure ? failure : budgetFile.close();
+}
+
+// Puts the previous budget file back after a failed write: its bytes written back in place,
+// or, when that fails, the back-up renamed into its place. Failures are logged only: the caller
+// rethrows the error that caused the clean-up.
+void cleanUp(File& budgetFile, Place const& place, std::optional<QString> const& backUpName) {
     ZEL_LOG_CRITICAL() << "An error occurred after writing the budget file started.";
-    // Closed before it is removed, which some systems require; a failure to close changes
-    // nothing about what follows.
+    // A failure to close changes nothing about what follows.
     (void)budgetFile.close();
-    if (auto notRemoved = internal::removeFile(budgetFile.path())) {
+    if (backUpName) {
+        if (auto failure = putBack(place, *backUpName)) {
+            ZEL_LOG_WARNING().noquote()
+                << QStringLiteral("Failed to write the backed-up budget file, %1, back into the "
+                                  "budget file due to %2.")
+                       .arg(place.folder.pathOf(*backUpName), *failure);
+        } else {
+            ZEL_LOG_DEBUG() << "Successfully restored the backed-up budget file.";
+            (void)unmark(place);
+            return;
+        }
+    }
+    if (auto notRemoved = place.folder.remove(place.name)) {
         ZEL_LOG_WARNING().noquote() << QStringLiteral("Failed to remove the broken budget file, ") +
-                                           budgetFile.path() + QStringLiteral(", due to ") +
+                                           place.path() + QStringLiteral(", due to ") +
                                            *notRemoved + QStringLiteral(".");
         // The marker stays and keeps the broken file from being loaded or backed up.
         return;
     }
     ZEL_LOG_DEBUG() << "Successfully removed the broken budget file.";
-    if (backUpPath) {
+    if (backUpName) {
         // Renamed, never copied: the back-up is the only good copy left, and stays where it is
         // when the rename fails.
-        if (auto notRenamed = internal::renameFile(*backUpPath, budgetFile.path())) {
+        if (auto notRenamed = place.folder.rename(*backUpName, place.name)) {
             ZEL_LOG_WARNING().noquote()
-                << QStringLiteral("Failed to restore the backed-up budget file, ") + *backUpPath +
+                << QStringLiteral("Failed to restore the backed-up budget file, ") +
+                       place.folder.pathOf(*backUpName) +
                        QStringLiteral(", failed to be renamed due to ") + *notRenamed +
                        QStringLiteral(".");
         } else {
@@ -322,9 +420,8 @@ void cleanUp(internal::OutputFile& budgetFile, std::optional<QString> const& bac
     // What stands at the budget path now is the previous budget, or nothing, and the marker has
     // done its work; but it goes only once that is on the disk: a file system that does not
     // keep its entries in order could otherwise keep its removal and lose the rename.
-    if (!internal::syncDirectory(directory) &&
-        !internal::removeFile(internal::markerPathOf(budgetFile.path()))) {
-        (void)internal::syncDirectory(directory);
+    if (!place.folder.sync()) {
+        (void)unmark(place);
     }
 }
 
@@ -346,16 +443,20 @@ QByteArray documentOf(accounting::GeneralLedger const& ledger, budgeting::Budget
 
 storage::BudgetState BudgetFile::load() const {
     QString const failed = QObject::tr("The budget file, %1, failed to be loaded.").arg(name_);
-    QString const path = resolvedPath(directoryPath_ + QLatin1Char('/') + name_, failed);
+    Place const place = located(directoryPath_ + QLatin1Char('/') + name_, failed);
+    FileStatus const budget = regularOrAbsent(place, place.name, failed);
     // Held to the end of the read, so that no store truncates the file under it.
     FileLock lock;
-    lockBudgetFile(lock, path, FileLock::Mode::shared, failed);
-    if (leftoverAt(path, failed) == Leftover::partWritten) {
-        throw internal::operationError(partWritten(path + backUpExtension_), failed);
+    lockBudgetFile(lock, place, FileLock::Mode::shared, permissionsBeside(budget), failed);
+    if (leftoverAt(place, failed) == Leftover::partWritten) {
+        throw internal::operationError(partWritten(place, place.name + backUpExtension_), failed);
     }
-    QFile file(path);
-    if (auto failure = internal::openForReading(file, QIODevice::ReadOnly | QIODevice::Text)) {
-        throw internal::operationError(*failure, failed);
+    File budgetFile;
+    openBeside(budgetFile, place, place.name, File::Access::read, failed);
+    QFile file(place.path());
+    if (!file.open(budgetFile.handle(), QIODevice::ReadOnly | QIODevice::Text,
+                   QFileDevice::DontCloseHandle)) {
+        throw internal::operationError(file.errorString(), failed);
     }
     return internal::loadBudgetDocument(file);
 }
@@ -374,102 +475,143 @@ void BudgetFile::store(accounting::GeneralLedger const& ledger, budgeting::Budge
     QString const openFailed =
         QObject::tr("The budget file, %1, failed to be saved while opening.").arg(name_);
     // A symbolic link at the budget path stays: the store writes the file it names, and keeps
-    // that file's back-up beside it, where a rename can put the back-up back in one step.
-    QString const path = resolvedPath(budgetPath, openFailed);
-    QString const directory = QFileInfo(path).absolutePath();
+    // that file's back-up beside it.
+    Place const place = located(budgetPath, openFailed);
+    FileStatus const beforeLock = regularOrAbsent(place, place.name, openFailed);
     FileLock lock;
-    lockBudgetFile(lock, path, FileLock::Mode::exclusive,
+    lockBudgetFile(lock, place, FileLock::Mode::exclusive, permissionsBeside(beforeLock),
                    QObject::tr("The budget file, %1, failed to be saved.").arg(name_));
-    QString const backUpPath = path + backUpExtension_;
-    bool const budgetExists = regularOrAbsent(path, openFailed) == FileKind::regular;
+    // Looked at again under the lock: another store may have made or replaced it meanwhile.
+    FileStatus const current = regularOrAbsent(place, place.name, openFailed);
+    bool const budgetExists = current.kind == FileKind::regular;
+    QString const backUpName = place.name + backUpExtension_;
     bool const backUpExists =
-        regularOrAbsent(backUpPath,
+        regularOrAbsent(place, backUpName,
                         QObject::tr("The back-up budget file, %1, failed to be backed-up prior to "
                                     "backing up the budget file.")
-                            .arg(backUpPath)) == FileKind::regular;
+                            .arg(place.folder.pathOf(backUpName)))
+            .kind == FileKind::regular;
 
-    // Set once a good copy of the previous budget file stands at the back-up path.
+    // Set once a good copy of the previous budget file stands at the back-up's name.
     std::optional<QString> restorable;
     std::optional<internal::Fingerprint> previous;
     if (budgetExists) {
-        bool const partly = leftoverAt(path, openFailed) == Leftover::partWritten;
+        bool const partly = leftoverAt(place, openFailed) == Leftover::partWritten;
+        File previousFile;
+        if (auto failure = previousFile.open(place.folder, place.name, File::Access::read)) {
+            throw internal::operationError(
+                QObject::tr("Cannot open %1 for input: %2").arg(place.path(), *failure),
+                QObject::tr("The budget file, %1, failed to be backed-up prior to saving.")
+                    .arg(name_));
+        }
         // A budget file that an earlier store left part-written or cut short holds no budget
         // worth keeping: backed up, it would replace the last good copy, and a failure of this
         // store would then leave the user with neither. The back-up is kept as it is instead.
         // Without a back-up, a file cut short for some other reason (edited by hand, say) is
         // still backed up: it may be all the user has.
-        if (backUpExists && (partly || !holdsCompleteDocument(path))) {
+        if (backUpExists && (partly || !holdsCompleteDocument(previousFile))) {
             ZEL_LOG_CRITICAL() << "The budget file is incomplete; keeping the back-up budget file"
-                               << backUpPath;
+                               << place.folder.pathOf(backUpName);
         } else if (partly) {
             ZEL_LOG_CRITICAL() << "The budget file was left part-written; not backing it up"
-                               << path;
+                               << place.path();
         } else {
-            previous = backUp(path, name_, backUpPath, backUpExists);
+            previous = backUp(place, previousFile, name_, current, backUpName, backUpExists);
         }
-        restorable = backUpPath;
+        restorable = backUpName;
     } else {
         ZEL_LOG_DEBUG() << "No pre-existing budget file found, no back-up needed.";
     }
-    markStore(path, {internal::fingerprintOf(document), previous},
+    markStore(place, {internal::fingerprintOf(document), previous}, permissionsBeside(current),
               budgetExists ? QObject::tr("The budget file, %1, failed to be backed-up prior to "
                                          "saving.")
                                  .arg(name_)
                            : openFailed);
 
-    internal::OutputFile budgetFile(path);
-    if (auto failure = budgetFile.open()) {
+    File budgetFile;
+    if (auto failure = openForWriting(budgetFile, place, budgetExists)) {
         // Not opened, not truncated: the marker has nothing to say of the file.
-        (void)internal::removeFile(internal::markerPathOf(path));
+        (void)place.folder.remove(internal::markerNameOf(place.name));
         throw internal::operationError(*failure, openFailed);
     }
     try {
-        if (auto failure = writeDurably(budgetFile, document, directory)) {
+        if (auto failure = writeDurably(budgetFile, document, place)) {
             throw internal::operationError(
                 *failure, QObject::tr("The budget file, %1, failed to be saved due.").arg(name_));
         }
     } catch (std::exception const&) {
-        cleanUp(budgetFile, restorable, directory);
+        cleanUp(budgetFile, place, restorable);
         throw;
     }
 }
 
 QString BudgetFile::backUpPath() const {
-    QString path = directoryPath_ + QLatin1Char('/') + name_;
-    QString target;
-    if (!internal::resolveLinks(path, target)) {
-        path = target;
+    QString const path = directoryPath_ + QLatin1Char('/') + name_;
+    Folder folder;
+    QString name;
+    if (internal::locate(path, folder, name)) {
+        return path + backUpExtension_;
     }
-    return path + backUpExtension_;
+    return folder.pathOf(name + backUpExtension_);
 }
 
 QString BudgetFile::restoreBackUp() const {
     QString const failed =
         QObject::tr("The back-up budget file of %1 failed to be restored.").arg(name_);
-    QString const path = resolvedPath(directoryPath_ + QLatin1Char('/') + name_, failed);
-    QString const directory = QFileInfo(path).absolutePath();
+    Place const place = located(directoryPath_ + QLatin1Char('/') + name_, failed);
+    FileStatus const before = regularOrAbsent(place, place.name, failed);
     FileLock lock;
-    lockBudgetFile(lock, path, FileLock::Mode::exclusive, failed);
-    QString const backUpPath = path + backUpExtension_;
-    bool const budgetExists = regularOrAbsent(path, failed) == FileKind::regular;
-    if (regularOrAbsent(backUpPath, failed) != FileKind::regular) {
+    lockBudgetFile(lock, place, FileLock::Mode::exclusive, permissionsBeside(before), failed);
+    FileStatus const budget = regularOrAbsent(place, place.name, failed);
+    bool const budgetExists = budget.kind == FileKind::regular;
+    QString const backUpName = place.name + backUpExtension_;
+    QString const backUpPath = place.folder.pathOf(backUpName);
+    FileStatus backUpStatus;
+    if (auto failure = place.folder.inspect(backUpName, backUpStatus)) {
+        throw internal::operationError(*failure, failed);
+    }
+    if (backUpStatus.kind == FileKind::absent) {
         throw internal::operationError(
             QObject::tr("There is no back-up budget file %1.").arg(backUpPath), failed);
     }
-    // The back-up's bytes, which must hold a budget that loads.
-    QByteArray bytes;
+    // In a shared folder another user can put a file or a link at the back-up's name; restored,
+    // it would become this user's budget.
+    if (backUpStatus.kind != FileKind::regular) {
+        throw internal::operationError(internal::notARegularFile(backUpPath, backUpStatus.kind),
+                                       failed);
+    }
+    File backUp;
+    openBeside(backUp, place, backUpName, File::Access::read, failed);
+    if (auto failure = backUp.status(backUpStatus)) {
+        throw internal::operationError(*failure, failed);
+    }
+    if (backUpStatus.owner != internal::currentUser() &&
+        !(budgetExists && backUpStatus.owner == budget.owner)) {
+        throw internal::operationError(
+            QObject::tr("The back-up budget file %1 belongs to %2, who does not own the budget "
+                        "file, so it is not restored.")
+                .arg(backUpPath, internal::userName(backUpStatus.owner)),
+            failed);
+    }
+    // The back-up must hold a budget that loads; its fingerprint is taken on a second reading.
+    internal::Fingerprint next;
     {
-        QFile backUp(backUpPath);
-        if (auto failure = internal::openForReading(backUp, QIODevice::ReadOnly)) {
-            throw internal::operationError(*failure, failed);
+        QFile document(backUpPath);
+        if (!document.open(backUp.handle(), QIODevice::ReadOnly | QIODevice::Text,
+                           QFileDevice::DontCloseHandle)) {
+            throw internal::operationError(document.errorString(), failed);
         }
-        bytes = backUp.readAll();
-        if (backUp.error() != QFileDevice::NoError) {
-            throw internal::operationError(backUp.errorString(), failed);
-        }
-        QBuffer document(&bytes);
-        document.open(QIODevice::ReadOnly | QIODevice::Text);
         internal::loadBudgetDocument(document);
+    }
+    Failure failure = backUp.rewind();
+    if (!failure) {
+        failure = internal::fingerprintOfFile(backUp, next);
+    }
+    if (!failure) {
+        failure = backUp.rewind();
+    }
+    if (failure) {
+        throw internal::operationError(*failure, failed);
     }
     ZEL_LOG_DEBUG() << "Restoring the back-up budget file" << backUpPath;
 
@@ -477,53 +619,69 @@ QString BudgetFile::restoreBackUp() const {
     // part-written passes for no budget, even if a power loss leaves it as it is.
     std::optional<internal::Fingerprint> previous;
 
-    // The file being replaced is copied aside first, and the copy made durable, name and all,
-    // with the marker.
+    // The file being replaced is copied aside first, with its owner and permissions, and the
+    // copy made durable, name and all, with the marker.
     QString kept;
     if (budgetExists) {
-        bool const partly = leftoverAt(path, failed) == Leftover::partWritten;
+        bool const partly = leftoverAt(place, failed) == Leftover::partWritten;
         QString const stem =
-            path + QStringLiteral(".before-restore-") +
+            place.name + QStringLiteral(".before-restore-") +
             QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"));
         kept = stem;
-        for (int n = 2; regularOrAbsent(kept, failed) != FileKind::absent; ++n) {
+        for (int n = 2; regularOrAbsent(place, kept, failed).kind != FileKind::absent; ++n) {
             kept = stem + QLatin1Char('-') + QString::number(n);
         }
         internal::Fingerprinter copied;
-        if (auto failure = internal::copyFile(
-                path, kept, [&](QByteArray const& block) { copied.add(block); })) {
-            throw internal::operationError(*failure, failed);
+        File source;
+        openBeside(source, place, place.name, File::Access::read, failed);
+        if (auto notCopied =
+                internal::copyFile(source, place.folder, kept, budget,
+                                   [&](QByteArray const& block) { copied.add(block); })) {
+            throw internal::operationError(*notCopied, failed);
         }
         if (!partly) {
             previous = copied.fingerprint();
         }
     }
-    markStore(path, {internal::fingerprintOf(bytes), previous}, failed);
-    // Then the back-up is written in place, as a store writes: the budget file keeps its links,
-    // permissions and owner.
-    internal::OutputFile budgetFile(path);
-    Failure failure = budgetFile.open();
+    markStore(place, {next, previous}, permissionsBeside(budget), failed);
+    // Then the back-up is written in place, block by block, as a store writes: the budget file
+    // keeps its links, permissions and owner.
+    File budgetFile;
+    failure = openForWriting(budgetFile, place, budgetExists);
     if (!failure) {
-        failure = writeDurably(budgetFile, bytes, directory);
+        failure = internal::copyInto(backUp, budgetFile);
+    }
+    if (!failure) {
+        failure = budgetFile.close();
+    }
+    if (!failure) {
+        failure = unmark(place);
     }
     if (failure) {
-        // The copy aside goes back in place, by a rename, as a store's back-up does.
         (void)budgetFile.close();
-        bool const putBack =
-            !budgetExists || (!internal::removeFile(path) && !internal::renameFile(kept, path));
+        // The copy aside goes back in place, as a store's back-up does: written back into the
+        // file, or renamed into its place when that cannot be done.
+        bool const putBackInPlace = budgetExists && !putBack(place, kept);
+        if (putBackInPlace) {
+            // The file was never replaced after all, and its copy is one too many.
+            (void)place.folder.remove(kept);
+        }
+        bool const putBackAtAll =
+            !budgetExists || putBackInPlace ||
+            (!place.folder.remove(place.name) && !place.folder.rename(kept, place.name));
         // The marker stays for a file put back that an earlier store left part-written, which
         // it keeps from being loaded; otherwise it goes once the file put back is on the disk.
-        if (!internal::syncDirectory(directory) && putBack && previous &&
-            !internal::removeFile(internal::markerPathOf(path))) {
-            (void)internal::syncDirectory(directory);
+        if (!place.folder.sync() && putBackAtAll && previous) {
+            (void)unmark(place);
         }
         throw internal::operationError(
-            *failure, putBack ? failed
-                              : QObject::tr("The back-up budget file of %1 failed to be restored; "
-                                            "the file it was to replace is kept as %2.")
-                                    .arg(name_, kept));
+            *failure, putBackAtAll
+                          ? failed
+                          : QObject::tr("The back-up budget file of %1 failed to be restored; "
+                                        "the file it was to replace is kept as %2.")
+                                .arg(name_, place.folder.pathOf(kept)));
     }
-    return kept;
+    return kept.isEmpty() ? kept : place.folder.pathOf(kept);
 }
 
 } // namespace zel::file_storage

@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <map>
 
+#include <unistd.h>
+
 namespace budgets = zel::testing;
 namespace seam = zel::testing::seam;
 namespace support = zel::testing::budget_file;
@@ -319,6 +321,14 @@ TEST_P(FullDisk, AtEverySizeOfTheNewDocumentKeepsThePreviousBudget) {
         qint64 const limit = (at - 1) * step;
         std::string const where = "file-size limit " + std::to_string(limit);
         setUp(layout, start, previous, earlier);
+        // A second name of the budget file, which must hold the budget the store leaves there.
+        QTemporaryDir elsewhere;
+        QString const secondName = elsewhere.filePath(QStringLiteral("second-name.xml"));
+        if (start.budget) {
+            EXPECT_EQ(::link(QFile::encodeName(layout.budget).constData(),
+                             QFile::encodeName(secondName).constData()),
+                      0);
+        }
         std::string first;
         std::string second;
         try {
@@ -352,7 +362,12 @@ TEST_P(FullDisk, AtEverySizeOfTheNewDocumentKeepsThePreviousBudget) {
                 << where;
             EXPECT_EQ(budget, start.budget ? std::optional(previous.document) : std::nullopt)
                 << where;
-            EXPECT_FALSE(backUp.has_value()) << where;
+            // Written back into the file itself: the back-up stays, and so does every name.
+            EXPECT_EQ(backUp, start.budget ? std::optional(previous.document) : std::nullopt)
+                << where;
+        }
+        if (start.budget) {
+            EXPECT_EQ(support::contentOf(secondName), budget) << where << ": the second name";
         }
         EXPECT_EQ(layout.others(), QStringList()) << where;
         return !stored;

@@ -1,27 +1,16 @@
 #include "file-storage/internal/FileSync.h"
 
+#include "file-storage/internal/FileSyncSystem.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QObject>
-#include <QSaveFile>
 #include <QStringList>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <thread>
 #include <utility>
-
-#if defined(Q_OS_WIN)
-#include <io.h>
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace zel::file_storage::internal {
 
@@ -32,145 +21,8 @@ FileStepHook& stepHook() {
     return hook;
 }
 
-// What the test seam decides for this step: 0 to run it, skipStep, or the errno to fail it with.
-int verdict(FileStep step, QString const& path, QString const& other = QString()) {
-    auto const& hook = stepHook();
-    return hook ? hook(step, path, other) : 0;
-}
-
-// The failure of an errno that the test seam chose, with errno set as the system would set it;
-// nothing for a verdict that is no errno.
-Failure failureOf(int verdict) {
-    if (verdict <= 0) {
-        return std::nullopt;
-    }
-    errno = verdict;
-    return qt_error_string(verdict);
-}
-
-// The failure that the test seam injects into this step, if any.
-Failure injected(FileStep step, QString const& path, QString const& other = QString()) {
-    return failureOf(verdict(step, path, other));
-}
-
-// Why the last call of the C library failed.
-QString systemError() {
-    return qt_error_string(errno);
-}
-
-bool syncHandle(int fd) {
-#if defined(Q_OS_WIN)
-    auto const handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-    return handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle);
-#elif defined(Q_OS_DARWIN)
-    // fsync on macOS leaves the data in the drive's cache; only F_FULLFSYNC reaches the disk.
-    return fcntl(fd, F_FULLFSYNC) == 0 || fsync(fd) == 0;
-#else
-    return fsync(fd) == 0;
-#endif
-}
-
-// Flushes Qt's buffer of file, if any, and the system's cache to the disk.
-Failure syncDevice(QFileDevice& file) {
-    int const decided = verdict(FileStep::sync, file.fileName());
-    if (decided == skipStep) {
-        return std::nullopt;
-    }
-    if (auto failure = failureOf(decided)) {
-        return failure;
-    }
-    // A write that stops part-way (a full disk) leaves Qt with the error text of some earlier
-    // call; a second flush starts where the first stopped and fails with the real cause.
-    if (!file.flush()) {
-        file.flush();
-        return file.errorString();
-    }
-    if (!syncHandle(file.handle())) {
-        return systemError();
-    }
-    return std::nullopt;
-}
-
-// Writes all of bytes to file in blocks, each a step of its own, so that a test can stop the
-// write part-way.
-Failure writeBlocks(QFileDevice& file, QByteArray const& bytes) {
-    qsizetype constexpr blockSize = qsizetype{1} << 20;
-    for (qsizetype at = 0; at < bytes.size(); at += blockSize) {
-        if (auto failure = injected(FileStep::write, file.fileName())) {
-            return failure;
-        }
-        qsizetype const size = std::min(blockSize, bytes.size() - at);
-        qint64 const written = file.write(bytes.constData() + at, size);
-        if (written != size) {
-            // A write that stops part-way (a full disk) gives no cause; writing the rest does.
-            if (written >= 0) {
-                file.write(bytes.constData() + at + written, size - written);
-            }
-            return file.errorString();
-        }
-    }
-    return std::nullopt;
-}
-
 // The most symbolic links followed in a row, as many as Linux follows before it gives up.
 int constexpr maximumLinks = 40;
-
-#if !defined(Q_OS_WIN)
-// Errors with which a file system says that it cannot sync a folder at all.
-bool cannotSyncDirectories(int error) {
-    return error == EINVAL || error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS;
-}
-
-// Puts everything of the file system that holds the open folder fd on the disk, the folder's
-// entries included: the strongest call left where the folder itself cannot be synced. Returns
-// 0 or the errno of the failure.
-int syncFileSystem(int fd, QString const& path) {
-    int const decided = verdict(FileStep::syncFileSystem, path);
-    if (decided != 0) {
-        return decided == skipStep ? 0 : decided;
-    }
-#if defined(Q_OS_LINUX)
-    return ::syncfs(fd) == 0 ? 0 : errno;
-#else
-    // Elsewhere only the whole system can be asked, and sync reports nothing.
-    (void)fd;
-    ::sync();
-    return 0;
-#endif
-}
-#endif
-
-} // namespace
-
-// ---- What stands at a path -----------------------------------------------------------------
-
-namespace {
-
-// The folder at path as the system finds it, every link in it followed and every ".." taken
-// after the link before it (which cutting the text at ".." gets wrong behind a linked folder);
-// the path unchanged when the folder does not exist.
-QString systemFolder(QString const& path) {
-#if defined(Q_OS_WIN)
-    QString const canonical = QFileInfo(path).canonicalFilePath();
-#else
-    char* const resolved = ::realpath(QFile::encodeName(path).constData(), nullptr);
-    QString const canonical = resolved != nullptr ? QFile::decodeName(resolved) : QString();
-    std::free(resolved);
-#endif
-    return canonical.isEmpty() ? path : canonical;
-}
-
-// Where the link at path points, as it is written in the link.
-QString linkText(QString const& path) {
-#if defined(Q_OS_WIN)
-    return QFileInfo(path).symLinkTarget();
-#else
-    QByteArray buffer(4096, Qt::Uninitialized);
-    auto const size = ::readlink(QFile::encodeName(path).constData(), buffer.data(),
-                                 static_cast<std::size_t>(buffer.size()));
-    return size < 0 ? QString() : QFile::decodeName(buffer.left(size));
-#endif
-}
 
 // path split at its last slash: the folder, and the name in it.
 std::pair<QString, QString> split(QString const& path) {
@@ -180,257 +32,196 @@ std::pair<QString, QString> split(QString const& path) {
 
 } // namespace
 
-Failure resolveLinks(QString const& path, QString& target) {
-    if (auto failure = injected(FileStep::resolve, path)) {
-        return failure;
-    }
-    QString current = QFileInfo(path).absoluteFilePath();
-    for (int links = 0; links <= maximumLinks; ++links) {
-        auto const [folder, name] = split(current);
-        QString const inFolder = systemFolder(folder) + QLatin1Char('/') + name;
-        if (!QFileInfo(inFolder).isSymLink()) {
-            target = inFolder;
-            return std::nullopt;
-        }
-        QString const text = linkText(inFolder);
-        if (text.isEmpty()) {
-            return QObject::tr("The symbolic link %1 cannot be read.").arg(inFolder);
-        }
-        current =
-            QDir::isAbsolutePath(text) ? text : split(inFolder).first + QLatin1Char('/') + text;
-    }
-    return qt_error_string(ELOOP);
+// ---- Fault seam --------------------------------------------------------------------------------
+
+int system::verdict(FileStep step, QString const& path, QString const& other) {
+    auto const& hook = stepHook();
+    return hook ? hook(step, path, other) : 0;
 }
 
-Failure kindOf(QString const& path, FileKind& kind) {
-    if (auto failure = injected(FileStep::inspect, path)) {
-        return failure;
+Failure system::failureOf(int verdict) {
+    if (verdict <= 0) {
+        return std::nullopt;
     }
-#if defined(Q_OS_WIN)
-    QFileInfo const info(path);
-    kind = !info.exists()  ? FileKind::absent
-           : info.isFile() ? FileKind::regular
-           : info.isDir()  ? FileKind::directory
-                           : FileKind::other;
-#else
-    struct stat status {};
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) {
-            kind = FileKind::absent;
-            return std::nullopt;
-        }
-        return systemError();
-    }
-    auto const mode = status.st_mode;
-    kind = S_ISREG(mode)                    ? FileKind::regular
-           : S_ISDIR(mode)                  ? FileKind::directory
-           : S_ISCHR(mode) || S_ISBLK(mode) ? FileKind::device
-           : S_ISFIFO(mode)                 ? FileKind::fifo
-           : S_ISSOCK(mode)                 ? FileKind::socket
-                                            : FileKind::other;
-#endif
-    return std::nullopt;
+    errno = verdict;
+    return errorText(verdict);
 }
+
+Failure system::injected(FileStep step, QString const& path, QString const& other) {
+    return failureOf(verdict(step, path, other));
+}
+
+// ---- What stands at a name ---------------------------------------------------------------------
 
 QString notARegularFile(QString const& path, FileKind kind) {
     QString const what = kind == FileKind::directory ? QObject::tr("directory")
                          : kind == FileKind::device  ? QObject::tr("device")
                          : kind == FileKind::fifo    ? QObject::tr("named pipe")
                          : kind == FileKind::socket  ? QObject::tr("socket")
+                         : kind == FileKind::link    ? QObject::tr("symbolic link")
                                                      : QObject::tr("special file");
     return QObject::tr("%1 is a %2, not a regular file.").arg(path, what);
 }
 
-Failure openForReading(QFile& file, QIODevice::OpenMode mode) {
-    auto kind = FileKind::absent;
-    if (auto failure = kindOf(file.fileName(), kind)) {
+// ---- Folders -----------------------------------------------------------------------------------
+
+Failure locate(QString const& path, Folder& folder, QString& name) {
+    if (auto failure = system::injected(FileStep::resolve, path)) {
         return failure;
     }
-    if (kind != FileKind::absent && kind != FileKind::regular) {
-        return notARegularFile(file.fileName(), kind);
+    QString current = QFileInfo(path).absoluteFilePath();
+    for (int links = 0; links <= maximumLinks; ++links) {
+        auto const [folderPath, leaf] = split(current);
+        Folder opened;
+        if (auto failure = opened.open(folderPath)) {
+            return failure;
+        }
+        FileStatus status;
+        if (auto failure = opened.inspect(leaf, status)) {
+            return failure;
+        }
+        if (status.kind != FileKind::link) {
+            folder = std::move(opened);
+            name = leaf;
+            return std::nullopt;
+        }
+        // Another user's link in a folder that everyone writes to could send the store to any
+        // file the user may write; the system refuses to follow such a link, and so does this.
+        if (!opened.mayFollow(status)) {
+            return QObject::tr("The symbolic link %1 belongs to %2 in a folder that every user "
+                               "may write to, so it is not followed.")
+                .arg(opened.pathOf(leaf), userName(status.owner));
+        }
+        QString text;
+        if (opened.readLink(leaf, text) || text.isEmpty()) {
+            return QObject::tr("The symbolic link %1 cannot be read.").arg(opened.pathOf(leaf));
+        }
+        current = QDir::isAbsolutePath(text) ? text : opened.pathOf(text);
     }
-    if (auto failure = injected(FileStep::open, file.fileName())) {
+    return system::errorText(ELOOP);
+}
+
+Failure syncDirectory(QString const& path) {
+    Folder folder;
+    if (auto failure = folder.open(path)) {
         return failure;
     }
-    if (!file.open(mode)) {
-        return file.errorString();
-    }
-    return std::nullopt;
+    return folder.sync();
 }
 
-// ---- Writing ---------------------------------------------------------------------------------
+// ---- Files -------------------------------------------------------------------------------------
 
-OutputFile::OutputFile(QString path) : path_(std::move(path)), file_(path_) {}
+namespace {
 
-OutputFile::~OutputFile() = default;
-
-Failure OutputFile::open() {
-    if (auto failure = injected(FileStep::open, path_)) {
-        return failure;
-    }
-    // Unbuffered: the document is written in large blocks, and a write that fails says so at
-    // once rather than on some later flush.
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        return file_.errorString();
-    }
-    return std::nullopt;
-}
-
-Failure OutputFile::create() {
-    if (auto failure = injected(FileStep::open, path_)) {
-        return failure;
-    }
-    // NewOnly is O_CREAT with O_EXCL, which no symbolic link passes, dangling or not.
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
-        return file_.errorString();
-    }
-    return std::nullopt;
-}
-
-Failure OutputFile::write(QByteArray const& bytes) {
-    return writeBlocks(file_, bytes);
-}
-
-Failure OutputFile::sync() {
-    return syncDevice(file_);
-}
-
-Failure OutputFile::close() {
-    if (auto failure = injected(FileStep::close, path_)) {
-        return failure;
-    }
-    file_.unsetError();
-    file_.close();
-    if (file_.error() != QFileDevice::NoError) {
-        return file_.errorString();
-    }
-    return std::nullopt;
-}
-
-Failure copyFile(QString const& source, QString const& target,
-                 std::function<void(QByteArray const& block)> const& onBlock) {
-    QFile in(source);
-    if (auto failure = injected(FileStep::open, source)) {
-        return QObject::tr("Cannot open %1 for input: %2").arg(source, *failure);
-    }
-    if (!in.open(QIODevice::ReadOnly)) {
-        return QObject::tr("Cannot open %1 for input: %2").arg(source, in.errorString());
-    }
-    // A save file would replace what stands at target; a copy never does.
-    auto kind = FileKind::absent;
-    if (auto failure = kindOf(target, kind)) {
-        return QObject::tr("Cannot create %1 for output: %2").arg(target, *failure);
-    }
-    if (kind != FileKind::absent) {
-        return QObject::tr("Cannot create %1 for output: %2")
-            .arg(target, QObject::tr("a file of that name exists"));
-    }
-    QSaveFile out(target);
-    if (auto failure = injected(FileStep::open, target)) {
-        return QObject::tr("Cannot create %1 for output: %2").arg(target, *failure);
-    }
-    // Unbuffered: the blocks are large, and a write that fails says so at once.
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        return QObject::tr("Cannot create %1 for output: %2").arg(target, out.errorString());
-    }
-    // Before any data, so that no copy is readable by more than the original; a file system
-    // without permissions keeps its own.
-    out.setPermissions(in.permissions());
-    auto const writeFailed = [&](QString const& why) {
-        out.cancelWriting();
-        return QObject::tr("Cannot write %1: %2").arg(target, why);
-    };
-    qint64 constexpr blockSize = 1 << 20;
-    while (!in.atEnd()) {
-        QByteArray const block = in.read(blockSize);
+// Reads the rest of source, block by block, into write, showing each block to onBlock first.
+Failure pass(File& source, std::function<Failure(QByteArray const&)> const& write,
+             std::function<void(QByteArray const& block)> const& onBlock) {
+    QByteArray block;
+    for (;;) {
+        if (auto failure = source.read(block)) {
+            return QObject::tr("Cannot read %1: %2").arg(source.path(), *failure);
+        }
         if (block.isEmpty()) {
-            out.cancelWriting();
-            return QObject::tr("Cannot read %1: %2").arg(source, in.errorString());
+            return std::nullopt;
         }
         if (onBlock) {
             onBlock(block);
         }
-        if (auto failure = writeBlocks(out, block)) {
-            return writeFailed(*failure);
+        if (auto failure = write(block)) {
+            return failure;
         }
     }
-    // The save file syncs before it names the copy too, but it ignores a failure.
-    if (auto failure = syncDevice(out)) {
-        return writeFailed(*failure);
-    }
-    if (auto failure = injected(FileStep::rename, QString(), target)) {
-        return writeFailed(*failure);
-    }
-    if (!out.commit()) {
-        return QObject::tr("Cannot write %1: %2").arg(target, out.errorString());
-    }
-    return std::nullopt;
 }
 
-Failure renameFile(QString const& from, QString const& to) {
-    if (auto failure = injected(FileStep::rename, from, to)) {
+} // namespace
+
+Failure copyFile(File& source, Folder const& folder, QString const& name, FileStatus const& like,
+                 std::function<void(QByteArray const& block)> const& onBlock) {
+    File copy;
+    // Readable by its maker alone until it has the original's owner and permissions.
+    if (auto failure = copy.createUnnamed(folder, name, 0600)) {
+        return QObject::tr("Cannot create %1 for output: %2").arg(folder.pathOf(name), *failure);
+    }
+    copy.adopt(like);
+    auto const writeFailed = [&](QString const& why) {
+        return QObject::tr("Cannot write %1: %2").arg(copy.path(), why);
+    };
+    if (auto failure = pass(
+            source,
+            [&](QByteArray const& block) {
+                auto const notWritten = copy.write(block);
+                return notWritten ? Failure(writeFailed(*notWritten)) : notWritten;
+            },
+            onBlock)) {
         return failure;
     }
-    if (QFileInfo::exists(to) || QFileInfo(to).isSymLink()) {
-        return QObject::tr("Destination file exists");
+    if (auto failure = copy.sync()) {
+        return writeFailed(*failure);
     }
-#if defined(Q_OS_WIN)
-    bool const renamed = _wrename(reinterpret_cast<wchar_t const*>(from.utf16()),
-                                  reinterpret_cast<wchar_t const*>(to.utf16())) == 0;
-#else
-    bool const renamed =
-        std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
-#endif
-    if (!renamed) {
-        return systemError();
+    if (auto failure = copy.name()) {
+        FileStatus there;
+        bool const taken = !folder.inspect(name, there) && there.kind != FileKind::absent;
+        return taken ? QObject::tr("Cannot create %1 for output: %2")
+                           .arg(copy.path(), QObject::tr("a file of that name exists"))
+                     : writeFailed(*failure);
     }
-    return std::nullopt;
+    return copy.close();
 }
 
-Failure replaceFile(QString const& given, QByteArray const& bytes) {
+Failure copyInto(File& source, File& target) {
+    if (auto failure = target.truncate()) {
+        return failure;
+    }
+    if (auto failure =
+            pass(source, [&](QByteArray const& block) { return target.write(block); }, {})) {
+        return failure;
+    }
+    return target.sync();
+}
+
+Failure replaceFile(QString const& path, QByteArray const& bytes, uint permissions) {
     // The file at the end of a link is replaced, beside itself, and its folder synced.
-    QString path;
-    if (auto failure = resolveLinks(given, path)) {
+    Folder folder;
+    QString name;
+    if (auto failure = locate(path, folder, name)) {
         return failure;
     }
     // The rename would put a plain file in the place of a device or a named pipe.
-    auto kind = FileKind::absent;
-    if (auto failure = kindOf(path, kind)) {
+    FileStatus previous;
+    if (auto failure = folder.inspect(name, previous)) {
         return failure;
     }
-    if (kind != FileKind::absent && kind != FileKind::regular) {
-        return notARegularFile(path, kind);
+    if (previous.kind != FileKind::absent && previous.kind != FileKind::regular) {
+        return notARegularFile(folder.pathOf(name), previous.kind);
     }
-    // A save file writes a new file beside the old one and renames it over the old one only
-    // when it is complete.
-    QSaveFile out(path);
-    if (auto failure = injected(FileStep::open, path)) {
+    bool const exists = previous.kind == FileKind::regular;
+    // Written without a name beside the old file, and put in its place only when complete.
+    File out;
+    if (auto failure =
+            out.createUnnamed(folder, name, (exists ? previous.mode : 0666) & permissions)) {
         return failure;
     }
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        return out.errorString();
+    if (exists) {
+        out.setMode(previous.mode & permissions);
     }
-    if (auto failure = writeBlocks(out, bytes)) {
-        out.cancelWriting();
-        return failure;
+    Failure failure = out.write(bytes);
+    if (!failure) {
+        failure = out.sync();
     }
-    // The save file syncs before the rename too, but it ignores a failure.
-    if (auto failure = syncDevice(out)) {
-        out.cancelWriting();
-        return failure;
+    if (!failure) {
+        failure = out.name(true);
     }
-    if (auto failure = injected(FileStep::rename, QString(), path)) {
-        out.cancelWriting();
-        return failure;
+    if (!failure) {
+        failure = out.close();
     }
-    if (!out.commit()) {
-        return out.errorString();
+    if (!failure) {
+        failure = folder.sync();
     }
-    return syncDirectory(QFileInfo(path).absolutePath());
+    return failure;
 }
 
 Failure removeFile(QString const& path) {
-    if (auto failure = injected(FileStep::remove, path)) {
+    if (auto failure = system::injected(FileStep::remove, path)) {
         return failure;
     }
     QFile file(path);
@@ -438,33 +229,6 @@ Failure removeFile(QString const& path) {
         return file.errorString();
     }
     return std::nullopt;
-}
-
-Failure syncDirectory(QString const& path) {
-#if defined(Q_OS_WIN)
-    // NTFS journals folder entries itself; a folder cannot be flushed like a file.
-    int const decided = verdict(FileStep::syncDirectory, path);
-    return decided == skipStep ? std::nullopt : failureOf(decided);
-#else
-    int const decided = verdict(FileStep::syncDirectory, path);
-    if (decided == skipStep) {
-        return std::nullopt;
-    }
-    int const fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return systemError();
-    }
-    int error = decided;
-    if (error == 0 && !syncHandle(fd)) {
-        error = errno;
-    }
-    if (error != 0 && cannotSyncDirectories(error)) {
-        // The folder's entries can only reach the disk with everything else on its file system.
-        error = syncFileSystem(fd, path);
-    }
-    ::close(fd);
-    return error == 0 ? std::nullopt : Failure(qt_error_string(error));
-#endif
 }
 
 Failure makeDirectories(QString const& path) {
@@ -479,7 +243,7 @@ Failure makeDirectories(QString const& path) {
         }
         folder = parent;
     }
-    if (auto failure = injected(FileStep::makeDirectory, path)) {
+    if (auto failure = system::injected(FileStep::makeDirectory, path)) {
         return failure;
     }
     if (!QDir().mkpath(path)) {
@@ -495,108 +259,35 @@ Failure makeDirectories(QString const& path) {
     return std::nullopt;
 }
 
-// ---- Locks -----------------------------------------------------------------------------------
+// ---- Locks -------------------------------------------------------------------------------------
 
 namespace {
 
-// Set, as errno, when the lock file is not a regular file.
-int constexpr notRegular = EISDIR;
-
-// The lock file's handle, or -1 with errno set.
-int openLockFile(QString const& path) {
-#if defined(Q_OS_WIN)
-    // Readable and deletable by others, so that they can wait on it and the last one remove it.
-    HANDLE const handle = CreateFileW(reinterpret_cast<wchar_t const*>(path.utf16()), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        errno = EACCES;
-        return -1;
+// Why the lock file at name in folder, which cannot be opened for error, cannot be used; empty
+// when nothing stands there, which means that none can be made.
+QString unusableLock(Folder const& folder, QString const& name, int error) {
+    FileStatus status;
+    QString const path = folder.pathOf(name);
+    if (folder.inspect(name, status)) {
+        return QObject::tr("The lock file %1 cannot be opened: %2")
+            .arg(path, system::errorText(error));
     }
-    return _open_osfhandle(reinterpret_cast<intptr_t>(handle), 0);
-#else
-    // Open for writing where allowed (network file systems lock exclusively only what is open
-    // for writing), for reading otherwise (enough on a local one, and all that another user's
-    // lock file allows). Never waiting to open: a named pipe there would wait for a writer.
-    auto const name = QFile::encodeName(path);
-    int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
-        fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    switch (status.kind) {
+    case FileKind::absent:
+        return QString();
+    case FileKind::regular:
+        break;
+    case FileKind::link:
+        return QObject::tr("The lock file %1 is a symbolic link, which is never followed.")
+            .arg(path);
+    default:
+        return QObject::tr("The lock file %1 is not a regular file.").arg(path);
     }
-    struct stat status {};
-    if (fd >= 0 && (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))) {
-        ::close(fd);
-        errno = notRegular;
-        return -1;
+    if (status.owner != currentUser()) {
+        return QObject::tr("The lock file %1, which belongs to %2, cannot be opened: %3")
+            .arg(path, userName(status.owner), system::errorText(error));
     }
-    // Readable by every user who shares the folder, whatever the maker's umask, so that all of
-    // them can take the lock.
-    if (fd >= 0 && status.st_uid == ::geteuid() && (status.st_mode & 0444) != 0444) {
-        ::fchmod(fd, (status.st_mode & 07777) | 0444);
-    }
-    return fd;
-#endif
-}
-
-// Takes the lock without waiting; false with errno EWOULDBLOCK when others hold it.
-bool tryLock(int fd, FileLock::Mode mode) {
-#if defined(Q_OS_WIN)
-    OVERLAPPED whole{};
-    DWORD const flags = LOCKFILE_FAIL_IMMEDIATELY |
-                        (mode == FileLock::Mode::exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
-    if (LockFileEx(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), flags, 0, MAXDWORD, MAXDWORD,
-                   &whole)) {
-        return true;
-    }
-    errno = GetLastError() == ERROR_LOCK_VIOLATION ? EWOULDBLOCK : ENOLCK;
-    return false;
-#else
-    return ::flock(fd, (mode == FileLock::Mode::exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
-#endif
-}
-
-// Whether path still names the file open at fd: a holder that let go may have removed it, and
-// a lock on a file that no longer has the name locks out nobody.
-bool namesFile(QString const& path, int fd) {
-#if defined(Q_OS_WIN)
-    BY_HANDLE_FILE_INFORMATION open{};
-    BY_HANDLE_FILE_INFORMATION named{};
-    HANDLE const current = CreateFileW(reinterpret_cast<wchar_t const*>(path.utf16()), 0,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (current == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    bool const same =
-        GetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &open) &&
-        GetFileInformationByHandle(current, &named) &&
-        open.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
-        open.nFileIndexHigh == named.nFileIndexHigh && open.nFileIndexLow == named.nFileIndexLow;
-    CloseHandle(current);
-    return same;
-#else
-    struct stat opened {};
-    struct stat named {};
-    return ::fstat(fd, &opened) == 0 && ::stat(QFile::encodeName(path).constData(), &named) == 0 &&
-           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
-#endif
-}
-
-void unlock(int fd) {
-#if defined(Q_OS_WIN)
-    OVERLAPPED whole{};
-    UnlockFileEx(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), 0, MAXDWORD, MAXDWORD, &whole);
-#else
-    ::flock(fd, LOCK_UN);
-#endif
-}
-
-void closeLockFile(int fd) {
-#if defined(Q_OS_WIN)
-    _close(fd);
-#else
-    ::close(fd);
-#endif
+    return QObject::tr("The lock file %1 cannot be opened: %2").arg(path, system::errorText(error));
 }
 
 } // namespace
@@ -606,70 +297,86 @@ FileLock::~FileLock() {
 }
 
 FileLock::Outcome FileLock::acquire(QString const& lockPath, Mode mode,
-                                    std::chrono::milliseconds wait, QString& why) {
+                                    std::chrono::milliseconds wait, QString& why, uint newMode) {
     using namespace std::chrono_literals;
     release();
     auto const deadline = std::chrono::steady_clock::now() + wait;
     auto pause = std::chrono::milliseconds(1);
     int moved = 0;
+    auto const [folderPath, name] = split(QFileInfo(lockPath).absoluteFilePath());
+    if (auto failure = folder_.open(folderPath)) {
+        // No folder, no lock file either; the operation that follows says why.
+        why = *failure;
+        return Outcome::unavailable;
+    }
+    name_ = name;
     for (;;) {
-        if (auto failure = injected(FileStep::lock, lockPath)) {
+        if (auto failure = system::injected(FileStep::lock, lockPath)) {
             why = *failure;
             return Outcome::unavailable;
         }
-        int fd = openLockFile(lockPath);
-        if (fd >= 0 && injected(FileStep::lockOpened, lockPath)) {
-            closeLockFile(fd);
+        int fd = system::openLockFile(folder_, name_, newMode);
+        if (fd >= 0 && system::injected(FileStep::lockOpened, lockPath)) {
+            system::closeHandle(fd);
             fd = -1;
         }
         if (fd < 0) {
             int const error = errno;
-            bool const exists = QFileInfo::exists(lockPath) || QFileInfo(lockPath).isSymLink();
-            if (error == notRegular) {
+            if (error == EEXIST) {
+                continue; // another holder has just made it: open theirs
+            }
+            if (error == system::notRegular) {
                 why = QObject::tr("The lock file %1 is not a regular file.").arg(lockPath);
                 return Outcome::refused;
             }
-            why = qt_error_string(error);
-            // No lock file can be made here (a folder that cannot be written, a read-only file
-            // system, a folder not made yet), so nobody else holds one either. One that exists
-            // but cannot be opened is somebody's: going ahead would ignore their lock.
-            bool const cannotMake =
-                !exists && (error == EACCES || error == EPERM || error == EROFS || error == ENOENT);
-            return cannotMake ? Outcome::unavailable : Outcome::refused;
+            // One that exists but cannot be opened is somebody's: going ahead would ignore their
+            // lock. No lock file can be made where there is none (a folder that cannot be
+            // written, a read-only file system), so nobody else holds one either.
+            why = unusableLock(folder_, name_, error);
+            if (why.isEmpty() && system::meansCannotMake(error)) {
+                why = system::errorText(error);
+                return Outcome::unavailable;
+            }
+            if (why.isEmpty()) {
+                why = QObject::tr("The lock file %1 cannot be made: %2")
+                          .arg(lockPath, system::errorText(error));
+            }
+            return Outcome::refused;
         }
-        if (tryLock(fd, mode)) {
-            if (namesFile(lockPath, fd)) {
+        if (system::tryLock(fd, mode)) {
+            if (system::namesFile(folder_, name_, fd)) {
                 handle_ = fd;
                 mode_ = mode;
-                path_ = lockPath;
                 return Outcome::acquired;
             }
             // Locked a file that its last holder has just removed: lock the one there now. A
             // file system whose files never keep their identity cannot be locked this way.
-            closeLockFile(fd);
+            system::closeHandle(fd);
             if (++moved > 3) {
                 why = QObject::tr("The lock file %1 does not keep its identity.").arg(lockPath);
                 return Outcome::unavailable;
             }
         } else {
             int const error = errno;
-            closeLockFile(fd);
-            if (error != EWOULDBLOCK && error != EAGAIN) {
-                why = qt_error_string(error);
-                // A file system without advisory locks says so in one of these.
-                bool const noLocks = error == ENOLCK || error == ENOTSUP || error == EOPNOTSUPP ||
-                                     error == ENOSYS || error == EINVAL || error == EBADF;
-                return noLocks ? Outcome::unavailable : Outcome::refused;
+            uint const owner = system::ownerOf(fd);
+            system::closeHandle(fd);
+            if (!system::meansBusy(error)) {
+                why = QObject::tr("The lock file %1 cannot be locked: %2")
+                          .arg(lockPath, system::errorText(error));
+                return system::meansNoLocks(error) ? Outcome::unavailable : Outcome::refused;
             }
             moved = 0;
+            auto const now = std::chrono::steady_clock::now();
+            if (now >= deadline) {
+                why = owner == currentUser() ? QString()
+                                             : QObject::tr("The lock file %1 belongs to %2.")
+                                                   .arg(lockPath, userName(owner));
+                return Outcome::busy;
+            }
+            std::this_thread::sleep_for(
+                std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+            pause = std::min<std::chrono::milliseconds>(pause * 2, 10ms);
         }
-        auto const now = std::chrono::steady_clock::now();
-        if (now >= deadline) {
-            return Outcome::busy;
-        }
-        std::this_thread::sleep_for(
-            std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
-        pause = std::min<std::chrono::milliseconds>(pause * 2, 10ms);
     }
 }
 
@@ -681,20 +388,20 @@ void FileLock::release() {
     // to lock it, still needs the name. A shared holder lets go first (not every system widens
     // a lock in place) and then removes the file only if nobody else holds it.
     if (mode_ == Mode::shared) {
-        unlock(handle_);
+        system::unlock(handle_);
     }
     // Held alone, the lock file cannot be removed by anyone else, so the name still names it
     // unless a shared holder let go, someone else removed the file, and a new one took the
     // name; that one belongs to others.
-    if ((mode_ == Mode::exclusive || tryLock(handle_, Mode::exclusive)) &&
-        namesFile(path_, handle_)) {
-        (void)removeFile(path_);
+    if ((mode_ == Mode::exclusive || system::tryLock(handle_, Mode::exclusive)) &&
+        system::namesFile(folder_, name_, handle_)) {
+        (void)folder_.remove(name_);
     }
-    closeLockFile(handle_);
+    system::closeHandle(handle_);
     handle_ = -1;
 }
 
-// ---- Fault seam ------------------------------------------------------------------------------
+// ---- Fault seam --------------------------------------------------------------------------------
 
 char const* stepName(FileStep step) {
     switch (step) {

@@ -11,55 +11,155 @@
 // The platform layer: every file operation of the budget file's and the exchange-rates file's
 // loads and stores goes through here, and nowhere else asks the operating system for anything.
 // Each operation reports why it failed in the system's words, so that the stores read as their
-// steps and another desktop system has this one place to change.
+// steps and another desktop system has one place to change: the system calls themselves live in
+// one source file per system.
 //
-// Durability: an operation that writes (copyFile, replaceFile, OutputFile::sync,
-// syncDirectory) has put its data on the disk, not only in the system's cache, when it
-// succeeds.
+// Durability: an operation that writes (File::sync, File::name, replaceFile, Folder::sync) has
+// put its data on the disk, not only in the system's cache, when it succeeds.
+//
+// Other users: a folder is opened once and every name in it is then made, opened, renamed and
+// removed through that open folder, never through a link at the name, so that nothing is checked
+// by one name and then used by another that someone has since put there. A link is followed only
+// where the system itself would follow it: in a folder that everyone may write to and only
+// owners may remove from (/tmp), only a link of the user's own or of the folder's owner.
 namespace zel::file_storage::internal {
 
 // Why a file operation failed, in the system's words; nothing when it succeeded.
 using Failure = std::optional<QString>;
 
-// ---- What stands at a path -----------------------------------------------------------------
+// ---- What stands at a name -----------------------------------------------------------------
 
-// The file that path finally names: path itself when it is no symbolic link, otherwise the
-// end of its chain of links (a relative link counts from the link's own folder). The end need
-// not exist. Fails for a chain that loops or runs too long.
-Failure resolveLinks(QString const& path, QString& target);
+enum class FileKind { absent, regular, directory, device, fifo, socket, link, other };
 
-enum class FileKind { absent, regular, directory, device, fifo, socket, other };
+// What stands at a name, a link not followed.
+struct FileStatus {
+    FileKind kind = FileKind::absent;
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = 0;
+    uint owner = 0;
+    uint group = 0;
+    uint mode = 0; // the permission bits
 
-// What stands at path, following symbolic links (a link to a regular file is regular).
-Failure kindOf(QString const& path, FileKind& kind);
+    bool sameFileAs(FileStatus const& other) const {
+        return device == other.device && inode == other.inode;
+    }
+};
 
 // "%1 is a directory, not a regular file." with path for %1, for a kind other than absent and
 // regular.
 QString notARegularFile(QString const& path, FileKind kind);
 
-// Opens the regular file at path for reading with the given mode. Fails, without opening, for
-// anything that is not a regular file: reading a named pipe or a device could wait forever or
-// never end.
+// The name of the user with the given identifier, or the number where it has none.
+QString userName(uint user);
+
+// The identifier of the user this process acts as.
+uint currentUser();
+
+// What stands at path, following symbolic links as the system does (a link to a regular file is
+// regular).
+Failure kindOf(QString const& path, FileKind& kind);
+
+// Opens the regular file at path for reading with the given mode, following links as the system
+// does. Fails for anything that is not a regular file, without waiting on it: reading a named
+// pipe or a device could wait forever or never end.
 Failure openForReading(QFile& file, QIODevice::OpenMode mode);
 
-// ---- Writing ---------------------------------------------------------------------------------
+// ---- Folders ---------------------------------------------------------------------------------
 
-// A file written in place: opening truncates it (or creates it), so that it keeps its links,
-// its permissions and its owner. Nothing is buffered here; close() without sync() promises
-// nothing about the disk. The destructor closes an open file.
-class OutputFile {
+// A folder held open. Closes it when destroyed.
+class Folder {
 public:
-    explicit OutputFile(QString path);
-    OutputFile(OutputFile const&) = delete;
-    OutputFile& operator=(OutputFile const&) = delete;
-    ~OutputFile();
+    Folder() = default;
+    Folder(Folder&& other) noexcept;
+    Folder& operator=(Folder&& other) noexcept;
+    Folder(Folder const&) = delete;
+    Folder& operator=(Folder const&) = delete;
+    ~Folder();
+
+    // Opens the folder at path, every link in path followed by the system's own rules.
+    Failure open(QString const& path);
+    // The folder's path, as the system finds it once its links are followed.
+    QString const& path() const { return path_; }
+    QString pathOf(QString const& name) const;
+    int handle() const { return handle_; }
+
+    // What stands at name, a link not followed.
+    Failure inspect(QString const& name, FileStatus& status) const;
+    // Whether the system would follow the link described by link in this folder.
+    bool mayFollow(FileStatus const& link) const;
+    // Where the link at name points, as it is written in the link.
+    Failure readLink(QString const& name, QString& text) const;
+    // Removes the entry at name; a link is removed, never followed.
+    Failure remove(QString const& name) const;
+    // Gives the entry at from the name to, in one step; never replaces anything at to.
+    Failure rename(QString const& from, QString const& to) const;
+    // Makes the renames, creations and removals of entries in this folder durable. Where a file
+    // system cannot sync a folder at all (some network and FUSE file systems), the whole file
+    // system is synced instead (on Linux; elsewhere the whole system): slower, but the entries
+    // are on the disk all the same.
+    Failure sync() const;
+
+private:
+    int handle_ = -1;
+    QString path_;
+};
+
+// Opens the folder that holds the file path names, following a symbolic link at path to its end
+// (a relative link counts from the link's own folder), and gives that folder and the file's name
+// in it. The end need not exist. Fails for a chain that loops or runs too long, and for a link
+// that the system would not follow.
+Failure locate(QString const& path, Folder& folder, QString& name);
+
+// Makes the renames, creations and removals of entries in the folder at path durable; fails when
+// the folder cannot be opened.
+Failure syncDirectory(QString const& path);
+
+// ---- Files -----------------------------------------------------------------------------------
+
+// A regular file opened through its folder. Nothing is buffered here; close() without sync()
+// promises nothing about the disk. The destructor closes an open file, and forgets one made
+// without a name.
+class File {
+public:
+    enum class Access { read, write };
+
+    File() = default;
+    File(File const&) = delete;
+    File& operator=(File const&) = delete;
+    ~File();
 
     QString const& path() const { return path_; }
+    int handle() const { return handle_; }
 
-    Failure open();
-    // Makes the file, which must not exist yet: fails for anything at path, a symbolic link
-    // included, so that nothing is written where another user's link points.
-    Failure create();
+    // Opens the regular file at name; a link there is refused, and so is anything else that is
+    // not a regular file, without waiting on it.
+    Failure open(Folder const& folder, QString const& name, Access access);
+    // Makes a new file at name with the given permissions (less the process's mask), open for
+    // writing; fails for anything at name, a link included.
+    Failure create(Folder const& folder, QString const& name, uint mode);
+    // Makes a file, open for reading and writing, that has no name in folder yet (or only a
+    // hidden one, where the system has no unnamed files) and is to be named name, with the
+    // permissions mode (less the process's mask).
+    Failure createUnnamed(Folder const& folder, QString const& name, uint mode);
+    // Gives a file made unnamed its name, after the data has been synced; fails when anything
+    // stands at the name. With replace, the file takes the place of the file at the name instead,
+    // in one step.
+    Failure name(bool replace = false);
+
+    Failure status(FileStatus& status) const;
+    // Takes the owner and group of the file described by like, where the system allows it, and
+    // its permissions; a group that cannot be taken takes the group's permissions away. Where
+    // the file system has no owners or permissions, the file keeps what it was made with.
+    void adopt(FileStatus const& like);
+    // Gives the file the permissions mode, where the file system has permissions.
+    void setMode(uint mode);
+    // Reads the next block of the file into block; an empty block at the end.
+    Failure read(QByteArray& block);
+    // Starts reading and writing again at the beginning.
+    Failure rewind();
+    // Cuts the file to nothing, and writes from its beginning.
+    Failure truncate();
     // Writes all of bytes, or fails.
     Failure write(QByteArray const& bytes);
     // Puts what was written on the disk.
@@ -67,37 +167,34 @@ public:
     Failure close();
 
 private:
+    int handle_ = -1;
     QString path_;
-    QFile file_;
+    Folder const* folder_ = nullptr;
+    QString name_;
+    QString hiddenName_; // the hidden name of a file made without a name, until it is named
 };
 
-// Copies the regular file at source to a new file at target, with the source's permissions.
-// target names a complete copy on the disk or nothing: the copy is written under another name
-// (none, where the platform has unnamed files), synced through the handle that wrote it, and
-// only then named target. Fails when a file already stands at target. Each block read from
-// source is shown to onBlock, if given, in order: one read serves the copy and whoever needs the
-// bytes too.
-Failure copyFile(QString const& source, QString const& target,
+// Copies the rest of the open file source into a new file at name in folder, with the owner,
+// group and permissions of the file described by like. name names a complete copy on the disk
+// or nothing: the copy is written without a name, synced, and only then named. Fails when
+// anything stands at name. Each block read from source is shown to onBlock, if given, in
+// order: one read serves the copy and whoever needs the bytes too.
+Failure copyFile(File& source, Folder const& folder, QString const& name, FileStatus const& like,
                  std::function<void(QByteArray const& block)> const& onBlock = {});
 
-// Gives the file at from the name to in one step of the file system. Never replaces a file at
-// to, and never falls back to copying (which removes the original before the copy is on the
-// disk).
-Failure renameFile(QString const& from, QString const& to);
+// Writes the rest of the open file source into target from its beginning, cut to what it gets,
+// and syncs it: the file keeps its identity, links, owner and permissions.
+Failure copyInto(File& source, File& target);
 
-// Replaces the file at path by one holding bytes, in one step: whatever fails, and whenever the
-// process dies, path names the previous file or the new one complete, never a part of either.
-// A reader never sees a partial file either. The folder's entry is synced as well. Fails,
-// touching nothing, when something other than a regular file stands at path.
-Failure replaceFile(QString const& path, QByteArray const& bytes);
+// Replaces the file at path (the file at the end of a link there) by one holding bytes, in one
+// step: whatever fails, and whenever the process dies, path names the previous file or the new
+// one complete, never a part of either. A reader never sees a partial file either. The folder's
+// entry is synced as well. The new file keeps the previous file's permissions, or takes the
+// usual ones of a new file, but none beyond permissions. Fails, touching nothing, when
+// something other than a regular file stands at path.
+Failure replaceFile(QString const& path, QByteArray const& bytes, uint permissions = 07777);
 
 Failure removeFile(QString const& path);
-
-// Makes the renames, creations and removals of entries in the folder at path durable. Where a
-// file system cannot sync a folder at all (some network and FUSE file systems), the whole file
-// system that holds it is synced instead (on Linux; elsewhere the whole system): slower, but
-// the entries are on the disk all the same. Fails when the folder cannot be opened.
-Failure syncDirectory(QString const& path);
 
 // Makes the folder at path and any missing parents, each made durable in its parent.
 Failure makeDirectories(QString const& path);
@@ -108,7 +205,8 @@ Failure makeDirectories(QString const& path);
 // use it: shared holders exclude an exclusive one, and an exclusive holder excludes everyone.
 // The system releases the lock when its holder ends, however it ends, so a killed holder never
 // blocks anyone. The lock file is removed by the last holder to let go; one left by a killed
-// holder is reused and then removed by the next one.
+// holder is reused and then removed by the next one. A lock file is never opened through a
+// link, and its permissions are those it was made with.
 //
 // Covers only those that take the lock: a program that writes the file without it is not held
 // back, and a file system without advisory locks holds back nobody (acquire says so).
@@ -120,8 +218,8 @@ public:
         busy,        // others held it for the whole of the wait
         unavailable, // no lock can be had here: the lock file cannot be made (so nobody holds
                      // one), or the file system has no locks
-        refused,     // the lock file is there but cannot be used: not a regular file, another
-                     // user's that cannot be opened, or a failure of the system
+        refused,     // the lock file is there but cannot be used: not a regular file, a link,
+                     // another user's that cannot be opened, or a failure of the system
     };
 
     FileLock() = default;
@@ -130,16 +228,18 @@ public:
     // Releases the lock if held.
     ~FileLock();
 
-    // Waits up to wait for the lock at lockPath. On unavailable and refused, why says what
-    // failed.
+    // Waits up to wait for the lock at lockPath; a lock file made here gets the permissions
+    // mode. On unavailable and refused, why says what failed, naming the lock file; on busy, it
+    // names the lock file's owner where that is another user.
     Outcome acquire(QString const& lockPath, Mode mode, std::chrono::milliseconds wait,
-                    QString& why);
+                    QString& why, uint newMode = 0600);
     void release();
 
 private:
     int handle_ = -1;
     Mode mode_ = Mode::shared;
-    QString path_;
+    Folder folder_;
+    QString name_;
 };
 
 // ---- Fault seam ------------------------------------------------------------------------------

@@ -123,30 +123,21 @@ Fingerprint Fingerprinter::fingerprint() const {
     return {total_, hash ^ (hash >> 32)};
 }
 
-Failure fingerprintOfFile(QString const& path, Fingerprint& fingerprint) {
-    QFile file(path);
-    if (auto failure = openForReading(file, QIODevice::ReadOnly)) {
-        return failure;
-    }
+Failure fingerprintOfFile(File& file, Fingerprint& fingerprint) {
     Fingerprinter fingerprinter;
-    for (;;) {
-        QByteArray const block = file.read(qint64{1} << 20);
-        if (block.isEmpty()) {
-            if (file.error() != QFileDevice::NoError) {
-                return file.errorString();
-            }
-            break;
+    QByteArray block;
+    do {
+        if (auto failure = file.read(block)) {
+            return failure;
         }
         fingerprinter.add(block);
-    }
+    } while (!block.isEmpty());
     fingerprint = fingerprinter.fingerprint();
     return std::nullopt;
 }
 
-QString markerPathOf(QString const& path) {
-    QFileInfo const info(path);
-    return info.absolutePath() + QStringLiteral("/.") + info.fileName() +
-           QStringLiteral(".storing");
+QString markerNameOf(QString const& name) {
+    return QLatin1Char('.') + name + QStringLiteral(".storing");
 }
 
 QByteArray markerBytes(StoreMarker const& marker) {

@@ -51,17 +51,17 @@ private:
     qint64 total_ = 0;
 };
 
-// The fingerprint of the regular file at path, read in blocks.
-Failure fingerprintOfFile(QString const& path, Fingerprint& fingerprint);
+// The fingerprint of the rest of the open file, read in blocks.
+Failure fingerprintOfFile(File& file, Fingerprint& fingerprint);
 
 struct StoreMarker {
     Fingerprint next;                    // the document the store writes
     std::optional<Fingerprint> previous; // the file it replaces, when that held a whole budget
 };
 
-// The marker of the budget file at path (the file a link names): beside it and hidden, as
-// ".NAME.storing".
-QString markerPathOf(QString const& path);
+// The name of the marker of the budget file named name (the file a link names): beside it and
+// hidden, as ".NAME.storing".
+QString markerNameOf(QString const& name);
 
 // FROZEN: a marker left by one version is read by every later one. It is text, four lines:
 //
