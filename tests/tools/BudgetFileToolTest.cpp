@@ -27,12 +27,17 @@ struct Outcome {
 
 class BudgetFileTool : public testing::TestWithParam<Record> {
 protected:
-    // The text with "@" standing for the scratch folder, and "\n" and "\t" for their characters.
+    // The text with "@" standing for the scratch folder, and "\n", "\t" and "\e" for a new
+    // line, a tab and an escape character; "\\" is a backslash, held aside meanwhile as a
+    // character that no manifest holds.
     QString filled(std::string const& text) const {
         return QString::fromStdString(text)
             .replace(QLatin1Char('@'), scratch_.path())
+            .replace(QLatin1String("\\\\"), QChar(0))
             .replace(QLatin1String("\\n"), QLatin1String("\n"))
-            .replace(QLatin1String("\\t"), QLatin1String("\t"));
+            .replace(QLatin1String("\\t"), QLatin1String("\t"))
+            .replace(QLatin1String("\\e"), QLatin1String("\x1b"))
+            .replace(QChar(0), QLatin1Char('\\'));
     }
     // The two halves of "A B", filled.
     std::pair<QString, QString> split(std::string const& text) const {

@@ -60,7 +60,7 @@ QJsonObject countsObject(Counts const& counts) {
 }
 
 void printCounts(Streams io, QString const& file, Counts const& counts) {
-    io.out << file << ": OK: " << counts.accounts << " accounts, " << counts.transactions
+    io.out << printable(file) << ": OK: " << counts.accounts << " accounts, " << counts.transactions
            << " transactions, budget items: " << counts.wages << " wages, " << counts.bills
            << " bills, " << counts.debts << " debts, " << counts.goals << " goals, "
            << counts.nontracks << " nontracks; " << counts.banks << " banks, "
@@ -111,10 +111,10 @@ QJsonObject backUpObject(BackUp const& backUp, QString const& file) {
 
 void printBackUp(Streams io, BackUp const& backUp, QString const& file) {
     if (backUp.loads) {
-        io.out << backUp.path << " (the back-up) loads: budget-file restore " << file
-               << " puts it back\n";
+        io.out << printable(backUp.path) << " (the back-up) loads: budget-file restore "
+               << printable(file) << " puts it back\n";
     } else {
-        io.out << backUp.path << " (the back-up) does not load either\n";
+        io.out << printable(backUp.path) << " (the back-up) does not load either\n";
     }
 }
 
@@ -135,10 +135,10 @@ int notLoaded(Streams io, Options const& options, QString const& file, QJsonValu
 }
 
 void printNotValid(Streams io, QString const& file, storage::StorageError const& error) {
-    io.out << file << ": NOT VALID\n  " << error.firstText() << "\n  " << error.secondText()
-           << '\n';
+    io.out << printable(file) << ": NOT VALID\n  " << printable(error.firstText()) << "\n  "
+           << printable(error.secondText()) << '\n';
     if (auto const cause = causeOf(error); !cause.isEmpty()) {
-        io.out << "  Cause: " << cause << '\n';
+        io.out << "  Cause: " << printable(cause) << '\n';
     }
 }
 
@@ -160,7 +160,7 @@ int check(Streams io, QString const& file, Options const& options) {
     // A link that leads nowhere (or round in a loop) is there; the load says what is wrong.
     if (!info.exists() && !info.isSymLink()) {
         if (!options.json) {
-            io.err << "budget-file: " << file << ": no such file\n";
+            io.err << "budget-file: " << printable(file) << ": no such file\n";
         }
         return notLoaded(io, options, file, errorObject(QStringLiteral("no such file")),
                          backUpOf(file));
@@ -203,11 +203,12 @@ int check(Streams io, QString const& file, Options const& options) {
         printJson(io, file, true, object);
     } else {
         printCounts(io, file, counts);
+        QString const shownFile = printable(file);
         for (auto const& warning : warnings) {
-            io.out << file << ':' << warning.position.line << ':' << warning.position.column
-                   << ": warning: " << warning.text << '\n';
+            io.out << shownFile << ':' << warning.position.line << ':' << warning.position.column
+                   << ": warning: " << printable(warning.text) << '\n';
         }
-        io.out << file << ": "
+        io.out << shownFile << ": "
                << (warnings.empty()       ? QStringLiteral("no warnings")
                    : warnings.size() == 1 ? QStringLiteral("1 warning")
                                           : QStringLiteral("%1 warnings").arg(warnings.size()))

@@ -205,7 +205,7 @@ int sample(Streams io, QString const& file, Options const& options) {
         return fail(io, options, file, error);
     }
     io.out << "Wrote a sample budget with " << options.transactions << " transactions (seed "
-           << options.seed << ") to " << file << '\n';
+           << options.seed << ") to " << printable(file) << '\n';
     return 0;
 }
 
@@ -219,9 +219,10 @@ int restore(Streams io, QString const& file, Options const& options) {
         if (options.json) {
             printJson(io, file, true, {{QStringLiteral("kept"), kept}});
         } else {
-            io.out << file << ": restored from its back-up"
-                   << (kept.isEmpty() ? QStringLiteral(".")
-                                      : QStringLiteral("; the file it replaced is kept as ") + kept)
+            io.out << printable(file) << ": restored from its back-up"
+                   << (kept.isEmpty()
+                           ? QStringLiteral(".")
+                           : QStringLiteral("; the file it replaced is kept as ") + printable(kept))
                    << '\n';
         }
         return 0;
@@ -245,7 +246,8 @@ int showRates(Streams io, Options const& options) {
         if (options.json) {
             printJson(io, path, true, {{QStringLiteral("exists"), false}});
         } else {
-            io.out << "Exchange-rates file: " << path << "\nThere is no exchange-rates file.\n";
+            io.out << "Exchange-rates file: " << printable(path)
+                   << "\nThere is no exchange-rates file.\n";
         }
         return 0;
     }
@@ -274,7 +276,7 @@ int showRates(Streams io, Options const& options) {
                        {QStringLiteral("ratios"), ratios}});
             return 0;
         }
-        io.out << "Exchange-rates file: " << path
+        io.out << "Exchange-rates file: " << printable(path)
                << "\nLast fetched: " << fetched.toString(Qt::ISODateWithMs) << '\n';
         table.print(io.out, QStringLiteral("Ratios"));
         return 0;

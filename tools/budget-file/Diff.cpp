@@ -44,14 +44,11 @@ struct Difference {
     std::vector<Change> changes; // when changed
 };
 
+// A text of the user's as printed, in single quotes; a quote in it is escaped too, after the
+// backslashes, so that the quotes always show where the text ends.
 QString quotedText(QString const& text) {
-    QString escaped = text;
-    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
-        .replace(QLatin1Char('\''), QLatin1String("\\'"))
-        .replace(QLatin1Char('\n'), QLatin1String("\\n"))
-        .replace(QLatin1Char('\r'), QLatin1String("\\r"))
-        .replace(QLatin1Char('\t'), QLatin1String("\\t"));
-    return QLatin1Char('\'') + escaped + QLatin1Char('\'');
+    return QLatin1Char('\'') + printable(text).replace(QLatin1Char('\''), QLatin1String("\\'")) +
+           QLatin1Char('\'');
 }
 
 QString shown(Field const& field) {
@@ -235,7 +232,7 @@ std::vector<Difference> differencesOf(BudgetState const& old, BudgetState const&
             auto const& account = entry.second.account;
             auto const& parent = account.code().parent();
             return Described{
-                QStringLiteral("account %1 %2").arg(number).arg(account.code().name()),
+                QStringLiteral("account %1 %2").arg(number).arg(printable(account.code().name())),
                 {textField("name", account.code().name()),
                  plainField("type", accounting::presentationText(account.type())),
                  numberField("parent", parent ? std::optional(parent->integer()) : std::nullopt),

@@ -15,6 +15,48 @@
 
 namespace zel::tool {
 
+namespace {
+
+// Characters that reorder the text around them, or end a line, without showing themselves.
+bool isInvisibleLayout(char16_t c) {
+    return c == 0x061c || c == 0x200e || c == 0x200f || (c >= 0x2028 && c <= 0x202e) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
+} // namespace
+
+QString printable(QStringView text) {
+    QString shown;
+    shown.reserve(text.size());
+    auto const hex = [&shown](char const* prefix, char16_t c, int digits) {
+        shown += QLatin1String(prefix) +
+                 QStringLiteral("%1").arg(unsigned{c}, digits, 16, QLatin1Char('0'));
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char16_t const c = text[i].unicode();
+        if (c == u'\\') {
+            shown += QLatin1String("\\\\");
+        } else if (c == u'\n') {
+            shown += QLatin1String("\\n");
+        } else if (c == u'\r') {
+            shown += QLatin1String("\\r");
+        } else if (c == u'\t') {
+            shown += QLatin1String("\\t");
+        } else if (c < 0x20 || (c >= 0x7f && c <= 0x9f)) {
+            hex("\\x", c, 2);
+        } else if (QChar::isHighSurrogate(c) && i + 1 < text.size() &&
+                   text[i + 1].isLowSurrogate()) {
+            shown += text[i];
+            shown += text[++i];
+        } else if (QChar::isSurrogate(c) || isInvisibleLayout(c)) {
+            hex("\\u", c, 4);
+        } else {
+            shown += QChar(c);
+        }
+    }
+    return shown;
+}
+
 QString causeOf(storage::StorageError const& error) {
     auto const cause = QString::fromStdString(error.causeDescription());
     return cause == QLatin1String(std::exception().what()) ? QString() : cause;
@@ -56,7 +98,7 @@ int fail(Streams io, Options const& options, QString const& file, QString const&
     if (options.json) {
         printJson(io, file, false, {{QStringLiteral("error"), errorObject(message)}});
     } else {
-        io.err << "budget-file: " << file << ": " << message << '\n';
+        io.err << "budget-file: " << printable(file) << ": " << printable(message) << '\n';
     }
     return 1;
 }
@@ -71,11 +113,11 @@ int fail(Streams io, Options const& options, QString const& file,
     // the others give the reason first and the operation second. Both read best general first.
     bool const sentenceFirst = dynamic_cast<file_storage::BudgetFileError const*>(&error) ||
                                dynamic_cast<file_storage::BinaryFileError const*>(&error);
-    io.err << "budget-file: " << file << ": "
-           << (sentenceFirst ? error.firstText() : error.secondText()) << ' '
-           << (sentenceFirst ? error.secondText() : error.firstText());
+    io.err << "budget-file: " << printable(file) << ": "
+           << printable(sentenceFirst ? error.firstText() : error.secondText()) << ' '
+           << printable(sentenceFirst ? error.secondText() : error.firstText());
     if (auto const cause = causeOf(error); !cause.isEmpty()) {
-        io.err << " (cause: " << cause << ')';
+        io.err << " (cause: " << printable(cause) << ')';
     }
     io.err << '\n';
     return 1;
@@ -155,13 +197,17 @@ void Table::print(QTextStream& out, QString const& title) const {
         out << "  none\n\n";
         return;
     }
+    // The cells hold names from the file: escaped before the columns are measured.
+    std::vector<QStringList> shownRows;
     std::vector<qsizetype> widths(rows_.front().size(), 0);
     for (auto const& row : rows_) {
+        auto& shown = shownRows.emplace_back();
         for (qsizetype i = 0; i < row.size(); ++i) {
-            widths[i] = std::max(widths[i], row[i].size());
+            shown << printable(row[i]);
+            widths[i] = std::max(widths[i], shown.back().size());
         }
     }
-    for (auto const& row : rows_) {
+    for (auto const& row : shownRows) {
         QString line;
         for (qsizetype i = 0; i < row.size(); ++i) {
             line += QLatin1Char(' ') + row[i].leftJustified(widths[i]);

@@ -50,6 +50,19 @@ int showRates(Streams io, Options const& options);
 
 // ---- Reporting ---------------------------------------------------------------------------------
 
+// text as the tool prints it for people: what a file name or a text from a file holds can
+// then never move the cursor, restyle the terminal, start a line of its own or reorder what
+// follows it. Each such character is written as an escape, and so is the backslash that starts
+// one, so that no text can print as an escape it does not hold:
+//   \\ \n \r \t  a backslash, a line feed, a carriage return, a tab
+//   \xHH         any other C0 control character, DEL and the C1 controls (U+0080 to U+009F)
+//   \uHHHH       the bidirectional formatting characters (U+061C, U+200E, U+200F, U+202A to
+//                U+202E, U+2066 to U+2069), the line and paragraph separators (U+2028,
+//                U+2029), and a surrogate that is not half of a pair
+// Hexadecimal digits are lower case. Every other character is printed as it is. JSON and CSV
+// output escape or quote by their own rules instead.
+QString printable(QStringView text);
+
 // The library error's class, both texts, line and column (for a budget file error), and cause,
 // as one JSON object.
 QJsonObject errorObject(storage::StorageError const& error);

@@ -20,12 +20,15 @@ void printRecord(QtMsgType type, QMessageLogContext const&, QString const& text)
     if (type == QtDebugMsg || type == QtInfoMsg) {
         return;
     }
-    standardError() << "budget-file: " << (type == QtWarningMsg ? "warning: " : "error: ") << text
-                    << Qt::endl;
+    // They name files, which may hold anything.
+    standardError() << "budget-file: " << (type == QtWarningMsg ? "warning: " : "error: ")
+                    << zel::tool::printable(text) << Qt::endl;
 }
 
 int usageError(QString const& message) {
-    standardError() << "budget-file: " << message << " (see budget-file --help)" << Qt::endl;
+    // The message may quote the command line.
+    standardError() << "budget-file: " << zel::tool::printable(message)
+                    << " (see budget-file --help)" << Qt::endl;
     return 2;
 }
 
