@@ -627,8 +627,17 @@ QString BudgetFile::restoreBackUp() const {
         QString const stem =
             place.name + QStringLiteral(".before-restore-") +
             QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"));
+        // The name is easily foreseen, so anything at it, a link included, is passed over
+        // rather than used; the copy is then made as a new file, never through a link.
         kept = stem;
-        for (int n = 2; regularOrAbsent(place, kept, failed).kind != FileKind::absent; ++n) {
+        FileStatus taken;
+        for (int n = 2;; ++n) {
+            if (auto notSeen = place.folder.inspect(kept, taken)) {
+                throw internal::operationError(*notSeen, failed);
+            }
+            if (taken.kind == FileKind::absent) {
+                break;
+            }
             kept = stem + QLatin1Char('-') + QString::number(n);
         }
         internal::Fingerprinter copied;

@@ -3,6 +3,9 @@
 
 #include <optional>
 
+#include <grp.h>
+#include <unistd.h>
+
 namespace zel::testing::budget_file {
 
 void Layout::make() const {
@@ -65,8 +68,15 @@ std::vector<std::string> fileRecords(LogCapture const& capture) {
     return result;
 }
 
-ChildRun runChild(QStringList const& arguments) {
+ChildRun runChild(QStringList const& arguments, std::optional<uint> asUser) {
     QProcess child;
+    if (asUser) {
+        child.setChildProcessModifier([user = static_cast<uid_t>(*asUser)] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0) {
+                ::_exit(3);
+            }
+        });
+    }
     child.start(QStringLiteral(ZEL_BUDGET_FILE_STORE_CHILD), arguments);
     ChildRun run;
     if (!child.waitForFinished(120000)) {

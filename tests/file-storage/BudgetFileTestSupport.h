@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -98,8 +99,9 @@ struct ChildRun {
     bool succeeded() const { return !crashed && exitCode == 0; }
 };
 
-// Runs the store child (StoreChild.h) with arguments until it ends.
-ChildRun runChild(QStringList const& arguments);
+// Runs the store child (StoreChild.h) with arguments until it ends; as the user asUser (with
+// that number for its group too, and no other groups) where given, which takes root.
+ChildRun runChild(QStringList const& arguments, std::optional<uint> asUser = std::nullopt);
 
 // A log record as "D text", "W text" or "C text".
 std::string recordText(QtMsgType type, QString const& text);
