@@ -70,6 +70,8 @@ protected:
 
 TEST_P(BudgetFileTool, DoesWhatItsCommandLineAsks) {
     auto const& record = GetParam();
+    // The usual mask, which lets every user read a new file, whatever the one running the tests.
+    ::umask(022);
     for (auto const& copy : record.values("file")) {
         auto const [from, to] = split(copy);
         QDir().mkpath(QFileInfo(to).path());
@@ -81,6 +83,10 @@ TEST_P(BudgetFileTool, DoesWhatItsCommandLineAsks) {
     for (auto const& command : record.values("given")) {
         auto const given = run(command);
         ASSERT_EQ(given.status, 0) << command << '\n' << given.err.toStdString();
+    }
+    for (auto const& change : record.values("chmod")) {
+        auto const [path, mode] = split(change);
+        ::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(mode.toUInt(nullptr, 8)));
     }
 
     auto const result = run(record.value("run"));
@@ -100,6 +106,12 @@ TEST_P(BudgetFileTool, DoesWhatItsCommandLineAsks) {
     }
     for (auto const& path : record.values("absent")) {
         EXPECT_FALSE(QFile::exists(filled(path))) << path;
+    }
+    for (auto const& permissions : record.values("mode")) {
+        auto const [path, mode] = split(permissions);
+        struct stat status {};
+        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &status), 0) << permissions;
+        EXPECT_EQ(status.st_mode & 0777, mode.toUInt(nullptr, 8)) << permissions;
     }
     for (auto const& has : record.values("has")) {
         auto const [path, text] = split(has);

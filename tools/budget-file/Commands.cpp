@@ -182,7 +182,7 @@ int format(Streams io, QString const& file, QString const& output, Options const
             return fail(io, options, output, error);
         }
         // Complete, and on the disk, once format says it is done.
-        file_storage::saveFile(output, bytes);
+        file_storage::saveFile(output, bytes, file);
         return 0;
     } catch (storage::StorageError const& error) {
         return fail(io, options, file, error);

@@ -246,7 +246,7 @@ int exportBudget(Streams io, QString const& file, Options const& options) {
     auto const bytes = options.format == QLatin1String("csv")
                            ? transactionsCsv(std::get<accounting::GeneralLedger>(*state))
                            : budgetJson(*state);
-    if (auto const error = writeOutput(io, options.output, bytes, options.force)) {
+    if (auto const error = writeOutput(io, options.output, bytes, file, options.force)) {
         bool const toStandardOutput =
             options.output.isEmpty() || options.output == QLatin1String("-");
         return fail(io, options,

@@ -156,7 +156,7 @@ std::optional<QString> refusedOutput(QString const& path, bool force) {
 }
 
 std::optional<QString> writeOutput(Streams io, QString const& path, QByteArray const& bytes,
-                                   bool force) {
+                                   QString const& source, bool force) {
     if (path.isEmpty() || path == QLatin1String("-")) {
         // The bytes as they are, not through the text stream's decoding and encoding.
         io.out.flush();
@@ -171,7 +171,7 @@ std::optional<QString> writeOutput(Streams io, QString const& path, QByteArray c
         return refused;
     }
     try {
-        file_storage::saveFile(path, bytes);
+        file_storage::saveFile(path, bytes, source);
     } catch (storage::StorageError const& error) {
         return error.firstText();
     }

@@ -90,10 +90,11 @@ std::optional<file_storage::BudgetFile> budgetFileAt(Streams io, Options const& 
 // written, and an existing file only with force.
 std::optional<QString> refusedOutput(QString const& path, bool force);
 
-// Writes bytes to path in one step (the file is complete or not there), or to standard output
-// for "-" or an empty path. Returns why it failed, or nothing.
+// Writes bytes to path in one step (the file is complete or not there), no more readable than
+// the file at source, or to standard output for "-" or an empty path. Returns why it failed, or
+// nothing.
 std::optional<QString> writeOutput(Streams io, QString const& path, QByteArray const& bytes,
-                                   bool force);
+                                   QString const& source, bool force);
 
 // ---- Values as people read them ----------------------------------------------------------------
 
