@@ -234,6 +234,67 @@ internal::Fingerprint backUp(Place const& place, File& budgetFile, QString const
     return copied.fingerprint();
 }
 
+// A name beside the budget file, saying what the file kept there is and when it was kept, at
+// which nothing stands yet. Throws StorageError, with failed as its second text, when the folder
+// cannot be read. Such names are easily foreseen, so anything at one, a link included, is passed
+// over rather than used; the copy is then made as a new file, never through a link.
+QString keepingName(Place const& place, QString const& what, QString const& failed) {
+    QString const stem = place.name + QLatin1Char('.') + what + QLatin1Char('-') +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"));
+    QString name = stem;
+    FileStatus taken;
+    for (int n = 2;; ++n) {
+        if (auto failure = place.folder.inspect(name, taken)) {
+            throw internal::operationError(*failure, failed);
+        }
+        if (taken.kind == FileKind::absent) {
+            return name;
+        }
+        name = stem + QLatin1Char('-') + QString::number(n);
+    }
+}
+
+// The marker, or the record, at name beside the budget file, if one can be read there.
+std::optional<internal::StoreMarker> markerAt(Place const& place, QString const& name) {
+    File file;
+    QByteArray bytes;
+    if (file.open(place.folder, name, File::Access::read) || file.read(bytes)) {
+        return std::nullopt;
+    }
+    // A marker is a few lines; anything longer is no marker of a store's.
+    return internal::parseMarker(bytes.left(4096));
+}
+
+// Keeps the budget file, open at budgetFile and of the fingerprint current, beside itself
+// under a name that says so when another program has saved it since the library last wrote it:
+// the store is about to write over it, and otherwise only the back-up would hold it, until the
+// next store. What the library last wrote is what the record of its last store that finished
+// says, or the marker of one that did not, if given (the file it wrote, or the file it left as
+// it was); with neither, nothing is known, and nothing kept. Throws StorageError, with failed as
+// its second text, when the copy cannot be made.
+void keepWhatOthersSaved(Place const& place, File& budgetFile, FileStatus const& budget,
+                         internal::Fingerprint const& current,
+                         std::optional<internal::StoreMarker> const& marker,
+                         QString const& failed) {
+    auto const record = markerAt(place, internal::recordNameOf(place.name));
+    if ((!record && !marker) || (record && record->next == current) ||
+        (marker && internal::isWholeBudget(*marker, current))) {
+        return;
+    }
+    QString const kept = keepingName(place, QStringLiteral("changed-elsewhere"), failed);
+    Failure failure = budgetFile.rewind();
+    if (!failure) {
+        failure = internal::copyFile(budgetFile, place.folder, kept, budget);
+    }
+    if (failure) {
+        throw internal::operationError(*failure, failed);
+    }
+    ZEL_LOG_WARNING().noquote()
+        << QStringLiteral("The budget file %1 was changed by another program since it was last "
+                          "stored; that version is kept as %2.")
+               .arg(place.path(), place.folder.pathOf(kept));
+}
+
 // What an earlier store that never finished left of the budget file, by its marker.
 enum class Leftover {
     none,        // no marker, or one that its store never got past: the file is as it was
@@ -241,7 +302,9 @@ enum class Leftover {
     partWritten, // the file is neither: parts of two documents, or of one, can stand in it
 };
 
-Leftover leftoverAt(Place const& place, QString const& failed) {
+// The marker read, if any, is left in found.
+Leftover leftoverAt(Place const& place, QString const& failed,
+                    std::optional<internal::StoreMarker>* found = nullptr) {
     QString const markerName = internal::markerNameOf(place.name);
     FileStatus marker;
     if (auto failure = place.folder.inspect(markerName, marker)) {
@@ -261,6 +324,9 @@ Leftover leftoverAt(Place const& place, QString const& failed) {
     auto const parsed = internal::parseMarker(bytes.left(4096));
     if (!parsed) {
         return Leftover::none;
+    }
+    if (found != nullptr) {
+        *found = parsed;
     }
     if (regularOrAbsent(place, place.name, failed).kind == FileKind::absent) {
         return Leftover::whole;
@@ -332,11 +398,27 @@ void markStore(Place const& place, internal::StoreMarker const& marker, uint mod
     }
 }
 
+// How a store or restore that marked itself ended.
+enum class Ended { written, putBack };
+
 // Lets the marker go once what it guards is on the disk, and then makes its going durable: the
-// store or restore has only succeeded then. A marker whose removal is lost to a power loss still
-// matches the file, and only costs the next load a look at it.
-Failure unmark(Place const& place) {
-    (void)place.folder.remove(internal::markerNameOf(place.name));
+// store or restore has only succeeded then. The marker of one that wrote its document is kept
+// as the record of what the library last wrote, which the next store compares with what it
+// finds; one that put the previous file back leaves the record as it was, unless its marker
+// had already become the record (the last folder sync failed), which then goes: a record that
+// names what the file does not hold would take the file for another program's. A marker whose
+// going is lost to a power loss still matches the file, and only costs the next load a look at
+// it.
+Failure unmark(Place const& place, Ended ended) {
+    QString const markerName = internal::markerNameOf(place.name);
+    QString const recordName = internal::recordNameOf(place.name);
+    if (ended == Ended::written) {
+        if (place.folder.replace(markerName, recordName)) {
+            (void)place.folder.remove(markerName);
+        }
+    } else if (place.folder.remove(markerName)) {
+        (void)place.folder.remove(recordName);
+    }
     return place.folder.sync();
 }
 
@@ -359,7 +441,7 @@ Failure writeDurably(File& budgetFile, QByteArray const& bytes, Place const& pla
     if (!failure) {
         failure = budgetFile.close();
     }
-    return failure ? failure : unmark(place);
+    return failure ? failure : unmark(place, Ended::written);
 }
 
 // Writes the file at name beside the budget file back into the budget file, in place, so that
@@ -392,7 +474,7 @@ void cleanUp(File& budgetFile, Place const& place, std::optional<QString> const&
                        .arg(place.folder.pathOf(*backUpName), *failure);
         } else {
             ZEL_LOG_DEBUG() << "Successfully restored the backed-up budget file.";
-            (void)unmark(place);
+            (void)unmark(place, Ended::putBack);
             return;
         }
     }
@@ -421,7 +503,7 @@ void cleanUp(File& budgetFile, Place const& place, std::optional<QString> const&
     // done its work; but it goes only once that is on the disk: a file system that does not
     // keep its entries in order could otherwise keep its removal and lose the rename.
     if (!place.folder.sync()) {
-        (void)unmark(place);
+        (void)unmark(place, Ended::putBack);
     }
 }
 
@@ -496,7 +578,8 @@ void BudgetFile::store(accounting::GeneralLedger const& ledger, budgeting::Budge
     std::optional<QString> restorable;
     std::optional<internal::Fingerprint> previous;
     if (budgetExists) {
-        bool const partly = leftoverAt(place, openFailed) == Leftover::partWritten;
+        std::optional<internal::StoreMarker> marker;
+        bool const partly = leftoverAt(place, openFailed, &marker) == Leftover::partWritten;
         File previousFile;
         if (auto failure = previousFile.open(place.folder, place.name, File::Access::read)) {
             throw internal::operationError(
@@ -517,6 +600,10 @@ void BudgetFile::store(accounting::GeneralLedger const& ledger, budgeting::Budge
                                << place.path();
         } else {
             previous = backUp(place, previousFile, name_, current, backUpName, backUpExists);
+            keepWhatOthersSaved(
+                place, previousFile, current, *previous, marker,
+                QObject::tr("The budget file, %1, failed to be backed-up prior to saving.")
+                    .arg(name_));
         }
         restorable = backUpName;
     } else {
@@ -624,22 +711,7 @@ QString BudgetFile::restoreBackUp() const {
     QString kept;
     if (budgetExists) {
         bool const partly = leftoverAt(place, failed) == Leftover::partWritten;
-        QString const stem =
-            place.name + QStringLiteral(".before-restore-") +
-            QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"));
-        // The name is easily foreseen, so anything at it, a link included, is passed over
-        // rather than used; the copy is then made as a new file, never through a link.
-        kept = stem;
-        FileStatus taken;
-        for (int n = 2;; ++n) {
-            if (auto notSeen = place.folder.inspect(kept, taken)) {
-                throw internal::operationError(*notSeen, failed);
-            }
-            if (taken.kind == FileKind::absent) {
-                break;
-            }
-            kept = stem + QLatin1Char('-') + QString::number(n);
-        }
+        kept = keepingName(place, QStringLiteral("before-restore"), failed);
         internal::Fingerprinter copied;
         File source;
         openBeside(source, place, place.name, File::Access::read, failed);
@@ -664,7 +736,7 @@ QString BudgetFile::restoreBackUp() const {
         failure = budgetFile.close();
     }
     if (!failure) {
-        failure = unmark(place);
+        failure = unmark(place, Ended::written);
     }
     if (failure) {
         (void)budgetFile.close();
@@ -681,7 +753,7 @@ QString BudgetFile::restoreBackUp() const {
         // The marker stays for a file put back that an earlier store left part-written, which
         // it keeps from being loaded; otherwise it goes once the file put back is on the disk.
         if (!place.folder.sync() && putBackAtAll && previous) {
-            (void)unmark(place);
+            (void)unmark(place, Ended::putBack);
         }
         throw internal::operationError(
             *failure, putBackAtAll

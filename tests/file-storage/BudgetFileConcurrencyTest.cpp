@@ -90,7 +90,8 @@ protected:
         }
         EXPECT_EQ(
             QDir(folder_.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-            QStringList({QStringLiteral("budget.xml"), QStringLiteral("budget.xml~")}));
+            QStringList({QStringLiteral(".budget.xml.stored"), QStringLiteral("budget.xml"),
+                         QStringLiteral("budget.xml~")}));
     }
 };
 

@@ -198,14 +198,17 @@ protected:
 };
 
 // Failures that a store may take and still succeed: what it only tidies (a left-over old back-up,
-// its lock file, its marker once the file matches it), can do without (the lock), or reads only
+// its lock file, its marker once the file matches it, or its keeping as the record), can do
+// without (the lock, the record of the last store), or reads only
 // for the check that the previous file is complete (which the copy that follows reads again).
 bool absorbable(seam::Step const& step, support::Layout const& layout) {
     using enum seam::FileStep;
     return step.step == lock || step.step == lockOpened ||
-           (step.step == remove && (step.path.endsWith(QLatin1String(".lock")) ||
-                                    step.path.endsWith(QLatin1String(".storing")))) ||
+           ((step.step == remove || step.step == rename) &&
+            (step.path.endsWith(QLatin1String(".lock")) ||
+             step.path.endsWith(QLatin1String(".storing")))) ||
            step.path == layout.oldBackUp ||
+           ((step.step == open || step.step == inspect) && step.path == layout.record) ||
            ((step.step == inspect || step.step == open) && step.path == layout.budget);
 }
 

@@ -146,6 +146,15 @@ TEST_P(StoreOutcome, LeavesTheFilesErrorAndRecordsOfItsRow) {
                         static_cast<mode_t>(std::stoi(row.value("mode"), nullptr, 8))),
                   0);
     }
+    if (row.has("last-stored")) {
+        QTemporaryDir plain;
+        QString const copy = plain.filePath(QStringLiteral("copy.xml"));
+        ASSERT_TRUE(stand(copy, row.value("last-stored")));
+        support::writeFile(layout.record, zel::file_storage::internal::markerBytes(
+                                              {zel::file_storage::internal::fingerprintOf(
+                                                   support::contentOf(copy).value_or(QByteArray())),
+                                               std::nullopt}));
+    }
     std::vector<seam::StepFault> faults;
     for (auto const& fault : row.values("fail")) {
         faults.push_back(seam::parseStepFault(layout.fill(QString::fromStdString(fault))));
@@ -189,11 +198,22 @@ TEST_P(StoreOutcome, LeavesTheFilesErrorAndRecordsOfItsRow) {
         }
     }
 
+    // Another program's save, kept beside the budget file before the store wrote over it.
+    auto const changed =
+        QDir(layout.directory).entryInfoList({QStringLiteral("budget.xml.changed-elsewhere-*")});
+    ASSERT_EQ(changed.size(), row.has("changed") ? 1 : 0);
+    QString const changedPath = changed.isEmpty() ? QString() : changed.front().filePath();
+    if (row.has("changed")) {
+        EXPECT_EQ(standing(changedPath, stored), row.value("changed"));
+        QFile::remove(changedPath);
+    }
     EXPECT_EQ(error ? error->firstText().toStdString() : "", layout.fill(row.value("first")));
     EXPECT_EQ(error ? error->secondText().toStdString() : "", layout.fill(row.value("second")));
     std::vector<std::string> records;
     for (auto const& record : row.values("record")) {
-        records.push_back(layout.fill(record));
+        records.push_back(
+            layout.fill(QString::fromStdString(record).replace(QStringLiteral("{C}"), changedPath))
+                .toStdString());
     }
     if (!loading) {
         EXPECT_EQ(support::fileRecords(capture), records);

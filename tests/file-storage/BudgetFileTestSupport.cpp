@@ -30,7 +30,7 @@ QStringList Layout::others() const {
                                                        QDir::Hidden | QDir::System)) {
             QString const path = info.filePath();
             if (path != budgetPath && path != budget && path != backUp && path != oldBackUp &&
-                path != directory) {
+                path != record && path != directory) {
                 result << info.fileName();
             }
         }

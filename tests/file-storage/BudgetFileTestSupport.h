@@ -63,7 +63,8 @@ struct Layout {
           budget(directory + QStringLiteral("/budget.xml")),
           backUp(budget +
                  (extension == QStringLiteral("~") ? extension : QLatin1Char('.') + extension)),
-          oldBackUp(backUp + QStringLiteral(".old")) {}
+          oldBackUp(backUp + QStringLiteral(".old")),
+          record(directory + QStringLiteral("/.budget.xml.stored")) {}
 
     QString folder;
     bool linked;
@@ -72,6 +73,7 @@ struct Layout {
     QString budget;
     QString backUp;
     QString oldBackUp;
+    QString record; // what the last store that finished wrote
 
     // Makes the folders, and the link of the linked layout.
     void make() const;
@@ -80,7 +82,8 @@ struct Layout {
     std::string fill(std::string const& text) const {
         return fill(QString::fromStdString(text)).toStdString();
     }
-    // The names in the folders other than the budget path, the three files and the synced folder.
+    // The names in the folders other than the budget path, the three files, the record and the
+    // synced folder.
     QStringList others() const;
 };
 

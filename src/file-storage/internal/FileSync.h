@@ -94,6 +94,8 @@ public:
     Failure remove(QString const& name) const;
     // Gives the entry at from the name to, in one step; never replaces anything at to.
     Failure rename(QString const& from, QString const& to) const;
+    // Gives the entry at from the name to, in one step, in place of what stands at to.
+    Failure replace(QString const& from, QString const& to) const;
     // Makes the renames, creations and removals of entries in this folder durable. Where a file
     // system cannot sync a folder at all (some network and FUSE file systems), the whole file
     // system is synced instead (on Linux; elsewhere the whole system): slower, but the entries

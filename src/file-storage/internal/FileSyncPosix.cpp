@@ -315,6 +315,16 @@ Failure Folder::rename(QString const& from, QString const& to) const {
     return std::nullopt;
 }
 
+Failure Folder::replace(QString const& from, QString const& to) const {
+    if (auto failure = injected(FileStep::rename, pathOf(from), pathOf(to))) {
+        return failure;
+    }
+    if (::renameat(handle_, encoded(from).constData(), handle_, encoded(to).constData()) != 0) {
+        return lastError();
+    }
+    return std::nullopt;
+}
+
 Failure Folder::sync() const {
     int const decided = verdict(FileStep::syncDirectory, path_);
     if (decided == skipStep) {

@@ -140,6 +140,10 @@ QString markerNameOf(QString const& name) {
     return QLatin1Char('.') + name + QStringLiteral(".storing");
 }
 
+QString recordNameOf(QString const& name) {
+    return QLatin1Char('.') + name + QStringLiteral(".stored");
+}
+
 QByteArray markerBytes(StoreMarker const& marker) {
     QByteArray const body =
         "zel-budget-store 1\nnext " + fingerprintText(marker.next) + "\nprevious " +

@@ -63,6 +63,10 @@ struct StoreMarker {
 // hidden, as ".NAME.storing".
 QString markerNameOf(QString const& name);
 
+// The name of the record of the last store of the budget file named name that finished: its
+// marker, kept under the name ".NAME.stored", which says what the library last wrote there.
+QString recordNameOf(QString const& name);
+
 // FROZEN: a marker left by one version is read by every later one. It is text, four lines:
 //
 //     zel-budget-store 1
