@@ -322,7 +322,7 @@ FileLock::Outcome FileLock::acquire(QString const& lockPath, Mode mode,
         }
         if (fd < 0) {
             int const error = errno;
-            if (error == EEXIST) {
+            if (error == EEXIST && std::chrono::steady_clock::now() < deadline) {
                 continue; // another holder has just made it: open theirs
             }
             if (error == system::notRegular) {
