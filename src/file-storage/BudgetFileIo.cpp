@@ -515,7 +515,9 @@ QByteArray documentOf(accounting::GeneralLedger const& ledger, budgeting::Budget
                       surveying::ReconciledSurveys const& surveys) {
     QByteArray document;
     QBuffer buffer(&document);
-    buffer.open(QIODevice::WriteOnly | QIODevice::Text);
+    // Not in text mode: on Windows that would turn every line feed into a carriage return and a
+    // line feed, and a budget file must hold the same bytes on every system.
+    buffer.open(QIODevice::WriteOnly);
     internal::storeBudgetDocument(budget, ledger, banks, accountTypes, itemAccounts, surveys,
                                   &buffer, false);
     return document;

@@ -6,11 +6,15 @@
 
 #include <QObject>
 
+#include <array>
+#include <atomic>
 #include <charconv>
+#include <cstdint>
+#include <deque>
 #include <exception>
 #include <limits>
+#include <mutex>
 #include <type_traits>
-#include <unordered_map>
 
 namespace zel::file_storage::internal {
 
@@ -20,14 +24,40 @@ QStringView attributeValue(QXmlStreamReader const& reader, QLatin1String const& 
     return reader.attributes().value(name);
 }
 
-// Names are the document's constants, so their text's address identifies them.
+// The text of a name of the document, made once for the whole process. Names are the
+// document's constants, so their text's address identifies them. Every element and attribute
+// written looks one up, so a name found is read without a lock; and nothing here belongs to a
+// thread, so nothing is torn down when a thread that stored a budget ends.
 QString const& nameText(QLatin1String const& name) {
-    thread_local std::unordered_map<char const*, QString> texts;
-    auto [entry, inserted] = texts.try_emplace(name.data());
-    if (inserted) {
-        entry->second = name;
+    struct Entry {
+        char const* key;
+        QString text;
+    };
+    // Far more slots than the document has names, so that a search ends at once.
+    constexpr std::size_t slotCount = 512;
+    static std::array<std::atomic<Entry const*>, slotCount> table{};
+    static std::mutex adding;
+    static std::deque<Entry> entries; // never moves an entry once made
+    auto const address = reinterpret_cast<std::uintptr_t>(name.data());
+    auto const start = static_cast<std::size_t>(address ^ (address >> 9));
+    for (std::size_t probe = 0; probe < slotCount; ++probe) {
+        auto& slot = table[(start + probe) % slotCount];
+        Entry const* entry = slot.load(std::memory_order_acquire);
+        if (entry == nullptr) {
+            std::lock_guard const lock(adding);
+            entry = slot.load(std::memory_order_relaxed);
+            if (entry == nullptr) {
+                entry = &entries.emplace_back(Entry{name.data(), QString(name)});
+                slot.store(entry, std::memory_order_release);
+            }
+        }
+        if (entry->key == name.data()) {
+            return entry->text;
+        }
     }
-    return entry->second;
+    // Only a document with more names than slots gets here.
+    std::lock_guard const lock(adding);
+    return entries.emplace_back(Entry{name.data(), QString(name)}).text;
 }
 
 template <class T> QString decimal(T value) {

@@ -5,7 +5,7 @@
 
 namespace zel::file_storage::internal {
 
-QString const& currencyText(orvalis::currency::Money const& money) {
+QString currencyText(orvalis::currency::Money const& money) {
     // Filled once, thread-safely, then only read.
     static std::vector<QString> const texts = [] {
         std::vector<QString> result;
@@ -21,12 +21,10 @@ QString const& currencyText(orvalis::currency::Money const& money) {
         return texts[index];
     }
     // Not an active code: let the currency library say so.
-    thread_local QString text;
-    text = QString::fromStdString(orvalis::currency::toStdString(money.code()));
-    return text;
+    return QString::fromStdString(orvalis::currency::toStdString(money.code()));
 }
 
-QString const& statusText(accounting::TransactionStatuses status) {
+QString statusText(accounting::TransactionStatuses status) {
     using accounting::TransactionStatuses;
     static std::array<QString, 3> const texts{
         accounting::presentationText(TransactionStatuses::pending),
@@ -40,9 +38,7 @@ QString const& statusText(accounting::TransactionStatuses status) {
     case TransactionStatuses::reconciled:
         return texts[2];
     }
-    thread_local QString text;
-    text = accounting::presentationText(status);
-    return text;
+    return accounting::presentationText(status);
 }
 
 } // namespace zel::file_storage::internal

@@ -9,7 +9,7 @@
 // is made once per process and shared, rather than made again for every value written.
 namespace zel::file_storage::internal {
 
-QString const& currencyText(orvalis::currency::Money const& money);
-QString const& statusText(accounting::TransactionStatuses status);
+QString currencyText(orvalis::currency::Money const& money);
+QString statusText(accounting::TransactionStatuses status);
 
 } // namespace zel::file_storage::internal
