@@ -263,18 +263,14 @@ Failure makeDirectories(QString const& path) {
 
 namespace {
 
-// Why the lock file at name in folder, which cannot be opened for error, cannot be used; empty
-// when nothing stands there, which means that none can be made.
-QString unusableLock(Folder const& folder, QString const& name, int error) {
+// Why the lock file at name in folder, which cannot be opened for why, cannot be used.
+QString unusableLock(Folder const& folder, QString const& name, QString const& why) {
     FileStatus status;
     QString const path = folder.pathOf(name);
-    if (folder.inspect(name, status)) {
-        return QObject::tr("The lock file %1 cannot be opened: %2")
-            .arg(path, system::errorText(error));
+    if (folder.inspect(name, status) || status.kind == FileKind::absent) {
+        return QObject::tr("The lock file %1 cannot be opened: %2").arg(path, why);
     }
     switch (status.kind) {
-    case FileKind::absent:
-        return QString();
     case FileKind::regular:
         break;
     case FileKind::link:
@@ -285,9 +281,9 @@ QString unusableLock(Folder const& folder, QString const& name, int error) {
     }
     if (status.owner != currentUser()) {
         return QObject::tr("The lock file %1, which belongs to %2, cannot be opened: %3")
-            .arg(path, userName(status.owner), system::errorText(error));
+            .arg(path, userName(status.owner), why);
     }
-    return QObject::tr("The lock file %1 cannot be opened: %2").arg(path, system::errorText(error));
+    return QObject::tr("The lock file %1 cannot be opened: %2").arg(path, why);
 }
 
 } // namespace
@@ -315,35 +311,37 @@ FileLock::Outcome FileLock::acquire(QString const& lockPath, Mode mode,
             why = *failure;
             return Outcome::unavailable;
         }
-        int fd = system::openLockFile(folder_, name_, newMode);
-        if (fd >= 0 && system::injected(FileStep::lockOpened, lockPath)) {
-            system::closeHandle(fd);
-            fd = -1;
+        system::LockFileError error;
+        int fd = system::openLockFile(folder_, name_, newMode, error);
+        if (fd >= 0) {
+            if (auto failure = system::injected(FileStep::lockOpened, lockPath)) {
+                system::closeHandle(fd);
+                fd = -1;
+                error.why = *failure;
+            }
         }
         if (fd < 0) {
-            int const error = errno;
-            if (error == EEXIST && std::chrono::steady_clock::now() < deadline) {
+            if (error.raced && std::chrono::steady_clock::now() < deadline) {
                 continue; // another holder has just made it: open theirs
             }
-            if (error == system::notRegular) {
+            if (error.notRegular) {
                 why = QObject::tr("The lock file %1 is not a regular file.").arg(lockPath);
                 return Outcome::refused;
             }
-            // One that exists but cannot be opened is somebody's: going ahead would ignore their
-            // lock. No lock file can be made where there is none (a folder that cannot be
-            // written, a read-only file system), so nobody else holds one either.
-            why = unusableLock(folder_, name_, error);
-            if (why.isEmpty() && system::meansCannotMake(error)) {
-                why = system::errorText(error);
+            // No lock file can be made where there is none (a folder that cannot be written, a
+            // read-only file system), so nobody else holds one either. One that exists but
+            // cannot be opened is somebody's: going ahead would ignore their lock.
+            if (error.cannotMake) {
+                why = error.why;
                 return Outcome::unavailable;
             }
-            if (why.isEmpty()) {
-                why = QObject::tr("The lock file %1 cannot be made: %2")
-                          .arg(lockPath, system::errorText(error));
-            }
+            why = unusableLock(folder_, name_, error.why);
             return Outcome::refused;
         }
-        if (system::tryLock(fd, mode)) {
+        QString notLocked;
+        auto const locking = system::tryLock(fd, mode, notLocked);
+        switch (locking) {
+        case system::Locking::locked:
             if (system::namesFile(folder_, name_, fd)) {
                 handle_ = fd;
                 mode_ = mode;
@@ -356,27 +354,30 @@ FileLock::Outcome FileLock::acquire(QString const& lockPath, Mode mode,
                 why = QObject::tr("The lock file %1 does not keep its identity.").arg(lockPath);
                 return Outcome::unavailable;
             }
-        } else {
-            int const error = errno;
-            uint const owner = system::ownerOf(fd);
+            continue;
+        case system::Locking::unsupported:
+        case system::Locking::failed:
             system::closeHandle(fd);
-            if (!system::meansBusy(error)) {
-                why = QObject::tr("The lock file %1 cannot be locked: %2")
-                          .arg(lockPath, system::errorText(error));
-                return system::meansNoLocks(error) ? Outcome::unavailable : Outcome::refused;
-            }
-            moved = 0;
-            auto const now = std::chrono::steady_clock::now();
-            if (now >= deadline) {
-                why = owner == currentUser() ? QString()
-                                             : QObject::tr("The lock file %1 belongs to %2.")
-                                                   .arg(lockPath, userName(owner));
-                return Outcome::busy;
-            }
-            std::this_thread::sleep_for(
-                std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
-            pause = std::min<std::chrono::milliseconds>(pause * 2, 10ms);
+            why = QObject::tr("The lock file %1 cannot be locked: %2").arg(lockPath, notLocked);
+            return locking == system::Locking::unsupported ? Outcome::unavailable
+                                                           : Outcome::refused;
+        case system::Locking::busy:
+            break;
         }
+        uint const owner = system::ownerOf(fd);
+        system::closeHandle(fd);
+        moved = 0;
+        auto const now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            why =
+                owner == currentUser()
+                    ? QString()
+                    : QObject::tr("The lock file %1 belongs to %2.").arg(lockPath, userName(owner));
+            return Outcome::busy;
+        }
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+        pause = std::min<std::chrono::milliseconds>(pause * 2, 10ms);
     }
 }
 
@@ -393,7 +394,9 @@ void FileLock::release() {
     // Held alone, the lock file cannot be removed by anyone else, so the name still names it
     // unless a shared holder let go, someone else removed the file, and a new one took the
     // name; that one belongs to others.
-    if ((mode_ == Mode::exclusive || system::tryLock(handle_, Mode::exclusive)) &&
+    QString ignored;
+    if ((mode_ == Mode::exclusive ||
+         system::tryLock(handle_, Mode::exclusive, ignored) == system::Locking::locked) &&
         system::namesFile(folder_, name_, handle_)) {
         (void)folder_.remove(name_);
     }

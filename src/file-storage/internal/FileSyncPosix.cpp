@@ -573,7 +573,8 @@ Failure File::close() {
 
 // ---- Locks -----------------------------------------------------------------------------------
 
-int system::openLockFile(Folder const& folder, QString const& name, uint mode) {
+int system::openLockFile(Folder const& folder, QString const& name, uint mode,
+                         LockFileError& error) {
     // Open for writing where allowed (network file systems lock exclusively only what is open
     // for writing), for reading otherwise (enough on a local one, and all that another user's
     // lock file allows).
@@ -584,6 +585,10 @@ int system::openLockFile(Folder const& folder, QString const& name, uint mode) {
     if (fd < 0 && errno == ENOENT) {
         fd = openAt(folder.handle(), name, O_RDWR | O_CREAT | O_EXCL, 0600);
         if (fd < 0) {
+            error.raced = errno == EEXIST;
+            error.cannotMake =
+                errno == EACCES || errno == EPERM || errno == EROFS || errno == ENOENT;
+            error.why = lastError();
             return -1;
         }
         // A new lock file takes the permissions asked for, whatever the maker's mask: those
@@ -591,19 +596,31 @@ int system::openLockFile(Folder const& folder, QString const& name, uint mode) {
         ::fchmod(fd, static_cast<mode_t>(mode & 0666));
     }
     if (fd < 0) {
+        error.why = lastError();
         return -1;
     }
     struct stat status {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
-        errno = notRegular;
+        error.notRegular = true;
         return -1;
     }
     return fd;
 }
 
-bool system::tryLock(int handle, FileLock::Mode mode) {
-    return ::flock(handle, (mode == FileLock::Mode::exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
+system::Locking system::tryLock(int handle, FileLock::Mode mode, QString& why) {
+    if (::flock(handle, (mode == FileLock::Mode::exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) {
+        return Locking::locked;
+    }
+    int const error = errno;
+    if (error == EWOULDBLOCK || error == EAGAIN) {
+        return Locking::busy;
+    }
+    why = errorText(error);
+    // A file system without advisory locks says so in one of these.
+    bool const unsupported = error == ENOLCK || error == ENOTSUP || error == EOPNOTSUPP ||
+                             error == ENOSYS || error == EINVAL || error == EBADF;
+    return unsupported ? Locking::unsupported : Locking::failed;
 }
 
 bool system::namesFile(Folder const& folder, QString const& name, int handle) {
@@ -626,19 +643,6 @@ void system::unlock(int handle) {
 
 void system::closeHandle(int handle) {
     ::close(handle);
-}
-
-bool system::meansNoLocks(int error) {
-    return error == ENOLCK || error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS ||
-           error == EINVAL || error == EBADF;
-}
-
-bool system::meansCannotMake(int error) {
-    return error == EACCES || error == EPERM || error == EROFS || error == ENOENT;
-}
-
-bool system::meansBusy(int error) {
-    return error == EWOULDBLOCK || error == EAGAIN;
 }
 
 } // namespace zel::file_storage::internal

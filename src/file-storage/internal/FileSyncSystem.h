@@ -23,16 +23,28 @@ QString errorText(int error);
 
 // ---- Locks -------------------------------------------------------------------------------------
 
-// Set, as errno, when the lock file is not a regular file.
-int constexpr notRegular = -2;
+// Why a lock file could not be opened.
+struct LockFileError {
+    bool raced = false;      // another holder made the file between the look and the making
+    bool notRegular = false; // something other than a regular file stands at its name
+    bool cannotMake = false; // there is none, and none can be made (a folder that cannot be
+                             // written, a read-only file system, a missing folder)
+    QString why;             // the system's words
+};
 
 // Opens, or makes with the permissions mode, the lock file at name in folder; never through a
-// link, and never waiting on a named pipe. The handle, or -1 with errno set (EEXIST when another
-// holder made the file between the two).
-int openLockFile(Folder const& folder, QString const& name, uint mode);
+// link, and never waiting on a named pipe. The handle, or -1 with error saying why.
+int openLockFile(Folder const& folder, QString const& name, uint mode, LockFileError& error);
 
-// Takes the lock without waiting; false with errno EWOULDBLOCK when others hold it.
-bool tryLock(int handle, FileLock::Mode mode);
+enum class Locking {
+    locked,
+    busy,        // others hold it
+    unsupported, // the file system has no advisory locks
+    failed,
+};
+
+// Takes the lock without waiting; why says what failed, for unsupported and failed.
+Locking tryLock(int handle, FileLock::Mode mode, QString& why);
 
 // Whether name in folder still names the file open at handle: a holder that let go may have
 // removed it, and a lock on a file that no longer has the name locks out nobody.
@@ -44,15 +56,5 @@ uint ownerOf(int handle);
 void unlock(int handle);
 
 void closeHandle(int handle);
-
-// Whether errno error says that the file system has no advisory locks.
-bool meansNoLocks(int error);
-
-// Whether errno error says that a file cannot be made for want of permission or a writable
-// file system, or because its folder is missing.
-bool meansCannotMake(int error);
-
-// Whether errno error says that a lock is held by others.
-bool meansBusy(int error);
 
 } // namespace zel::file_storage::internal::system
