@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -44,7 +45,11 @@ Failure system::failureOf(int verdict) {
         return std::nullopt;
     }
     errno = verdict;
-    return errorText(verdict);
+    return errnoText(verdict);
+}
+
+QString system::errnoText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 Failure system::injected(FileStep step, QString const& path, QString const& other) {
@@ -98,7 +103,7 @@ Failure locate(QString const& path, Folder& folder, QString& name) {
         }
         current = QDir::isAbsolutePath(text) ? text : opened.pathOf(text);
     }
-    return system::errorText(ELOOP);
+    return system::errnoText(ELOOP);
 }
 
 Failure syncDirectory(QString const& path) {

@@ -11,15 +11,19 @@ namespace zel::file_storage::internal::system {
 // What the test seam decides for this step: 0 to run it, skipStep, or the errno to fail it with.
 int verdict(FileStep step, QString const& path, QString const& other = QString());
 
-// The failure of an errno that the test seam chose, with errno set as the system would set it;
-// nothing for a verdict that is no errno.
+// The failure of an errno that the test seam chose, with errno set as the C library would set
+// it; nothing for a verdict that is no errno.
 Failure failureOf(int verdict);
 
 // The failure that the test seam injects into this step, if any.
 Failure injected(FileStep step, QString const& path, QString const& other = QString());
 
-// The system's words for an errno value.
+// The system's words for one of its error codes: an errno value on POSIX systems, a code of
+// GetLastError on Windows.
 QString errorText(int error);
+
+// The C library's words for an errno value, the same on every system.
+QString errnoText(int error);
 
 // ---- Locks -------------------------------------------------------------------------------------
 
