@@ -40,12 +40,12 @@ namespace zel::file_storage {
 
 namespace {
 
-using internal::Failure;
 using internal::File;
 using internal::FileKind;
 using internal::FileLock;
 using internal::FileStatus;
 using internal::Folder;
+using internal::Result;
 
 // How long a load or store waits for another one of the same budget file to end: a store of a
 // budget of many years takes well under a second, and a person waiting longer is better told
@@ -65,8 +65,8 @@ struct Place {
 // would follow it. Throws StorageError, with failed as its second text, when it cannot be found.
 Place located(QString const& path, QString const& failed) {
     Place place;
-    if (auto failure = internal::locate(path, place.folder, place.name)) {
-        throw internal::operationError(*failure, failed);
+    if (auto const failure = internal::locate(path, place.folder, place.name); !failure.ok()) {
+        throw internal::operationError(failure.why(), failed);
     }
     return place;
 }
@@ -76,8 +76,8 @@ Place located(QString const& path, QString const& failed) {
 // named pipe, a socket, a link) and when the system cannot tell.
 FileStatus regularOrAbsent(Place const& place, QString const& name, QString const& failed) {
     FileStatus status;
-    if (auto failure = place.folder.inspect(name, status)) {
-        throw internal::operationError(*failure, failed);
+    if (auto const failure = place.folder.inspect(name, status); !failure.ok()) {
+        throw internal::operationError(failure.why(), failed);
     }
     if (status.kind != FileKind::absent && status.kind != FileKind::regular) {
         throw internal::operationError(
@@ -129,8 +129,8 @@ void lockBudgetFile(FileLock& lock, Place const& place, FileLock::Mode mode, uin
 // second text, when it cannot.
 void openBeside(File& file, Place const& place, QString const& name, File::Access access,
                 QString const& failed) {
-    if (auto failure = file.open(place.folder, name, access)) {
-        throw internal::operationError(*failure, failed);
+    if (auto const failure = file.open(place.folder, name, access); !failure.ok()) {
+        throw internal::operationError(failure.why(), failed);
     }
 }
 
@@ -181,20 +181,20 @@ internal::Fingerprint backUp(Place const& place, File& budgetFile, QString const
         // there goes too (removed, never followed); anything else is not the store's to remove,
         // and is named instead.
         FileStatus old;
-        if (auto failure = folder.inspect(oldName, old)) {
-            throw internal::operationError(*failure, rotationFailed);
+        if (auto const failure = folder.inspect(oldName, old); !failure.ok()) {
+            throw internal::operationError(failure.why(), rotationFailed);
         }
         if (old.kind != FileKind::absent && old.kind != FileKind::regular &&
             old.kind != FileKind::link) {
             throw internal::operationError(
                 internal::notARegularFile(folder.pathOf(oldName), old.kind), rotationFailed);
         }
-        if (old.kind != FileKind::absent && !folder.remove(oldName)) {
+        if (old.kind != FileKind::absent && folder.remove(oldName).ok()) {
             ZEL_LOG_WARNING() << "Removed a left-over old back-up budget file"
                               << folder.pathOf(oldName);
         }
-        if (auto failure = folder.rename(backUpName, oldName)) {
-            throw internal::operationError(*failure, rotationFailed);
+        if (auto const failure = folder.rename(backUpName, oldName); !failure.ok()) {
+            throw internal::operationError(failure.why(), rotationFailed);
         }
         ZEL_LOG_DEBUG() << "Successfully backed-up the old back-up budget file.";
         oldBackUpName = oldName;
@@ -204,29 +204,30 @@ internal::Fingerprint backUp(Place const& place, File& budgetFile, QString const
         QObject::tr("The budget file, %1, failed to be backed-up prior to saving.")
             .arg(displayName);
     internal::Fingerprinter copied;
-    Failure failure = budgetFile.rewind();
-    if (!failure) {
+    Result failure = budgetFile.rewind();
+    if (failure.ok()) {
         failure = internal::copyFile(budgetFile, folder, backUpName, budget,
                                      [&](QByteArray const& block) { copied.add(block); });
     }
-    if (failure) {
+    if (!failure.ok()) {
         if (oldBackUpName) {
-            if (auto notRestored = folder.rename(*oldBackUpName, backUpName)) {
+            if (auto const notRestored = folder.rename(*oldBackUpName, backUpName);
+                !notRestored.ok()) {
                 ZEL_LOG_CRITICAL().noquote()
                     << QObject::tr("Failed to restore the back-up budget file '%1' due to %2.")
-                           .arg(folder.pathOf(*oldBackUpName), *notRestored);
+                           .arg(folder.pathOf(*oldBackUpName), notRestored.why());
             } else {
                 ZEL_LOG_DEBUG() << "Successfully restored the old back-up budget file.";
             }
         }
-        throw internal::operationError(*failure, failed);
+        throw internal::operationError(failure.why(), failed);
     }
     ZEL_LOG_DEBUG() << "Successfully backed-up the budget file.";
     if (oldBackUpName) {
-        if (auto notRemoved = folder.remove(*oldBackUpName)) {
+        if (auto const notRemoved = folder.remove(*oldBackUpName); !notRemoved.ok()) {
             ZEL_LOG_CRITICAL().noquote()
                 << QObject::tr("Failed to remove the old back-up budget file '%1' due to %2.")
-                       .arg(folder.pathOf(*oldBackUpName), *notRemoved);
+                       .arg(folder.pathOf(*oldBackUpName), notRemoved.why());
         } else {
             ZEL_LOG_DEBUG() << "Successfully removed the old back-up budget file.";
         }
@@ -244,8 +245,8 @@ QString keepingName(Place const& place, QString const& what, QString const& fail
     QString name = stem;
     FileStatus taken;
     for (int n = 2;; ++n) {
-        if (auto failure = place.folder.inspect(name, taken)) {
-            throw internal::operationError(*failure, failed);
+        if (auto const failure = place.folder.inspect(name, taken); !failure.ok()) {
+            throw internal::operationError(failure.why(), failed);
         }
         if (taken.kind == FileKind::absent) {
             return name;
@@ -258,7 +259,7 @@ QString keepingName(Place const& place, QString const& what, QString const& fail
 std::optional<internal::StoreMarker> markerAt(Place const& place, QString const& name) {
     File file;
     QByteArray bytes;
-    if (file.open(place.folder, name, File::Access::read) || file.read(bytes)) {
+    if (!file.open(place.folder, name, File::Access::read).ok() || !file.read(bytes).ok()) {
         return std::nullopt;
     }
     // A marker is a few lines; anything longer is no marker of a store's.
@@ -282,12 +283,12 @@ void keepWhatOthersSaved(Place const& place, File& budgetFile, FileStatus const&
         return;
     }
     QString const kept = keepingName(place, QStringLiteral("changed-elsewhere"), failed);
-    Failure failure = budgetFile.rewind();
-    if (!failure) {
+    Result failure = budgetFile.rewind();
+    if (failure.ok()) {
         failure = internal::copyFile(budgetFile, place.folder, kept, budget);
     }
-    if (failure) {
-        throw internal::operationError(*failure, failed);
+    if (!failure.ok()) {
+        throw internal::operationError(failure.why(), failed);
     }
     ZEL_LOG_WARNING().noquote()
         << QStringLiteral("The budget file %1 was changed by another program since it was last "
@@ -307,8 +308,8 @@ Leftover leftoverAt(Place const& place, QString const& failed,
                     std::optional<internal::StoreMarker>* found = nullptr) {
     QString const markerName = internal::markerNameOf(place.name);
     FileStatus marker;
-    if (auto failure = place.folder.inspect(markerName, marker)) {
-        throw internal::operationError(*failure, failed);
+    if (auto const failure = place.folder.inspect(markerName, marker); !failure.ok()) {
+        throw internal::operationError(failure.why(), failed);
     }
     // A store makes its marker as a new file, never a link: a link there is nobody's marker.
     if (marker.kind == FileKind::absent || marker.kind == FileKind::link) {
@@ -318,8 +319,8 @@ Leftover leftoverAt(Place const& place, QString const& failed,
     openBeside(file, place, markerName, File::Access::read, failed);
     // A marker is a few lines; anything longer is no marker of a store's.
     QByteArray bytes;
-    if (auto failure = file.read(bytes)) {
-        throw internal::operationError(*failure, failed);
+    if (auto const failure = file.read(bytes); !failure.ok()) {
+        throw internal::operationError(failure.why(), failed);
     }
     auto const parsed = internal::parseMarker(bytes.left(4096));
     if (!parsed) {
@@ -334,8 +335,8 @@ Leftover leftoverAt(Place const& place, QString const& failed,
     File budget;
     openBeside(budget, place, place.name, File::Access::read, failed);
     internal::Fingerprint fingerprint;
-    if (auto failure = internal::fingerprintOfFile(budget, fingerprint)) {
-        throw internal::operationError(*failure, failed);
+    if (auto const failure = internal::fingerprintOfFile(budget, fingerprint); !failure.ok()) {
+        throw internal::operationError(failure.why(), failed);
     }
     return internal::isWholeBudget(*parsed, fingerprint) ? Leftover::whole : Leftover::partWritten;
 }
@@ -343,7 +344,7 @@ Leftover leftoverAt(Place const& place, QString const& failed,
 // Why a budget file that a store left part-written is not loaded, with the back-up to turn to.
 QString partWritten(Place const& place, QString const& backUpName) {
     FileStatus backUp;
-    return !place.folder.inspect(backUpName, backUp) && backUp.kind == FileKind::regular
+    return place.folder.inspect(backUpName, backUp).ok() && backUp.kind == FileKind::regular
                ? QObject::tr("A store of the budget file did not finish, so the file may hold "
                              "parts of two budgets. Its back-up, %1, holds the budget before "
                              "that store: restore it.")
@@ -362,33 +363,33 @@ void markStore(Place const& place, internal::StoreMarker const& marker, uint mod
     // A marker left behind goes, and so does a link in its place (removed, never followed);
     // anything else there is named.
     FileStatus left;
-    if (auto failure = place.folder.inspect(markerName, left)) {
-        throw internal::operationError(*failure, failed);
+    if (auto const failure = place.folder.inspect(markerName, left); !failure.ok()) {
+        throw internal::operationError(failure.why(), failed);
     }
     if (left.kind == FileKind::regular || left.kind == FileKind::link) {
-        if (auto failure = place.folder.remove(markerName)) {
-            throw internal::operationError(*failure, failed);
+        if (auto const failure = place.folder.remove(markerName); !failure.ok()) {
+            throw internal::operationError(failure.why(), failed);
         }
     } else if (left.kind != FileKind::absent) {
         throw internal::operationError(
             internal::notARegularFile(place.folder.pathOf(markerName), left.kind), failed);
     }
     File file;
-    Failure failure = file.create(place.folder, markerName, mode);
-    if (!failure) {
+    Result failure = file.create(place.folder, markerName, mode);
+    if (failure.ok()) {
         failure = file.write(internal::markerBytes(marker));
     }
-    if (!failure) {
+    if (failure.ok()) {
         failure = file.sync();
     }
-    if (!failure) {
+    if (failure.ok()) {
         failure = file.close();
     }
-    if (failure) {
+    if (!failure.ok()) {
         (void)place.folder.remove(markerName);
-        throw internal::operationError(*failure, failed);
+        throw internal::operationError(failure.why(), failed);
     }
-    if (place.folder.sync()) {
+    if (!place.folder.sync().ok()) {
         // The budget file is untouched: the marker has nothing to say of it.
         (void)place.folder.remove(markerName);
         throw internal::operationError(
@@ -409,14 +410,14 @@ enum class Ended { written, putBack };
 // names what the file does not hold would take the file for another program's. A marker whose
 // going is lost to a power loss still matches the file, and only costs the next load a look at
 // it.
-Failure unmark(Place const& place, Ended ended) {
+Result unmark(Place const& place, Ended ended) {
     QString const markerName = internal::markerNameOf(place.name);
     QString const recordName = internal::recordNameOf(place.name);
     if (ended == Ended::written) {
-        if (place.folder.replace(markerName, recordName)) {
+        if (!place.folder.replace(markerName, recordName).ok()) {
             (void)place.folder.remove(markerName);
         }
-    } else if (place.folder.remove(markerName)) {
+    } else if (!place.folder.remove(markerName).ok()) {
         (void)place.folder.remove(recordName);
     }
     return place.folder.sync();
@@ -424,39 +425,39 @@ Failure unmark(Place const& place, Ended ended) {
 
 // Opens the budget file for a store or restore to write into: the file there, cut to nothing,
 // keeping its identity, owner, permissions and links; a new file where there is none.
-Failure openForWriting(File& budgetFile, Place const& place, bool exists) {
+Result openForWriting(File& budgetFile, Place const& place, bool exists) {
     if (!exists) {
         return budgetFile.create(place.folder, place.name, 0666);
     }
-    Failure failure = budgetFile.open(place.folder, place.name, File::Access::write);
-    return failure ? failure : budgetFile.truncate();
+    Result failure = budgetFile.open(place.folder, place.name, File::Access::write);
+    return failure.ok() ? budgetFile.truncate() : failure;
 }
 
 // Writes bytes into the open budget file and puts them on the disk, then lets the marker go.
-Failure writeDurably(File& budgetFile, QByteArray const& bytes, Place const& place) {
-    Failure failure = budgetFile.write(bytes);
-    if (!failure) {
+Result writeDurably(File& budgetFile, QByteArray const& bytes, Place const& place) {
+    Result failure = budgetFile.write(bytes);
+    if (failure.ok()) {
         failure = budgetFile.sync();
     }
-    if (!failure) {
+    if (failure.ok()) {
         failure = budgetFile.close();
     }
-    return failure ? failure : unmark(place, Ended::written);
+    return failure.ok() ? unmark(place, Ended::written) : failure;
 }
 
 // Writes the file at name beside the budget file back into the budget file, in place, so that
 // the budget file keeps its identity, owner, permissions and every hard link.
-Failure putBack(Place const& place, QString const& name) {
+Result putBack(Place const& place, QString const& name) {
     File source;
     File budgetFile;
-    Failure failure = source.open(place.folder, name, File::Access::read);
-    if (!failure) {
+    Result failure = source.open(place.folder, name, File::Access::read);
+    if (failure.ok()) {
         failure = budgetFile.open(place.folder, place.name, File::Access::write);
     }
-    if (!failure) {
+    if (failure.ok()) {
         failure = internal::copyInto(source, budgetFile);
     }
-    return failure ? failure : budgetFile.close();
+    return failure.ok() ? budgetFile.close() : failure;
 }
 
 // Puts the previous budget file back after a failed write: its bytes written back in place,
@@ -467,21 +468,21 @@ void cleanUp(File& budgetFile, Place const& place, std::optional<QString> const&
     // A failure to close changes nothing about what follows.
     (void)budgetFile.close();
     if (backUpName) {
-        if (auto failure = putBack(place, *backUpName)) {
+        if (auto const failure = putBack(place, *backUpName); !failure.ok()) {
             ZEL_LOG_WARNING().noquote()
                 << QStringLiteral("Failed to write the backed-up budget file, %1, back into the "
                                   "budget file due to %2.")
-                       .arg(place.folder.pathOf(*backUpName), *failure);
+                       .arg(place.folder.pathOf(*backUpName), failure.why());
         } else {
             ZEL_LOG_DEBUG() << "Successfully restored the backed-up budget file.";
             (void)unmark(place, Ended::putBack);
             return;
         }
     }
-    if (auto notRemoved = place.folder.remove(place.name)) {
+    if (auto const notRemoved = place.folder.remove(place.name); !notRemoved.ok()) {
         ZEL_LOG_WARNING().noquote() << QStringLiteral("Failed to remove the broken budget file, ") +
                                            place.path() + QStringLiteral(", due to ") +
-                                           *notRemoved + QStringLiteral(".");
+                                           notRemoved.why() + QStringLiteral(".");
         // The marker stays and keeps the broken file from being loaded or backed up.
         return;
     }
@@ -489,11 +490,12 @@ void cleanUp(File& budgetFile, Place const& place, std::optional<QString> const&
     if (backUpName) {
         // Renamed, never copied: the back-up is the only good copy left, and stays where it is
         // when the rename fails.
-        if (auto notRenamed = place.folder.rename(*backUpName, place.name)) {
+        if (auto const notRenamed = place.folder.rename(*backUpName, place.name);
+            !notRenamed.ok()) {
             ZEL_LOG_WARNING().noquote()
                 << QStringLiteral("Failed to restore the backed-up budget file, ") +
                        place.folder.pathOf(*backUpName) +
-                       QStringLiteral(", failed to be renamed due to ") + *notRenamed +
+                       QStringLiteral(", failed to be renamed due to ") + notRenamed.why() +
                        QStringLiteral(".");
         } else {
             ZEL_LOG_DEBUG() << "Successfully restored the backed-up budget file.";
@@ -502,7 +504,7 @@ void cleanUp(File& budgetFile, Place const& place, std::optional<QString> const&
     // What stands at the budget path now is the previous budget, or nothing, and the marker has
     // done its work; but it goes only once that is on the disk: a file system that does not
     // keep its entries in order could otherwise keep its removal and lose the rename.
-    if (!place.folder.sync()) {
+    if (place.folder.sync().ok()) {
         (void)unmark(place, Ended::putBack);
     }
 }
@@ -583,9 +585,10 @@ void BudgetFile::store(accounting::GeneralLedger const& ledger, budgeting::Budge
         std::optional<internal::StoreMarker> marker;
         bool const partly = leftoverAt(place, openFailed, &marker) == Leftover::partWritten;
         File previousFile;
-        if (auto failure = previousFile.open(place.folder, place.name, File::Access::read)) {
+        if (auto const failure = previousFile.open(place.folder, place.name, File::Access::read);
+            !failure.ok()) {
             throw internal::operationError(
-                QObject::tr("Cannot open %1 for input: %2").arg(place.path(), *failure),
+                QObject::tr("Cannot open %1 for input: %2").arg(place.path(), failure.why()),
                 QObject::tr("The budget file, %1, failed to be backed-up prior to saving.")
                     .arg(name_));
         }
@@ -618,15 +621,16 @@ void BudgetFile::store(accounting::GeneralLedger const& ledger, budgeting::Budge
                            : openFailed);
 
     File budgetFile;
-    if (auto failure = openForWriting(budgetFile, place, budgetExists)) {
+    if (auto const failure = openForWriting(budgetFile, place, budgetExists); !failure.ok()) {
         // Not opened, not truncated: the marker has nothing to say of the file.
         (void)place.folder.remove(internal::markerNameOf(place.name));
-        throw internal::operationError(*failure, openFailed);
+        throw internal::operationError(failure.why(), openFailed);
     }
     try {
-        if (auto failure = writeDurably(budgetFile, document, place)) {
+        if (auto const failure = writeDurably(budgetFile, document, place); !failure.ok()) {
             throw internal::operationError(
-                *failure, QObject::tr("The budget file, %1, failed to be saved due.").arg(name_));
+                failure.why(),
+                QObject::tr("The budget file, %1, failed to be saved due.").arg(name_));
         }
     } catch (std::exception const&) {
         cleanUp(budgetFile, place, restorable);
@@ -638,7 +642,7 @@ QString BudgetFile::backUpPath() const {
     QString const path = directoryPath_ + QLatin1Char('/') + name_;
     Folder folder;
     QString name;
-    if (internal::locate(path, folder, name)) {
+    if (!internal::locate(path, folder, name).ok()) {
         return path + backUpExtension_;
     }
     return folder.pathOf(name + backUpExtension_);
@@ -656,8 +660,8 @@ QString BudgetFile::restoreBackUp() const {
     QString const backUpName = place.name + backUpExtension_;
     QString const backUpPath = place.folder.pathOf(backUpName);
     FileStatus backUpStatus;
-    if (auto failure = place.folder.inspect(backUpName, backUpStatus)) {
-        throw internal::operationError(*failure, failed);
+    if (auto const failure = place.folder.inspect(backUpName, backUpStatus); !failure.ok()) {
+        throw internal::operationError(failure.why(), failed);
     }
     if (backUpStatus.kind == FileKind::absent) {
         throw internal::operationError(
@@ -671,8 +675,8 @@ QString BudgetFile::restoreBackUp() const {
     }
     File backUp;
     openBeside(backUp, place, backUpName, File::Access::read, failed);
-    if (auto failure = backUp.status(backUpStatus)) {
-        throw internal::operationError(*failure, failed);
+    if (auto const failure = backUp.status(backUpStatus); !failure.ok()) {
+        throw internal::operationError(failure.why(), failed);
     }
     if (backUpStatus.owner != internal::currentUser() &&
         !(budgetExists && backUpStatus.owner == budget.owner)) {
@@ -692,15 +696,15 @@ QString BudgetFile::restoreBackUp() const {
         }
         internal::loadBudgetDocument(document);
     }
-    Failure failure = backUp.rewind();
-    if (!failure) {
+    Result failure = backUp.rewind();
+    if (failure.ok()) {
         failure = internal::fingerprintOfFile(backUp, next);
     }
-    if (!failure) {
+    if (failure.ok()) {
         failure = backUp.rewind();
     }
-    if (failure) {
-        throw internal::operationError(*failure, failed);
+    if (!failure.ok()) {
+        throw internal::operationError(failure.why(), failed);
     }
     ZEL_LOG_DEBUG() << "Restoring the back-up budget file" << backUpPath;
 
@@ -717,10 +721,11 @@ QString BudgetFile::restoreBackUp() const {
         internal::Fingerprinter copied;
         File source;
         openBeside(source, place, place.name, File::Access::read, failed);
-        if (auto notCopied =
+        if (auto const notCopied =
                 internal::copyFile(source, place.folder, kept, budget,
-                                   [&](QByteArray const& block) { copied.add(block); })) {
-            throw internal::operationError(*notCopied, failed);
+                                   [&](QByteArray const& block) { copied.add(block); });
+            !notCopied.ok()) {
+            throw internal::operationError(notCopied.why(), failed);
         }
         if (!partly) {
             previous = copied.fingerprint();
@@ -731,38 +736,38 @@ QString BudgetFile::restoreBackUp() const {
     // keeps its links, permissions and owner.
     File budgetFile;
     failure = openForWriting(budgetFile, place, budgetExists);
-    if (!failure) {
+    if (failure.ok()) {
         failure = internal::copyInto(backUp, budgetFile);
     }
-    if (!failure) {
+    if (failure.ok()) {
         failure = budgetFile.close();
     }
-    if (!failure) {
+    if (failure.ok()) {
         failure = unmark(place, Ended::written);
     }
-    if (failure) {
+    if (!failure.ok()) {
         (void)budgetFile.close();
         // The copy aside goes back in place, as a store's back-up does: written back into the
         // file, or renamed into its place when that cannot be done.
-        bool const putBackInPlace = budgetExists && !putBack(place, kept);
+        bool const putBackInPlace = budgetExists && putBack(place, kept).ok();
         if (putBackInPlace) {
             // The file was never replaced after all, and its copy is one too many.
             (void)place.folder.remove(kept);
         }
         bool const putBackAtAll =
             !budgetExists || putBackInPlace ||
-            (!place.folder.remove(place.name) && !place.folder.rename(kept, place.name));
+            (place.folder.remove(place.name).ok() && place.folder.rename(kept, place.name).ok());
         // The marker stays for a file put back that an earlier store left part-written, which
         // it keeps from being loaded; otherwise it goes once the file put back is on the disk.
-        if (!place.folder.sync() && putBackAtAll && previous) {
+        if (place.folder.sync().ok() && putBackAtAll && previous) {
             (void)unmark(place, Ended::putBack);
         }
         throw internal::operationError(
-            *failure, putBackAtAll
-                          ? failed
-                          : QObject::tr("The back-up budget file of %1 failed to be restored; "
-                                        "the file it was to replace is kept as %2.")
-                                .arg(name_, place.folder.pathOf(kept)));
+            failure.why(), putBackAtAll
+                               ? failed
+                               : QObject::tr("The back-up budget file of %1 failed to be restored; "
+                                             "the file it was to replace is kept as %2.")
+                                     .arg(name_, place.folder.pathOf(kept)));
     }
     return kept.isEmpty() ? kept : place.folder.pathOf(kept);
 }

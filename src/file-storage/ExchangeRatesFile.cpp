@@ -168,7 +168,7 @@ ExchangeRatesFile::~ExchangeRatesFile() = default;
 
 bool ExchangeRatesFile::exists() const {
     auto kind = internal::FileKind::absent;
-    return !internal::kindOf(filePathName(), kind) && kind == internal::FileKind::regular;
+    return internal::kindOf(filePathName(), kind).ok() && kind == internal::FileKind::regular;
 }
 
 void ExchangeRatesFile::remove() const {
@@ -179,8 +179,8 @@ void ExchangeRatesFile::remove() const {
 
 conversion::ConversionMap ExchangeRatesFile::load() const {
     QFile file(filePathName());
-    if (auto failure = internal::openForReading(file, QIODevice::ReadOnly)) {
-        throw internal::ratesFileError(file.fileName(), *failure);
+    if (auto const failure = internal::openForReading(file, QIODevice::ReadOnly); !failure.ok()) {
+        throw internal::ratesFileError(file.fileName(), failure.why());
     }
     QDataStream stream(&file);
     quint32 magic = 0;
@@ -238,12 +238,12 @@ void ExchangeRatesFile::store(conversion::ConversionMap const& rates) const {
         throw internal::ratesFileError(filePathName(), buffer.errorString());
     }
 
-    if (!exists() && internal::makeDirectories(filePath())) {
+    if (!exists() && !internal::makeDirectories(filePath()).ok()) {
         throw internal::ratesFileError(filePathName(),
                                        QObject::tr("Failed to create parent directories."));
     }
-    if (auto failure = internal::replaceFile(filePathName(), bytes)) {
-        throw internal::ratesFileError(filePathName(), *failure);
+    if (auto const failure = internal::replaceFile(filePathName(), bytes); !failure.ok()) {
+        throw internal::ratesFileError(filePathName(), failure.why());
     }
 }
 

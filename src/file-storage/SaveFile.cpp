@@ -23,8 +23,8 @@ void saveFile(QString const& path, QByteArray const& bytes, QString const& reada
             permissions = 0600;
         }
     }
-    if (auto failure = internal::replaceFile(path, bytes, permissions)) {
-        throw internal::operationError(*failure,
+    if (auto const failure = internal::replaceFile(path, bytes, permissions); !failure.ok()) {
+        throw internal::operationError(failure.why(),
                                        QObject::tr("The file %1 failed to be saved.").arg(path));
     }
 }

@@ -40,9 +40,9 @@ int system::verdict(FileStep step, QString const& path, QString const& other) {
     return hook ? hook(step, path, other) : 0;
 }
 
-Failure system::failureOf(int verdict) {
+Result system::failureOf(int verdict) {
     if (verdict <= 0) {
-        return std::nullopt;
+        return Result::done();
     }
     errno = verdict;
     return errnoText(verdict);
@@ -52,7 +52,7 @@ QString system::errnoText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-Failure system::injected(FileStep step, QString const& path, QString const& other) {
+Result system::injected(FileStep step, QString const& path, QString const& other) {
     return failureOf(verdict(step, path, other));
 }
 
@@ -70,25 +70,25 @@ QString notARegularFile(QString const& path, FileKind kind) {
 
 // ---- Folders -----------------------------------------------------------------------------------
 
-Failure locate(QString const& path, Folder& folder, QString& name) {
-    if (auto failure = system::injected(FileStep::resolve, path)) {
+Result locate(QString const& path, Folder& folder, QString& name) {
+    if (auto const failure = system::injected(FileStep::resolve, path); !failure.ok()) {
         return failure;
     }
     QString current = QFileInfo(path).absoluteFilePath();
     for (int links = 0; links <= maximumLinks; ++links) {
         auto const [folderPath, leaf] = split(current);
         Folder opened;
-        if (auto failure = opened.open(folderPath)) {
+        if (auto const failure = opened.open(folderPath); !failure.ok()) {
             return failure;
         }
         FileStatus status;
-        if (auto failure = opened.inspect(leaf, status)) {
+        if (auto const failure = opened.inspect(leaf, status); !failure.ok()) {
             return failure;
         }
         if (status.kind != FileKind::link) {
             folder = std::move(opened);
             name = leaf;
-            return std::nullopt;
+            return Result::done();
         }
         // Another user's link in a folder that everyone writes to could send the store to any
         // file the user may write; the system refuses to follow such a link, and so does this.
@@ -98,7 +98,7 @@ Failure locate(QString const& path, Folder& folder, QString& name) {
                 .arg(opened.pathOf(leaf), userName(status.owner));
         }
         QString text;
-        if (opened.readLink(leaf, text) || text.isEmpty()) {
+        if (!opened.readLink(leaf, text).ok() || text.isEmpty()) {
             return QObject::tr("The symbolic link %1 cannot be read.").arg(opened.pathOf(leaf));
         }
         current = QDir::isAbsolutePath(text) ? text : opened.pathOf(text);
@@ -106,9 +106,9 @@ Failure locate(QString const& path, Folder& folder, QString& name) {
     return system::errnoText(ELOOP);
 }
 
-Failure syncDirectory(QString const& path) {
+Result syncDirectory(QString const& path) {
     Folder folder;
-    if (auto failure = folder.open(path)) {
+    if (auto const failure = folder.open(path); !failure.ok()) {
         return failure;
     }
     return folder.sync();
@@ -119,20 +119,20 @@ Failure syncDirectory(QString const& path) {
 namespace {
 
 // Reads the rest of source, block by block, into write, showing each block to onBlock first.
-Failure pass(File& source, std::function<Failure(QByteArray const&)> const& write,
-             std::function<void(QByteArray const& block)> const& onBlock) {
+Result pass(File& source, std::function<Result(QByteArray const&)> const& write,
+            std::function<void(QByteArray const& block)> const& onBlock) {
     QByteArray block;
     for (;;) {
-        if (auto failure = source.read(block)) {
-            return QObject::tr("Cannot read %1: %2").arg(source.path(), *failure);
+        if (auto const failure = source.read(block); !failure.ok()) {
+            return QObject::tr("Cannot read %1: %2").arg(source.path(), failure.why());
         }
         if (block.isEmpty()) {
-            return std::nullopt;
+            return Result::done();
         }
         if (onBlock) {
             onBlock(block);
         }
-        if (auto failure = write(block)) {
+        if (auto const failure = write(block); !failure.ok()) {
             return failure;
         }
     }
@@ -140,60 +140,63 @@ Failure pass(File& source, std::function<Failure(QByteArray const&)> const& writ
 
 } // namespace
 
-Failure copyFile(File& source, Folder const& folder, QString const& name, FileStatus const& like,
-                 std::function<void(QByteArray const& block)> const& onBlock) {
+Result copyFile(File& source, Folder const& folder, QString const& name, FileStatus const& like,
+                std::function<void(QByteArray const& block)> const& onBlock) {
     File copy;
     // Readable by its maker alone until it has the original's owner and permissions.
-    if (auto failure = copy.createUnnamed(folder, name, 0600)) {
-        return QObject::tr("Cannot create %1 for output: %2").arg(folder.pathOf(name), *failure);
+    if (auto const failure = copy.createUnnamed(folder, name, 0600); !failure.ok()) {
+        return QObject::tr("Cannot create %1 for output: %2")
+            .arg(folder.pathOf(name), failure.why());
     }
     copy.adopt(like);
     auto const writeFailed = [&](QString const& why) {
         return QObject::tr("Cannot write %1: %2").arg(copy.path(), why);
     };
-    if (auto failure = pass(
+    if (auto const failure = pass(
             source,
             [&](QByteArray const& block) {
                 auto const notWritten = copy.write(block);
-                return notWritten ? Failure(writeFailed(*notWritten)) : notWritten;
+                return notWritten.ok() ? notWritten : Result(writeFailed(notWritten.why()));
             },
-            onBlock)) {
+            onBlock);
+        !failure.ok()) {
         return failure;
     }
-    if (auto failure = copy.sync()) {
-        return writeFailed(*failure);
+    if (auto const failure = copy.sync(); !failure.ok()) {
+        return writeFailed(failure.why());
     }
-    if (auto failure = copy.name()) {
+    if (auto const failure = copy.name(); !failure.ok()) {
         FileStatus there;
-        bool const taken = !folder.inspect(name, there) && there.kind != FileKind::absent;
+        bool const taken = folder.inspect(name, there).ok() && there.kind != FileKind::absent;
         return taken ? QObject::tr("Cannot create %1 for output: %2")
                            .arg(copy.path(), QObject::tr("a file of that name exists"))
-                     : writeFailed(*failure);
+                     : writeFailed(failure.why());
     }
     return copy.close();
 }
 
-Failure copyInto(File& source, File& target) {
-    if (auto failure = target.truncate()) {
+Result copyInto(File& source, File& target) {
+    if (auto const failure = target.truncate(); !failure.ok()) {
         return failure;
     }
-    if (auto failure =
-            pass(source, [&](QByteArray const& block) { return target.write(block); }, {})) {
+    if (auto const failure =
+            pass(source, [&](QByteArray const& block) { return target.write(block); }, {});
+        !failure.ok()) {
         return failure;
     }
     return target.sync();
 }
 
-Failure replaceFile(QString const& path, QByteArray const& bytes, uint permissions) {
+Result replaceFile(QString const& path, QByteArray const& bytes, uint permissions) {
     // The file at the end of a link is replaced, beside itself, and its folder synced.
     Folder folder;
     QString name;
-    if (auto failure = locate(path, folder, name)) {
+    if (auto const failure = locate(path, folder, name); !failure.ok()) {
         return failure;
     }
     // The rename would put a plain file in the place of a device or a named pipe.
     FileStatus previous;
-    if (auto failure = folder.inspect(name, previous)) {
+    if (auto const failure = folder.inspect(name, previous); !failure.ok()) {
         return failure;
     }
     if (previous.kind != FileKind::absent && previous.kind != FileKind::regular) {
@@ -202,41 +205,42 @@ Failure replaceFile(QString const& path, QByteArray const& bytes, uint permissio
     bool const exists = previous.kind == FileKind::regular;
     // Written without a name beside the old file, and put in its place only when complete.
     File out;
-    if (auto failure =
-            out.createUnnamed(folder, name, (exists ? previous.mode : 0666) & permissions)) {
+    if (auto const failure =
+            out.createUnnamed(folder, name, (exists ? previous.mode : 0666) & permissions);
+        !failure.ok()) {
         return failure;
     }
     if (exists) {
         out.setMode(previous.mode & permissions);
     }
-    Failure failure = out.write(bytes);
-    if (!failure) {
+    Result failure = out.write(bytes);
+    if (failure.ok()) {
         failure = out.sync();
     }
-    if (!failure) {
+    if (failure.ok()) {
         failure = out.name(true);
     }
-    if (!failure) {
+    if (failure.ok()) {
         failure = out.close();
     }
-    if (!failure) {
+    if (failure.ok()) {
         failure = folder.sync();
     }
     return failure;
 }
 
-Failure removeFile(QString const& path) {
-    if (auto failure = system::injected(FileStep::remove, path)) {
+Result removeFile(QString const& path) {
+    if (auto const failure = system::injected(FileStep::remove, path); !failure.ok()) {
         return failure;
     }
     QFile file(path);
     if (!file.remove()) {
         return file.errorString();
     }
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure makeDirectories(QString const& path) {
+Result makeDirectories(QString const& path) {
     // The folders to make, the deepest first.
     QStringList missing;
     for (QString folder = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
@@ -248,7 +252,7 @@ Failure makeDirectories(QString const& path) {
         }
         folder = parent;
     }
-    if (auto failure = system::injected(FileStep::makeDirectory, path)) {
+    if (auto const failure = system::injected(FileStep::makeDirectory, path); !failure.ok()) {
         return failure;
     }
     if (!QDir().mkpath(path)) {
@@ -257,11 +261,11 @@ Failure makeDirectories(QString const& path) {
     // Each new folder is an entry of its parent, which only a sync of the parent makes durable:
     // without it a power loss can take the folder, and what is later written into it, away.
     for (auto const& folder : missing) {
-        if (auto failure = syncDirectory(QFileInfo(folder).absolutePath())) {
+        if (auto const failure = syncDirectory(QFileInfo(folder).absolutePath()); !failure.ok()) {
             return failure;
         }
     }
-    return std::nullopt;
+    return Result::done();
 }
 
 // ---- Locks -------------------------------------------------------------------------------------
@@ -272,7 +276,7 @@ namespace {
 QString unusableLock(Folder const& folder, QString const& name, QString const& why) {
     FileStatus status;
     QString const path = folder.pathOf(name);
-    if (folder.inspect(name, status) || status.kind == FileKind::absent) {
+    if (!folder.inspect(name, status).ok() || status.kind == FileKind::absent) {
         return QObject::tr("The lock file %1 cannot be opened: %2").arg(path, why);
     }
     switch (status.kind) {
@@ -305,24 +309,25 @@ FileLock::Outcome FileLock::acquire(QString const& lockPath, Mode mode,
     auto pause = std::chrono::milliseconds(1);
     int moved = 0;
     auto const [folderPath, name] = split(QFileInfo(lockPath).absoluteFilePath());
-    if (auto failure = folder_.open(folderPath)) {
+    if (auto const failure = folder_.open(folderPath); !failure.ok()) {
         // No folder, no lock file either; the operation that follows says why.
-        why = *failure;
+        why = failure.why();
         return Outcome::unavailable;
     }
     name_ = name;
     for (;;) {
-        if (auto failure = system::injected(FileStep::lock, lockPath)) {
-            why = *failure;
+        if (auto const failure = system::injected(FileStep::lock, lockPath); !failure.ok()) {
+            why = failure.why();
             return Outcome::unavailable;
         }
         system::LockFileError error;
         int fd = system::openLockFile(folder_, name_, newMode, error);
         if (fd >= 0) {
-            if (auto failure = system::injected(FileStep::lockOpened, lockPath)) {
+            if (auto const failure = system::injected(FileStep::lockOpened, lockPath);
+                !failure.ok()) {
                 system::closeHandle(fd);
                 fd = -1;
-                error.why = *failure;
+                error.why = failure.why();
             }
         }
         if (fd < 0) {

@@ -6,7 +6,7 @@
 
 #include <chrono>
 #include <functional>
-#include <optional>
+#include <utility>
 
 // The platform layer: every file operation of the budget file's and the exchange-rates file's
 // loads and stores goes through here, and nowhere else asks the operating system for anything.
@@ -24,8 +24,24 @@
 // owners may remove from (/tmp), only a link of the user's own or of the folder's owner.
 namespace zel::file_storage::internal {
 
-// Why a file operation failed, in the system's words; nothing when it succeeded.
-using Failure = std::optional<QString>;
+// What a file operation came to: done, or failed, with why in the system's words. It cannot
+// be dropped unread; where a failure changes nothing, a (void) cast says so.
+class [[nodiscard]] Result {
+public:
+    // Done.
+    Result() = default;
+    static Result done() { return {}; }
+    // Failed, for why.
+    Result(QString why) : why_(std::move(why)), failed_(true) {}
+
+    bool ok() const { return !failed_; }
+    // Why it failed; empty when it did not.
+    QString const& why() const { return why_; }
+
+private:
+    QString why_;
+    bool failed_ = false;
+};
 
 // ---- What stands at a name -----------------------------------------------------------------
 
@@ -58,12 +74,12 @@ uint currentUser();
 
 // What stands at path, following symbolic links as the system does (a link to a regular file is
 // regular).
-Failure kindOf(QString const& path, FileKind& kind);
+Result kindOf(QString const& path, FileKind& kind);
 
 // Opens the regular file at path for reading with the given mode, following links as the system
 // does. Fails for anything that is not a regular file, without waiting on it: reading a named
 // pipe or a device could wait forever or never end.
-Failure openForReading(QFile& file, QIODevice::OpenMode mode);
+Result openForReading(QFile& file, QIODevice::OpenMode mode);
 
 // ---- Folders ---------------------------------------------------------------------------------
 
@@ -78,29 +94,29 @@ public:
     ~Folder();
 
     // Opens the folder at path, every link in path followed by the system's own rules.
-    Failure open(QString const& path);
+    Result open(QString const& path);
     // The folder's path, as the system finds it once its links are followed.
     QString const& path() const { return path_; }
     QString pathOf(QString const& name) const;
     int handle() const { return handle_; }
 
     // What stands at name, a link not followed.
-    Failure inspect(QString const& name, FileStatus& status) const;
+    Result inspect(QString const& name, FileStatus& status) const;
     // Whether the system would follow the link described by link in this folder.
     bool mayFollow(FileStatus const& link) const;
     // Where the link at name points, as it is written in the link.
-    Failure readLink(QString const& name, QString& text) const;
+    Result readLink(QString const& name, QString& text) const;
     // Removes the entry at name; a link is removed, never followed.
-    Failure remove(QString const& name) const;
+    Result remove(QString const& name) const;
     // Gives the entry at from the name to, in one step; never replaces anything at to.
-    Failure rename(QString const& from, QString const& to) const;
+    Result rename(QString const& from, QString const& to) const;
     // Gives the entry at from the name to, in one step, in place of what stands at to.
-    Failure replace(QString const& from, QString const& to) const;
+    Result replace(QString const& from, QString const& to) const;
     // Makes the renames, creations and removals of entries in this folder durable. Where a file
     // system cannot sync a folder at all (some network and FUSE file systems), the whole file
     // system is synced instead (on Linux; elsewhere the whole system): slower, but the entries
     // are on the disk all the same.
-    Failure sync() const;
+    Result sync() const;
 
 private:
     int handle_ = -1;
@@ -111,11 +127,11 @@ private:
 // (a relative link counts from the link's own folder), and gives that folder and the file's name
 // in it. The end need not exist. Fails for a chain that loops or runs too long, and for a link
 // that the system would not follow.
-Failure locate(QString const& path, Folder& folder, QString& name);
+Result locate(QString const& path, Folder& folder, QString& name);
 
 // Makes the renames, creations and removals of entries in the folder at path durable; fails when
 // the folder cannot be opened.
-Failure syncDirectory(QString const& path);
+Result syncDirectory(QString const& path);
 
 // ---- Files -----------------------------------------------------------------------------------
 
@@ -136,20 +152,20 @@ public:
 
     // Opens the regular file at name; a link there is refused, and so is anything else that is
     // not a regular file, without waiting on it.
-    Failure open(Folder const& folder, QString const& name, Access access);
+    Result open(Folder const& folder, QString const& name, Access access);
     // Makes a new file at name with the given permissions (less the process's mask), open for
     // writing; fails for anything at name, a link included.
-    Failure create(Folder const& folder, QString const& name, uint mode);
+    Result create(Folder const& folder, QString const& name, uint mode);
     // Makes a file, open for reading and writing, that has no name in folder yet (or only a
     // hidden one, where the system has no unnamed files) and is to be named name, with the
     // permissions mode (less the process's mask).
-    Failure createUnnamed(Folder const& folder, QString const& name, uint mode);
+    Result createUnnamed(Folder const& folder, QString const& name, uint mode);
     // Gives a file made unnamed its name, after the data has been synced; fails when anything
     // stands at the name. With replace, the file takes the place of the file at the name instead,
     // in one step.
-    Failure name(bool replace = false);
+    Result name(bool replace = false);
 
-    Failure status(FileStatus& status) const;
+    Result status(FileStatus& status) const;
     // Takes the owner and group of the file described by like, where the system allows it, and
     // its permissions; a group that cannot be taken takes the group's permissions away. Where
     // the file system has no owners or permissions, the file keeps what it was made with.
@@ -157,16 +173,16 @@ public:
     // Gives the file the permissions mode, where the file system has permissions.
     void setMode(uint mode);
     // Reads the next block of the file into block; an empty block at the end.
-    Failure read(QByteArray& block);
+    Result read(QByteArray& block);
     // Starts reading and writing again at the beginning.
-    Failure rewind();
+    Result rewind();
     // Cuts the file to nothing, and writes from its beginning.
-    Failure truncate();
+    Result truncate();
     // Writes all of bytes, or fails.
-    Failure write(QByteArray const& bytes);
+    Result write(QByteArray const& bytes);
     // Puts what was written on the disk.
-    Failure sync();
-    Failure close();
+    Result sync();
+    Result close();
 
 private:
     int handle_ = -1;
@@ -181,12 +197,12 @@ private:
 // or nothing: the copy is written without a name, synced, and only then named. Fails when
 // anything stands at name. Each block read from source is shown to onBlock, if given, in
 // order: one read serves the copy and whoever needs the bytes too.
-Failure copyFile(File& source, Folder const& folder, QString const& name, FileStatus const& like,
-                 std::function<void(QByteArray const& block)> const& onBlock = {});
+Result copyFile(File& source, Folder const& folder, QString const& name, FileStatus const& like,
+                std::function<void(QByteArray const& block)> const& onBlock = {});
 
 // Writes the rest of the open file source into target from its beginning, cut to what it gets,
 // and syncs it: the file keeps its identity, links, owner and permissions.
-Failure copyInto(File& source, File& target);
+Result copyInto(File& source, File& target);
 
 // Replaces the file at path (the file at the end of a link there) by one holding bytes, in one
 // step: whatever fails, and whenever the process dies, path names the previous file or the new
@@ -194,12 +210,12 @@ Failure copyInto(File& source, File& target);
 // entry is synced as well. The new file keeps the previous file's permissions, or takes the
 // usual ones of a new file, but none beyond permissions. Fails, touching nothing, when
 // something other than a regular file stands at path.
-Failure replaceFile(QString const& path, QByteArray const& bytes, uint permissions = 07777);
+Result replaceFile(QString const& path, QByteArray const& bytes, uint permissions = 07777);
 
-Failure removeFile(QString const& path);
+Result removeFile(QString const& path);
 
 // Makes the folder at path and any missing parents, each made durable in its parent.
-Failure makeDirectories(QString const& path);
+Result makeDirectories(QString const& path);
 
 // ---- Locks -----------------------------------------------------------------------------------
 

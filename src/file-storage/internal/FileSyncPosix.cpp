@@ -161,33 +161,33 @@ uint currentUser() {
     return static_cast<uint>(::geteuid());
 }
 
-Failure kindOf(QString const& path, FileKind& kind) {
-    if (auto failure = injected(FileStep::inspect, path)) {
+Result kindOf(QString const& path, FileKind& kind) {
+    if (auto const failure = injected(FileStep::inspect, path); !failure.ok()) {
         return failure;
     }
     struct stat status {};
     if (::stat(encoded(path).constData(), &status) != 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
             kind = FileKind::absent;
-            return std::nullopt;
+            return Result::done();
         }
         return lastError();
     }
     kind = kindOfMode(status.st_mode);
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure openForReading(QFile& file, QIODevice::OpenMode mode) {
+Result openForReading(QFile& file, QIODevice::OpenMode mode) {
     QString const path = file.fileName();
     // Looked at before it is opened: opening some devices does something.
     auto kind = FileKind::absent;
-    if (auto failure = kindOf(path, kind)) {
+    if (auto const failure = kindOf(path, kind); !failure.ok()) {
         return failure;
     }
     if (kind != FileKind::absent && kind != FileKind::regular) {
         return notARegularFile(path, kind);
     }
-    if (auto failure = injected(FileStep::open, path)) {
+    if (auto const failure = injected(FileStep::open, path); !failure.ok()) {
         return failure;
     }
     if (!file.open(mode)) {
@@ -199,7 +199,7 @@ Failure openForReading(QFile& file, QIODevice::OpenMode mode) {
         file.close();
         return notARegularFile(path, kindOfMode(status.st_mode));
     }
-    return std::nullopt;
+    return Result::done();
 }
 
 // ---- Folders ---------------------------------------------------------------------------------
@@ -224,7 +224,7 @@ Folder::~Folder() {
     }
 }
 
-Failure Folder::open(QString const& path) {
+Result Folder::open(QString const& path) {
     int fd = ::open(encoded(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 #if defined(O_PATH)
     // A folder that may be entered but not listed can still hold the file; such a handle names
@@ -252,27 +252,27 @@ Failure Folder::open(QString const& path) {
         path_ = resolved != nullptr ? QFile::decodeName(resolved) : path;
         std::free(resolved);
     }
-    return std::nullopt;
+    return Result::done();
 }
 
 QString Folder::pathOf(QString const& name) const {
     return path_ == QLatin1String("/") ? path_ + name : path_ + QLatin1Char('/') + name;
 }
 
-Failure Folder::inspect(QString const& name, FileStatus& status) const {
-    if (auto failure = injected(FileStep::inspect, pathOf(name))) {
+Result Folder::inspect(QString const& name, FileStatus& status) const {
+    if (auto const failure = injected(FileStep::inspect, pathOf(name)); !failure.ok()) {
         return failure;
     }
     struct stat found {};
     if (::fstatat(handle_, encoded(name).constData(), &found, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
             status = FileStatus{};
-            return std::nullopt;
+            return Result::done();
         }
         return lastError();
     }
     status = statusOf(found);
-    return std::nullopt;
+    return Result::done();
 }
 
 bool Folder::mayFollow(FileStatus const& link) const {
@@ -284,7 +284,7 @@ bool Folder::mayFollow(FileStatus const& link) const {
     return !shared || link.owner == ::geteuid() || link.owner == folder.st_uid;
 }
 
-Failure Folder::readLink(QString const& name, QString& text) const {
+Result Folder::readLink(QString const& name, QString& text) const {
     QByteArray buffer(4096, Qt::Uninitialized);
     auto const size = ::readlinkat(handle_, encoded(name).constData(), buffer.data(),
                                    static_cast<std::size_t>(buffer.size()));
@@ -292,43 +292,43 @@ Failure Folder::readLink(QString const& name, QString& text) const {
         return lastError();
     }
     text = QFile::decodeName(buffer.left(size));
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure Folder::remove(QString const& name) const {
-    if (auto failure = injected(FileStep::remove, pathOf(name))) {
+Result Folder::remove(QString const& name) const {
+    if (auto const failure = injected(FileStep::remove, pathOf(name)); !failure.ok()) {
         return failure;
     }
     if (::unlinkat(handle_, encoded(name).constData(), 0) != 0) {
         return lastError();
     }
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure Folder::rename(QString const& from, QString const& to) const {
-    if (auto failure = injected(FileStep::rename, pathOf(from), pathOf(to))) {
+Result Folder::rename(QString const& from, QString const& to) const {
+    if (auto const failure = injected(FileStep::rename, pathOf(from), pathOf(to)); !failure.ok()) {
         return failure;
     }
     if (int const error = renameNoReplace(handle_, encoded(from), encoded(to))) {
         return errorText(error);
     }
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure Folder::replace(QString const& from, QString const& to) const {
-    if (auto failure = injected(FileStep::rename, pathOf(from), pathOf(to))) {
+Result Folder::replace(QString const& from, QString const& to) const {
+    if (auto const failure = injected(FileStep::rename, pathOf(from), pathOf(to)); !failure.ok()) {
         return failure;
     }
     if (::renameat(handle_, encoded(from).constData(), handle_, encoded(to).constData()) != 0) {
         return lastError();
     }
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure Folder::sync() const {
+Result Folder::sync() const {
     int const decided = verdict(FileStep::syncDirectory, path_);
     if (decided == skipStep) {
-        return std::nullopt;
+        return Result::done();
     }
     int error = decided;
     if (error == 0 && !syncHandle(handle_)) {
@@ -338,7 +338,7 @@ Failure Folder::sync() const {
         // The folder's entries can only reach the disk with everything else on its file system.
         error = syncFileSystem(handle_, path_);
     }
-    return error == 0 ? std::nullopt : Failure(errorText(error));
+    return error == 0 ? Result::done() : Result(errorText(error));
 }
 
 // ---- Files -----------------------------------------------------------------------------------
@@ -352,18 +352,18 @@ File::~File() {
     }
 }
 
-Failure File::open(Folder const& folder, QString const& name, Access access) {
+Result File::open(Folder const& folder, QString const& name, Access access) {
     folder_ = &folder;
     name_ = name;
     path_ = folder.pathOf(name);
-    if (auto failure = injected(FileStep::open, path_)) {
+    if (auto const failure = injected(FileStep::open, path_); !failure.ok()) {
         return failure;
     }
     int const fd = openAt(folder.handle(), name, access == Access::read ? O_RDONLY : O_WRONLY);
     if (fd < 0) {
         int const error = errno;
         FileStatus status;
-        if (!folder.inspect(name, status) && status.kind == FileKind::link) {
+        if (folder.inspect(name, status).ok() && status.kind == FileKind::link) {
             return notARegularFile(path_, FileKind::link);
         }
         return errorText(error);
@@ -374,14 +374,14 @@ Failure File::open(Folder const& folder, QString const& name, Access access) {
         return notARegularFile(path_, kindOfMode(status.st_mode));
     }
     handle_ = fd;
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure File::create(Folder const& folder, QString const& name, uint mode) {
+Result File::create(Folder const& folder, QString const& name, uint mode) {
     folder_ = &folder;
     name_ = name;
     path_ = folder.pathOf(name);
-    if (auto failure = injected(FileStep::open, path_)) {
+    if (auto const failure = injected(FileStep::open, path_); !failure.ok()) {
         return failure;
     }
     // O_EXCL: no link passes, dangling or not, and nothing already there is used.
@@ -391,14 +391,14 @@ Failure File::create(Folder const& folder, QString const& name, uint mode) {
         return lastError();
     }
     handle_ = fd;
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure File::createUnnamed(Folder const& folder, QString const& name, uint mode) {
+Result File::createUnnamed(Folder const& folder, QString const& name, uint mode) {
     folder_ = &folder;
     name_ = name;
     path_ = folder.pathOf(name);
-    if (auto failure = injected(FileStep::open, path_)) {
+    if (auto const failure = injected(FileStep::open, path_); !failure.ok()) {
         return failure;
     }
 #if defined(O_TMPFILE)
@@ -407,7 +407,7 @@ Failure File::createUnnamed(Folder const& folder, QString const& name, uint mode
                                 static_cast<mode_t>(mode));
         if (fd >= 0) {
             handle_ = fd;
-            return std::nullopt;
+            return Result::done();
         }
         // Where the file system has no unnamed files, a hidden name serves.
         if (errno != EISDIR && errno != EOPNOTSUPP && errno != EINVAL && errno != ENOENT) {
@@ -422,7 +422,7 @@ Failure File::createUnnamed(Folder const& folder, QString const& name, uint mode
         if (fd >= 0) {
             handle_ = fd;
             hiddenName_ = hidden;
-            return std::nullopt;
+            return Result::done();
         }
         if (errno != EEXIST) {
             return lastError();
@@ -431,8 +431,8 @@ Failure File::createUnnamed(Folder const& folder, QString const& name, uint mode
     return errorText(EEXIST);
 }
 
-Failure File::name(bool replace) {
-    if (auto failure = injected(FileStep::rename, QString(), path_)) {
+Result File::name(bool replace) {
+    if (auto const failure = injected(FileStep::rename, QString(), path_); !failure.ok()) {
         return failure;
     }
     int const dir = folder_->handle();
@@ -446,7 +446,7 @@ Failure File::name(bool replace) {
                 0) {
                 return lastError();
             }
-            return std::nullopt;
+            return Result::done();
         }
         for (int attempt = 0; hiddenName_.isEmpty(); ++attempt) {
             QString const hidden = hiddenNameFor(name_);
@@ -466,16 +466,16 @@ Failure File::name(bool replace) {
         return errorText(error);
     }
     hiddenName_.clear();
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure File::status(FileStatus& status) const {
+Result File::status(FileStatus& status) const {
     struct stat found {};
     if (::fstat(handle_, &found) != 0) {
         return lastError();
     }
     status = statusOf(found);
-    return std::nullopt;
+    return Result::done();
 }
 
 void File::adopt(FileStatus const& like) {
@@ -496,13 +496,13 @@ void File::setMode(uint mode) {
     (void)::fchmod(handle_, static_cast<mode_t>(mode & 07777));
 }
 
-Failure File::read(QByteArray& block) {
+Result File::read(QByteArray& block) {
     block.resize(qsizetype{1} << 20);
     for (;;) {
         auto const size = ::read(handle_, block.data(), static_cast<std::size_t>(block.size()));
         if (size >= 0) {
             block.resize(size);
-            return std::nullopt;
+            return Result::done();
         }
         if (errno != EINTR) {
             block.clear();
@@ -511,25 +511,25 @@ Failure File::read(QByteArray& block) {
     }
 }
 
-Failure File::rewind() {
+Result File::rewind() {
     if (::lseek(handle_, 0, SEEK_SET) != 0) {
         return lastError();
     }
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure File::truncate() {
+Result File::truncate() {
     if (::ftruncate(handle_, 0) != 0) {
         return lastError();
     }
     return rewind();
 }
 
-Failure File::write(QByteArray const& bytes) {
+Result File::write(QByteArray const& bytes) {
     // In blocks, each a step of its own, so that a test can stop the write part-way.
     qsizetype constexpr blockSize = qsizetype{1} << 20;
     for (qsizetype at = 0; at < bytes.size(); at += blockSize) {
-        if (auto failure = injected(FileStep::write, path_)) {
+        if (auto const failure = injected(FileStep::write, path_); !failure.ok()) {
             return failure;
         }
         qsizetype const end = std::min(at + blockSize, bytes.size());
@@ -542,25 +542,25 @@ Failure File::write(QByteArray const& bytes) {
             done += std::max<qsizetype>(written, 0);
         }
     }
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure File::sync() {
+Result File::sync() {
     int const decided = verdict(FileStep::sync, path_);
     if (decided == skipStep) {
-        return std::nullopt;
+        return Result::done();
     }
-    if (auto failure = failureOf(decided)) {
+    if (auto const failure = failureOf(decided); !failure.ok()) {
         return failure;
     }
     if (!syncHandle(handle_)) {
         return lastError();
     }
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure File::close() {
-    if (auto failure = injected(FileStep::close, path_)) {
+Result File::close() {
+    if (auto const failure = injected(FileStep::close, path_); !failure.ok()) {
         return failure;
     }
     int const fd = std::exchange(handle_, -1);
@@ -568,7 +568,7 @@ Failure File::close() {
     if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) {
         return lastError();
     }
-    return std::nullopt;
+    return Result::done();
 }
 
 // ---- Locks -----------------------------------------------------------------------------------

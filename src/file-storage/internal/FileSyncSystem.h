@@ -13,10 +13,10 @@ int verdict(FileStep step, QString const& path, QString const& other = QString()
 
 // The failure of an errno that the test seam chose, with errno set as the C library would set
 // it; nothing for a verdict that is no errno.
-Failure failureOf(int verdict);
+Result failureOf(int verdict);
 
 // The failure that the test seam injects into this step, if any.
-Failure injected(FileStep step, QString const& path, QString const& other = QString());
+Result injected(FileStep step, QString const& path, QString const& other = QString());
 
 // The system's words for one of its error codes: an errno value on POSIX systems, a code of
 // GetLastError on Windows.

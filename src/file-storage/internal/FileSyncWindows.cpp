@@ -137,8 +137,8 @@ uint currentUser() {
     return 0;
 }
 
-Failure kindOf(QString const& path, FileKind& kind) {
-    if (auto failure = injected(FileStep::inspect, path)) {
+Result kindOf(QString const& path, FileKind& kind) {
+    if (auto const failure = injected(FileStep::inspect, path); !failure.ok()) {
         return failure;
     }
     QFileInfo const info(path);
@@ -146,25 +146,25 @@ Failure kindOf(QString const& path, FileKind& kind) {
            : info.isFile() ? FileKind::regular
            : info.isDir()  ? FileKind::directory
                            : FileKind::other;
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure openForReading(QFile& file, QIODevice::OpenMode mode) {
+Result openForReading(QFile& file, QIODevice::OpenMode mode) {
     QString const path = file.fileName();
     auto kind = FileKind::absent;
-    if (auto failure = kindOf(path, kind)) {
+    if (auto const failure = kindOf(path, kind); !failure.ok()) {
         return failure;
     }
     if (kind != FileKind::absent && kind != FileKind::regular) {
         return notARegularFile(path, kind);
     }
-    if (auto failure = injected(FileStep::open, path)) {
+    if (auto const failure = injected(FileStep::open, path); !failure.ok()) {
         return failure;
     }
     if (!file.open(mode)) {
         return file.errorString();
     }
-    return std::nullopt;
+    return Result::done();
 }
 
 // ---- Folders ---------------------------------------------------------------------------------
@@ -199,7 +199,7 @@ Folder::~Folder() {
     }
 }
 
-Failure Folder::open(QString const& path) {
+Result Folder::open(QString const& path) {
     // Held open, and not shareable for deletion, so that the folder cannot be removed or
     // replaced while names in it are used.
     HANDLE const handle =
@@ -224,29 +224,29 @@ Failure Folder::open(QString const& path) {
         final = final.mid(4);
     }
     path_ = final;
-    return std::nullopt;
+    return Result::done();
 }
 
 QString Folder::pathOf(QString const& name) const {
     return path_.endsWith(QLatin1Char('/')) ? path_ + name : path_ + QLatin1Char('/') + name;
 }
 
-Failure Folder::inspect(QString const& name, FileStatus& status) const {
-    if (auto failure = injected(FileStep::inspect, pathOf(name))) {
+Result Folder::inspect(QString const& name, FileStatus& status) const {
+    if (auto const failure = injected(FileStep::inspect, pathOf(name)); !failure.ok()) {
         return failure;
     }
     HANDLE const handle = openEntry(pathOf(name));
     if (handle == INVALID_HANDLE_VALUE) {
         if (missing(::GetLastError())) {
             status = FileStatus{};
-            return std::nullopt;
+            return Result::done();
         }
         return lastError();
     }
     bool const found = statusOfHandle(handle, status);
     QString const why = found ? QString() : lastError();
     ::CloseHandle(handle);
-    return found ? Failure() : Failure(why);
+    return found ? Result::done() : Result(why);
 }
 
 bool Folder::mayFollow(FileStatus const&) const {
@@ -255,58 +255,58 @@ bool Folder::mayFollow(FileStatus const&) const {
     return true;
 }
 
-Failure Folder::readLink(QString const& name, QString& text) const {
+Result Folder::readLink(QString const& name, QString& text) const {
     text = QFileInfo(pathOf(name)).symLinkTarget();
     if (text.isEmpty()) {
         return QObject::tr("The symbolic link %1 cannot be read.").arg(pathOf(name));
     }
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure Folder::remove(QString const& name) const {
-    if (auto failure = injected(FileStep::remove, pathOf(name))) {
+Result Folder::remove(QString const& name) const {
+    if (auto const failure = injected(FileStep::remove, pathOf(name)); !failure.ok()) {
         return failure;
     }
     if (!::DeleteFileW(native(pathOf(name)).c_str())) {
         return lastError();
     }
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure Folder::rename(QString const& from, QString const& to) const {
-    if (auto failure = injected(FileStep::rename, pathOf(from), pathOf(to))) {
+Result Folder::rename(QString const& from, QString const& to) const {
+    if (auto const failure = injected(FileStep::rename, pathOf(from), pathOf(to)); !failure.ok()) {
         return failure;
     }
     // Without MOVEFILE_REPLACE_EXISTING, the move fails for anything at to; never a copy.
     if (!::MoveFileExW(native(pathOf(from)).c_str(), native(pathOf(to)).c_str(), 0)) {
         return lastError();
     }
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure Folder::replace(QString const& from, QString const& to) const {
-    if (auto failure = injected(FileStep::rename, pathOf(from), pathOf(to))) {
+Result Folder::replace(QString const& from, QString const& to) const {
+    if (auto const failure = injected(FileStep::rename, pathOf(from), pathOf(to)); !failure.ok()) {
         return failure;
     }
     if (!::MoveFileExW(native(pathOf(from)).c_str(), native(pathOf(to)).c_str(),
                        MOVEFILE_REPLACE_EXISTING)) {
         return lastError();
     }
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure Folder::sync() const {
+Result Folder::sync() const {
     // NTFS journals the entries of a folder itself, and a folder cannot be flushed like a file.
     // An injected failure takes the same course as on other systems: a folder that cannot be
     // synced at all falls back to the file system, which is no failure here either.
     int const decided = verdict(FileStep::syncDirectory, path_);
     if (decided == 0 || decided == skipStep) {
-        return std::nullopt;
+        return Result::done();
     }
     if (decided == EINVAL || decided == ENOTSUP || decided == EOPNOTSUPP || decided == ENOSYS ||
         decided == EBADF) {
         int const fallback = verdict(FileStep::syncFileSystem, path_);
-        return fallback == skipStep ? Failure() : failureOf(fallback);
+        return fallback == skipStep ? Result::done() : failureOf(fallback);
     }
     return failureOf(decided);
 }
@@ -320,11 +320,11 @@ File::~File() {
     // A file made under a hidden name and never named was marked to go when closed.
 }
 
-Failure File::open(Folder const& folder, QString const& name, Access access) {
+Result File::open(Folder const& folder, QString const& name, Access access) {
     folder_ = &folder;
     name_ = name;
     path_ = folder.pathOf(name);
-    if (auto failure = injected(FileStep::open, path_)) {
+    if (auto const failure = injected(FileStep::open, path_); !failure.ok()) {
         return failure;
     }
     // Looked at first without following a link; a link is refused rather than followed.
@@ -348,14 +348,14 @@ Failure File::open(Folder const& folder, QString const& name, Access access) {
         return notARegularFile(path_, status.kind);
     }
     handle_ = libraryHandle(handle, access == Access::read ? _O_RDONLY : _O_WRONLY);
-    return handle_ < 0 ? Failure(lastError()) : Failure();
+    return handle_ < 0 ? Result(lastError()) : Result::done();
 }
 
-Failure File::create(Folder const& folder, QString const& name, uint mode) {
+Result File::create(Folder const& folder, QString const& name, uint mode) {
     folder_ = &folder;
     name_ = name;
     path_ = folder.pathOf(name);
-    if (auto failure = injected(FileStep::open, path_)) {
+    if (auto const failure = injected(FileStep::open, path_); !failure.ok()) {
         return failure;
     }
     // CREATE_NEW: nothing already at the name, a link included, is used.
@@ -366,14 +366,14 @@ Failure File::create(Folder const& folder, QString const& name, uint mode) {
         return lastError();
     }
     handle_ = libraryHandle(handle, _O_RDWR);
-    return handle_ < 0 ? Failure(lastError()) : Failure();
+    return handle_ < 0 ? Result(lastError()) : Result::done();
 }
 
-Failure File::createUnnamed(Folder const& folder, QString const& name, uint) {
+Result File::createUnnamed(Folder const& folder, QString const& name, uint) {
     folder_ = &folder;
     name_ = name;
     path_ = folder.pathOf(name);
-    if (auto failure = injected(FileStep::open, path_)) {
+    if (auto const failure = injected(FileStep::open, path_); !failure.ok()) {
         return failure;
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -391,13 +391,13 @@ Failure File::createUnnamed(Folder const& folder, QString const& name, uint) {
         deleteOnClose(handle, true);
         hiddenName_ = hidden;
         handle_ = libraryHandle(handle, _O_RDWR);
-        return handle_ < 0 ? Failure(lastError()) : Failure();
+        return handle_ < 0 ? Result(lastError()) : Result::done();
     }
     return errorText(ERROR_FILE_EXISTS);
 }
 
-Failure File::name(bool replace) {
-    if (auto failure = injected(FileStep::rename, QString(), path_)) {
+Result File::name(bool replace) {
+    if (auto const failure = injected(FileStep::rename, QString(), path_); !failure.ok()) {
         return failure;
     }
     HANDLE const handle = osHandle(handle_);
@@ -414,14 +414,14 @@ Failure File::name(bool replace) {
     // Visible under its own name.
     ::SetFileAttributesW(native(path_).c_str(), FILE_ATTRIBUTE_NORMAL);
     hiddenName_.clear();
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure File::status(FileStatus& status) const {
+Result File::status(FileStatus& status) const {
     if (!statusOfHandle(osHandle(handle_), status)) {
         return lastError();
     }
-    return std::nullopt;
+    return Result::done();
 }
 
 void File::adopt(FileStatus const& like) {
@@ -434,7 +434,7 @@ void File::adopt(FileStatus const& like) {
 
 void File::setMode(uint) {}
 
-Failure File::read(QByteArray& block) {
+Result File::read(QByteArray& block) {
     block.resize(qsizetype{1} << 20);
     DWORD got = 0;
     if (!::ReadFile(osHandle(handle_), block.data(), static_cast<DWORD>(block.size()), &got,
@@ -443,32 +443,32 @@ Failure File::read(QByteArray& block) {
         return lastError();
     }
     block.resize(static_cast<qsizetype>(got));
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure File::rewind() {
+Result File::rewind() {
     LARGE_INTEGER start{};
     if (!::SetFilePointerEx(osHandle(handle_), start, nullptr, FILE_BEGIN)) {
         return lastError();
     }
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure File::truncate() {
-    if (auto failure = rewind()) {
+Result File::truncate() {
+    if (auto const failure = rewind(); !failure.ok()) {
         return failure;
     }
     if (!::SetEndOfFile(osHandle(handle_))) {
         return lastError();
     }
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure File::write(QByteArray const& bytes) {
+Result File::write(QByteArray const& bytes) {
     // In blocks, each a step of its own, so that a test can stop the write part-way.
     qsizetype constexpr blockSize = qsizetype{1} << 20;
     for (qsizetype at = 0; at < bytes.size(); at += blockSize) {
-        if (auto failure = injected(FileStep::write, path_)) {
+        if (auto const failure = injected(FileStep::write, path_); !failure.ok()) {
             return failure;
         }
         auto const size = static_cast<DWORD>(std::min(blockSize, bytes.size() - at));
@@ -478,32 +478,32 @@ Failure File::write(QByteArray const& bytes) {
             return lastError();
         }
     }
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure File::sync() {
+Result File::sync() {
     int const decided = verdict(FileStep::sync, path_);
     if (decided == skipStep) {
-        return std::nullopt;
+        return Result::done();
     }
-    if (auto failure = failureOf(decided)) {
+    if (auto const failure = failureOf(decided); !failure.ok()) {
         return failure;
     }
     if (!::FlushFileBuffers(osHandle(handle_))) {
         return lastError();
     }
-    return std::nullopt;
+    return Result::done();
 }
 
-Failure File::close() {
-    if (auto failure = injected(FileStep::close, path_)) {
+Result File::close() {
+    if (auto const failure = injected(FileStep::close, path_); !failure.ok()) {
         return failure;
     }
     int const fd = std::exchange(handle_, -1);
     if (fd >= 0 && ::_close(fd) != 0) {
         return lastError();
     }
-    return std::nullopt;
+    return Result::done();
 }
 
 // ---- Locks -----------------------------------------------------------------------------------

@@ -123,17 +123,17 @@ Fingerprint Fingerprinter::fingerprint() const {
     return {total_, hash ^ (hash >> 32)};
 }
 
-Failure fingerprintOfFile(File& file, Fingerprint& fingerprint) {
+Result fingerprintOfFile(File& file, Fingerprint& fingerprint) {
     Fingerprinter fingerprinter;
     QByteArray block;
     do {
-        if (auto failure = file.read(block)) {
+        if (auto const failure = file.read(block); !failure.ok()) {
             return failure;
         }
         fingerprinter.add(block);
     } while (!block.isEmpty());
     fingerprint = fingerprinter.fingerprint();
-    return std::nullopt;
+    return Result::done();
 }
 
 QString markerNameOf(QString const& name) {

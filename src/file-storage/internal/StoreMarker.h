@@ -52,7 +52,7 @@ private:
 };
 
 // The fingerprint of the rest of the open file, read in blocks.
-Failure fingerprintOfFile(File& file, Fingerprint& fingerprint);
+Result fingerprintOfFile(File& file, Fingerprint& fingerprint);
 
 struct StoreMarker {
     Fingerprint next;                    // the document the store writes
