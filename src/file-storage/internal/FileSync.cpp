@@ -68,6 +68,31 @@ QString notARegularFile(QString const& path, FileKind kind) {
     return QObject::tr("%1 is a %2, not a regular file.").arg(path, what);
 }
 
+Result openForReading(QFile& file, QIODevice::OpenMode mode) {
+    QString const path = file.fileName();
+    // Looked at before it is opened: opening some devices does something.
+    auto kind = FileKind::absent;
+    if (auto const failure = kindOf(path, kind); !failure.ok()) {
+        return failure;
+    }
+    if (kind != FileKind::absent && kind != FileKind::regular) {
+        return notARegularFile(path, kind);
+    }
+    if (auto const failure = system::injected(FileStep::open, path); !failure.ok()) {
+        return failure;
+    }
+    if (!file.open(mode)) {
+        return file.errorString();
+    }
+    // And what was opened looked at again: something else may have taken the name since.
+    kind = system::kindOfHandle(file.handle());
+    if (kind != FileKind::regular) {
+        file.close();
+        return notARegularFile(path, kind);
+    }
+    return Result::done();
+}
+
 // ---- Folders -----------------------------------------------------------------------------------
 
 Result locate(QString const& path, Folder& folder, QString& name) {
@@ -116,6 +141,13 @@ Result syncDirectory(QString const& path) {
 
 // ---- Files -------------------------------------------------------------------------------------
 
+Result File::begin(Folder const& folder, QString const& name) {
+    folder_ = &folder;
+    name_ = name;
+    path_ = folder.pathOf(name);
+    return system::injected(FileStep::open, path_);
+}
+
 namespace {
 
 // Reads the rest of source, block by block, into write, showing each block to onBlock first.
@@ -139,6 +171,33 @@ Result pass(File& source, std::function<Result(QByteArray const&)> const& write,
 }
 
 } // namespace
+
+Result File::write(QByteArray const& bytes) {
+    // In blocks, each a step of its own, so that a test can stop the write part-way.
+    qsizetype constexpr blockSize = qsizetype{1} << 20;
+    for (qsizetype at = 0; at < bytes.size(); at += blockSize) {
+        if (auto const failure = system::injected(FileStep::write, path_); !failure.ok()) {
+            return failure;
+        }
+        auto const size = std::min(blockSize, bytes.size() - at);
+        if (auto const failure = system::writeAll(handle_, bytes.constData() + at, size);
+            !failure.ok()) {
+            return failure;
+        }
+    }
+    return Result::done();
+}
+
+Result File::sync() {
+    int const decided = system::verdict(FileStep::sync, path_);
+    if (decided == skipStep) {
+        return Result::done();
+    }
+    if (auto const failure = system::failureOf(decided); !failure.ok()) {
+        return failure;
+    }
+    return system::syncFile(handle_);
+}
 
 Result copyFile(File& source, Folder const& folder, QString const& name, FileStatus const& like,
                 std::function<void(QByteArray const& block)> const& onBlock) {

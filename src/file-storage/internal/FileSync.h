@@ -185,6 +185,9 @@ public:
     Result close();
 
 private:
+    // Notes the file's folder and name, and asks the fault seam about opening it.
+    Result begin(Folder const& folder, QString const& name);
+
     int handle_ = -1;
     QString path_;
     Folder const* folder_ = nullptr;

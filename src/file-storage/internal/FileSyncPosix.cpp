@@ -177,29 +177,9 @@ Result kindOf(QString const& path, FileKind& kind) {
     return Result::done();
 }
 
-Result openForReading(QFile& file, QIODevice::OpenMode mode) {
-    QString const path = file.fileName();
-    // Looked at before it is opened: opening some devices does something.
-    auto kind = FileKind::absent;
-    if (auto const failure = kindOf(path, kind); !failure.ok()) {
-        return failure;
-    }
-    if (kind != FileKind::absent && kind != FileKind::regular) {
-        return notARegularFile(path, kind);
-    }
-    if (auto const failure = injected(FileStep::open, path); !failure.ok()) {
-        return failure;
-    }
-    if (!file.open(mode)) {
-        return file.errorString();
-    }
-    // And what was opened checked again: something else may have taken the name since.
+FileKind system::kindOfHandle(int handle) {
     struct stat status {};
-    if (::fstat(file.handle(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        file.close();
-        return notARegularFile(path, kindOfMode(status.st_mode));
-    }
-    return Result::done();
+    return ::fstat(handle, &status) == 0 ? kindOfMode(status.st_mode) : FileKind::other;
 }
 
 // ---- Folders ---------------------------------------------------------------------------------
@@ -353,10 +333,7 @@ File::~File() {
 }
 
 Result File::open(Folder const& folder, QString const& name, Access access) {
-    folder_ = &folder;
-    name_ = name;
-    path_ = folder.pathOf(name);
-    if (auto const failure = injected(FileStep::open, path_); !failure.ok()) {
+    if (auto const failure = begin(folder, name); !failure.ok()) {
         return failure;
     }
     int const fd = openAt(folder.handle(), name, access == Access::read ? O_RDONLY : O_WRONLY);
@@ -378,10 +355,7 @@ Result File::open(Folder const& folder, QString const& name, Access access) {
 }
 
 Result File::create(Folder const& folder, QString const& name, uint mode) {
-    folder_ = &folder;
-    name_ = name;
-    path_ = folder.pathOf(name);
-    if (auto const failure = injected(FileStep::open, path_); !failure.ok()) {
+    if (auto const failure = begin(folder, name); !failure.ok()) {
         return failure;
     }
     // O_EXCL: no link passes, dangling or not, and nothing already there is used.
@@ -395,10 +369,7 @@ Result File::create(Folder const& folder, QString const& name, uint mode) {
 }
 
 Result File::createUnnamed(Folder const& folder, QString const& name, uint mode) {
-    folder_ = &folder;
-    name_ = name;
-    path_ = folder.pathOf(name);
-    if (auto const failure = injected(FileStep::open, path_); !failure.ok()) {
+    if (auto const failure = begin(folder, name); !failure.ok()) {
         return failure;
     }
 #if defined(O_TMPFILE)
@@ -525,38 +496,19 @@ Result File::truncate() {
     return rewind();
 }
 
-Result File::write(QByteArray const& bytes) {
-    // In blocks, each a step of its own, so that a test can stop the write part-way.
-    qsizetype constexpr blockSize = qsizetype{1} << 20;
-    for (qsizetype at = 0; at < bytes.size(); at += blockSize) {
-        if (auto const failure = injected(FileStep::write, path_); !failure.ok()) {
-            return failure;
+Result system::writeAll(int handle, char const* data, qsizetype size) {
+    for (qsizetype done = 0; done < size;) {
+        auto const written = ::write(handle, data + done, static_cast<std::size_t>(size - done));
+        if (written < 0 && errno != EINTR) {
+            return lastError();
         }
-        qsizetype const end = std::min(at + blockSize, bytes.size());
-        for (qsizetype done = at; done < end;) {
-            auto const written =
-                ::write(handle_, bytes.constData() + done, static_cast<std::size_t>(end - done));
-            if (written < 0 && errno != EINTR) {
-                return lastError();
-            }
-            done += std::max<qsizetype>(written, 0);
-        }
+        done += std::max<qsizetype>(written, 0);
     }
     return Result::done();
 }
 
-Result File::sync() {
-    int const decided = verdict(FileStep::sync, path_);
-    if (decided == skipStep) {
-        return Result::done();
-    }
-    if (auto const failure = failureOf(decided); !failure.ok()) {
-        return failure;
-    }
-    if (!syncHandle(handle_)) {
-        return lastError();
-    }
-    return Result::done();
+Result system::syncFile(int handle) {
+    return syncHandle(handle) ? Result::done() : Result(lastError());
 }
 
 Result File::close() {

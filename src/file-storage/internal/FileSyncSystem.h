@@ -25,6 +25,15 @@ QString errorText(int error);
 // The C library's words for an errno value, the same on every system.
 QString errnoText(int error);
 
+// Writes all of size bytes at data to the file open at handle, or fails.
+Result writeAll(int handle, char const* data, qsizetype size);
+
+// Puts what was written to the file open at handle on the disk.
+Result syncFile(int handle);
+
+// What the file open at the C library's handle is.
+FileKind kindOfHandle(int handle);
+
 // ---- Locks -------------------------------------------------------------------------------------
 
 // Why a lock file could not be opened.

@@ -149,22 +149,9 @@ Result kindOf(QString const& path, FileKind& kind) {
     return Result::done();
 }
 
-Result openForReading(QFile& file, QIODevice::OpenMode mode) {
-    QString const path = file.fileName();
-    auto kind = FileKind::absent;
-    if (auto const failure = kindOf(path, kind); !failure.ok()) {
-        return failure;
-    }
-    if (kind != FileKind::absent && kind != FileKind::regular) {
-        return notARegularFile(path, kind);
-    }
-    if (auto const failure = injected(FileStep::open, path); !failure.ok()) {
-        return failure;
-    }
-    if (!file.open(mode)) {
-        return file.errorString();
-    }
-    return Result::done();
+FileKind system::kindOfHandle(int handle) {
+    FileStatus status;
+    return statusOfHandle(osHandle(handle), status) ? status.kind : FileKind::other;
 }
 
 // ---- Folders ---------------------------------------------------------------------------------
@@ -321,10 +308,7 @@ File::~File() {
 }
 
 Result File::open(Folder const& folder, QString const& name, Access access) {
-    folder_ = &folder;
-    name_ = name;
-    path_ = folder.pathOf(name);
-    if (auto const failure = injected(FileStep::open, path_); !failure.ok()) {
+    if (auto const failure = begin(folder, name); !failure.ok()) {
         return failure;
     }
     // Looked at first without following a link; a link is refused rather than followed.
@@ -352,10 +336,7 @@ Result File::open(Folder const& folder, QString const& name, Access access) {
 }
 
 Result File::create(Folder const& folder, QString const& name, uint mode) {
-    folder_ = &folder;
-    name_ = name;
-    path_ = folder.pathOf(name);
-    if (auto const failure = injected(FileStep::open, path_); !failure.ok()) {
+    if (auto const failure = begin(folder, name); !failure.ok()) {
         return failure;
     }
     // CREATE_NEW: nothing already at the name, a link included, is used.
@@ -370,10 +351,7 @@ Result File::create(Folder const& folder, QString const& name, uint mode) {
 }
 
 Result File::createUnnamed(Folder const& folder, QString const& name, uint) {
-    folder_ = &folder;
-    name_ = name;
-    path_ = folder.pathOf(name);
-    if (auto const failure = injected(FileStep::open, path_); !failure.ok()) {
+    if (auto const failure = begin(folder, name); !failure.ok()) {
         return failure;
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -464,35 +442,17 @@ Result File::truncate() {
     return Result::done();
 }
 
-Result File::write(QByteArray const& bytes) {
-    // In blocks, each a step of its own, so that a test can stop the write part-way.
-    qsizetype constexpr blockSize = qsizetype{1} << 20;
-    for (qsizetype at = 0; at < bytes.size(); at += blockSize) {
-        if (auto const failure = injected(FileStep::write, path_); !failure.ok()) {
-            return failure;
-        }
-        auto const size = static_cast<DWORD>(std::min(blockSize, bytes.size() - at));
-        DWORD written = 0;
-        if (!::WriteFile(osHandle(handle_), bytes.constData() + at, size, &written, nullptr) ||
-            written != size) {
-            return lastError();
-        }
+Result system::writeAll(int handle, char const* data, qsizetype size) {
+    DWORD written = 0;
+    if (!::WriteFile(osHandle(handle), data, static_cast<DWORD>(size), &written, nullptr) ||
+        written != static_cast<DWORD>(size)) {
+        return lastError();
     }
     return Result::done();
 }
 
-Result File::sync() {
-    int const decided = verdict(FileStep::sync, path_);
-    if (decided == skipStep) {
-        return Result::done();
-    }
-    if (auto const failure = failureOf(decided); !failure.ok()) {
-        return failure;
-    }
-    if (!::FlushFileBuffers(osHandle(handle_))) {
-        return lastError();
-    }
-    return Result::done();
+Result system::syncFile(int handle) {
+    return ::FlushFileBuffers(osHandle(handle)) ? Result::done() : Result(lastError());
 }
 
 Result File::close() {
