@@ -16,6 +16,7 @@
 #include <QStandardPaths>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -70,12 +71,36 @@ RatesTable ratesTable(conversion::ConversionMap const& rates) {
     return table;
 }
 
-// The table is read with QDataStream's own reading of counts, texts and doubles, so it accepts
-// exactly what QDataStream's reading of a RatesTable accepts (keys in any order, the last of
-// equal keys winning). What it adds: a count or a text length that claims more than the rest
-// of the file can hold fails at once, before anything is allocated for it. Failures are left
-// in the stream's status, as QDataStream reports its own.
+// Every text of the table is a currency code, and every count a number of currencies, so the
+// table holds no more than the active codes allow: at most one entry for each code at both
+// levels (the store writes each once), and texts no longer than a code. The table is read with
+// QDataStream's own reading of counts, texts and doubles, so it accepts what QDataStream's
+// reading of a RatesTable accepts within those bounds (keys in any order, the last of equal
+// keys winning). A count or a text length beyond them, or beyond what the rest of the file can
+// hold, fails at once, before anything is allocated for it or a loop runs over it; a text
+// that names no active code fails as soon as it is read. Failures of the layout are left in
+// the stream's status, as QDataStream reports its own; a text that names no code throws.
+qsizetype activeCodes() {
+    return qsizetype(orvalis::currency::allIso4217Codes().size());
+}
+
+// The bytes of the longest code's text.
+quint32 longestCodeBytes() {
+    static quint32 const longest = [] {
+        std::size_t letters = 0;
+        for (auto const code : orvalis::currency::allIso4217Codes()) {
+            letters = std::max(letters, orvalis::currency::toStdString(code).size());
+        }
+        return quint32(letters * 2);
+    }();
+    return longest;
+}
+
 bool fits(QDataStream& stream, quint32 count, qint64 smallestEach) {
+    if (count > activeCodes()) {
+        stream.setStatus(QDataStream::ReadCorruptData);
+        return false;
+    }
     if (count > stream.device()->bytesAvailable() / smallestEach) {
         stream.setStatus(QDataStream::ReadPastEnd);
         return false;
@@ -83,17 +108,21 @@ bool fits(QDataStream& stream, quint32 count, qint64 smallestEach) {
     return true;
 }
 
-void readText(QDataStream& stream, QString& text) {
+// Reads the text of a code, and throws for one that names no active code.
+void readCode(QDataStream& stream, QString& text) {
     quint32 const nullText = 0xFFFFFFFF;
     QByteArray const length = stream.device()->peek(4);
     if (length.size() == 4) {
         quint32 const bytes = qFromBigEndian<quint32>(length.constData());
-        if (bytes != nullText && bytes > stream.device()->bytesAvailable() - 4) {
-            stream.setStatus(QDataStream::ReadPastEnd);
+        if (bytes != nullText && bytes > longestCodeBytes()) {
+            stream.setStatus(QDataStream::ReadCorruptData);
             return;
         }
     }
     stream >> text;
+    if (stream.status() == QDataStream::Ok) {
+        (void)codeOf(text);
+    }
 }
 
 void readRatios(QDataStream& stream, QMap<QString, double>& ratios) {
@@ -105,7 +134,7 @@ void readRatios(QDataStream& stream, QMap<QString, double>& ratios) {
     for (quint32 i = 0; i < count; ++i) {
         QString target;
         double ratio = 0;
-        readText(stream, target);
+        readCode(stream, target);
         stream >> ratio;
         if (stream.status() != QDataStream::Ok) {
             return;
@@ -123,7 +152,10 @@ void readRatesTable(QDataStream& stream, RatesTable& table) {
     for (quint32 i = 0; i < count; ++i) {
         QString source;
         QMap<QString, double> ratios;
-        readText(stream, source);
+        readCode(stream, source);
+        if (stream.status() != QDataStream::Ok) {
+            return;
+        }
         readRatios(stream, ratios);
         if (stream.status() != QDataStream::Ok) {
             return;

@@ -176,6 +176,9 @@ class RefusedFiles : public ExchangeRatesFileTest, public testing::WithParamInte
 
 TEST_P(RefusedFiles, FailWithTheirMessageAndCause) {
     write(data(GetParam().value("file")));
+    if (GetParam().has("size")) {
+        ASSERT_TRUE(QFile::resize(path(), std::stoll(GetParam().value("size"))));
+    }
     AddressSpaceCap const cap;
     auto const error = failure([&] { file.load(); });
     EXPECT_EQ(error.secondText(), GetParam().text("second"));

@@ -79,6 +79,15 @@ files = {
     "huge-source-count.dat": header() + u32(0xFFFFFFFF) + SMALL_TIME,
     "huge-target-count.dat": header() + u32(1) + text("EUR") + u32(0xFFFFFFFF) + SMALL_TIME,
     "huge-text-length.dat": header() + u32(1) + u32(0xFFFFFFFE) + SMALL_TIME,
+    # Counts beyond the currencies there are, of entries that the rest of the file can hold.
+    "source-count-beyond-the-currencies.dat": header() + u32(500) + bytes(500 * 8) + SMALL_TIME,
+    "target-count-beyond-the-currencies.dat": header() + u32(1) + text("EUR") + u32(500)
+    + (text("USD") + struct.pack(">d", 1.1)) * 500 + SMALL_TIME,
+    # The test makes the file sparse, 2 GiB long, with room for every entry it claims.
+    "huge-count-in-a-sparse-file.dat": header() + u32(268_000_000),
+    "text-longer-than-a-code.dat": header() + table([("EURO", [("USD", 1.0)])]) + SMALL_TIME,
+    "unknown-source-before-a-short-table.dat": header() + u32(2) + text("ABC") + u32(0)
+    + text("EUR") + u32(5),
 }
 
 for name, data in files.items():
