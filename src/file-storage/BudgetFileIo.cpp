@@ -1,3 +1,4 @@
+#include "file-storage/BoundedDocumentDevice.h"
 #include "file-storage/BudgetFile.h"
 
 #include "file-storage/internal/ApplicationElement.h"
@@ -137,7 +138,8 @@ void openBeside(File& file, Place const& place, QString const& name, File::Acces
 // Whether the open file holds a well-formed document. A store that died while writing leaves
 // the file cut short, which does not. Every document a store writes ends with the root's end
 // tag, and that ending alone settles it; only a file that ends otherwise (a comment after the
-// root, a root with no end tag of its own, another encoding) is read through.
+// root, a root with no end tag of its own, another encoding) is read through, and that within
+// the format's bounds: a document that crosses them, which no load reads, is not whole either.
 bool holdsCompleteDocument(File const& budget) {
     QFile file;
     if (!file.open(budget.handle(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
@@ -153,7 +155,8 @@ bool holdsCompleteDocument(File const& budget) {
     if (!file.seek(0)) {
         return true;
     }
-    QXmlStreamReader reader(&file);
+    BoundedDocumentDevice bounded(file);
+    QXmlStreamReader reader(&bounded);
     while (!reader.atEnd()) {
         reader.readNext();
     }
@@ -161,10 +164,9 @@ bool holdsCompleteDocument(File const& budget) {
 }
 
 // Moves the previous back-up aside and copies the budget file, open at budgetFile, to the
-// back-up, with the budget
-// file's owner, group and permissions, so that a good copy of the previous budget is on the
-// disk (its name once the folder is synced) before the budget file is truncated. Returns the
-// fingerprint of what it copied.
+// back-up, with the budget file's owner, group and permissions, so that a good copy of the
+// previous budget is on the disk (its name once the folder is synced) before the budget file is
+// truncated. Returns the fingerprint of what it copied.
 internal::Fingerprint backUp(Place const& place, File& budgetFile, QString const& displayName,
                              FileStatus const& budget, QString const& backUpName,
                              bool backUpExists) {

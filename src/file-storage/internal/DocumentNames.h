@@ -6,6 +6,11 @@
 //
 // FROZEN: every stored budget file is written with these names. Changing one makes existing
 // files unreadable; add new names instead.
+//
+// So is the shape they make: elements nest four deep at most (the root, a collection, a ledger
+// and its transactions), and no element has more than eleven attributes (a debt's). A load holds
+// a document to bounds well above both, BoundedDocumentDevice::deepestNesting_ (32 levels) and
+// mostAttributes_ (64 attributes), which leave room for what a later revision adds.
 namespace zel::file_storage::internal::names {
 
 // Element tags.

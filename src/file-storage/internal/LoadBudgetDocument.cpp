@@ -1,5 +1,6 @@
 #include "file-storage/internal/BudgetDocument.h"
 
+#include "file-storage/BoundedDocumentDevice.h"
 #include "file-storage/internal/BudgetItemIdMap.h"
 #include "file-storage/internal/Log.h"
 
@@ -57,10 +58,25 @@ void requireDocumentEnd(QXmlStreamReader& reader, QLatin1String const& rootTag) 
     }
 }
 
-void readDocument(QIODevice& device, BudgetDocumentElements& elements, quint8 revision) {
+// Returns read(reader), for a reader of the document on device that is kept within the format's
+// bounds. Where the document crosses one, the reader finds the document ended there, and
+// whatever read makes of that end, the bound is reported instead.
+template <class Read> auto readWithinBounds(QIODevice& device, Read const& read) {
+    BoundedDocumentDevice bounded(device);
+    QXmlStreamReader reader(&bounded);
+    try {
+        return read(reader);
+    } catch (BudgetFileError const&) {
+        if (auto crossing = bounded.crossing(reader)) {
+            throw BudgetFileError(std::move(*crossing));
+        }
+        throw;
+    }
+}
+
+void readDocument(QXmlStreamReader& reader, BudgetDocumentElements& elements, quint8 revision) {
     auto const table = topLevelTable(elements);
     auto const& rootTag = elements.application.tagName();
-    QXmlStreamReader reader(&device);
     while (reader.readNextStartElement()) {
         if (reader.name() == rootTag) {
             elements.application.read(reader);
@@ -336,14 +352,16 @@ private:
 } // namespace
 
 quint8 readApplicationRevision(QIODevice& device, ApplicationElement& application) {
-    QXmlStreamReader reader(&device);
-    while (reader.readNextStartElement()) {
-        if (reader.name() == application.tagName()) {
-            application.read(reader);
-            return application.revision;
+    return readWithinBounds(device, [&](QXmlStreamReader& reader) {
+        while (reader.readNextStartElement()) {
+            if (reader.name() == application.tagName()) {
+                application.read(reader);
+                return application.revision;
+            }
         }
-    }
-    throw readerError(reader, QObject::tr("Missing the application element in the budget file."));
+        throw readerError(reader,
+                          QObject::tr("Missing the application element in the budget file."));
+    });
 }
 
 std::map<banking::BankName, banking::Bank> readBanks(BanksElement const& banks,
@@ -379,7 +397,8 @@ storage::BudgetState loadBudgetDocument(QIODevice& device) {
         throw deviceError(device, QObject::tr("Failed to reset budget file, after reading the "
                                               "application element."));
     }
-    readDocument(device, elements, revision);
+    readWithinBounds(device,
+                     [&](QXmlStreamReader& reader) { readDocument(reader, elements, revision); });
 
     BudgetItemIdMap ids;
     auto budget = readBudgetItems(elements, ids);

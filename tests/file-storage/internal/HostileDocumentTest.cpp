@@ -42,6 +42,15 @@ QByteArray nested(int depth, QByteArray const& content = {}) {
     return QByteArray("<deep>").repeated(depth) + content + QByteArray("</deep>").repeated(depth);
 }
 
+// Attributes a0 to a(count - 1), empty.
+QByteArray attributes(int count) {
+    QByteArray text;
+    for (int i = 0; i < count; ++i) {
+        text += " a" + QByteArray::number(i) + "=\"\"";
+    }
+    return text;
+}
+
 QByteArray megabytes(int count, QByteArray const& text) {
     return text.repeated(count * 1024 * 1024 / text.size());
 }
@@ -65,21 +74,40 @@ TEST(HostileDocument, LoadsCorrectlyOrFailsWithALibraryError) {
     std::string const topLevel =
         "An unexpected error top-level element, deep, appeared in the file.";
     std::string const misplaced = "An unexpected element, deep, appeared in the element ";
+    std::string const tooDeep = "Elements are nested deeper than 32 levels.";
     auto const eastern = megabytes(1, "\xe6\x9d\xb1");
     auto const latin = megabytes(8, "Salary ");
+    // What looks like markup, where the reader sees none: in values, comments, CDATA sections,
+    // instructions and the document type declaration, which has them of its own.
+    auto const fake = QByteArray("<deep x='' y=\"\">").repeated(70);
+    auto const notMarkup =
+        wageDocument(QByteArray(" a=''").repeated(70), "1",
+                     "<!--" + fake + "--><![CDATA[" + fake + "]]><?pi " + fake + "?>")
+            .replace("<!ENTITY secret \"\">",
+                     "<!-- >]>" + fake + " --><?pi >]>" + fake + " ?><!ENTITY secret \"]>'\">");
     Hostile const cases[] = {
         {"NestingUnderTheRoot", document(nested(100000)), topLevel},
-        {"NestingAroundTheRoot", nested(100000, "<KelvoraMindrath revision=\"2\"/>"), topLevel},
+        {"NestingAroundTheRoot", nested(100000, "<KelvoraMindrath revision=\"2\"/>"), tooDeep},
         {"NestingNeverClosed", document(QByteArray("<deep>").repeated(100000)), topLevel},
         {"NestingInACollection", document("<banks>" + nested(100000) + "</banks>\n"),
          misplaced + "banks."},
         {"NestingInALedger",
          document("<ledgers><ledger id=\"1\">" + nested(100000) + "</ledger></ledgers>\n"),
          misplaced + "ledgers."},
-        {"NestingInsideAnItem",
-         wageDocument("Salary", "1", nested(100000)),
+        {"NestingInsideAnItem", wageDocument("Salary", "1", nested(100000)), tooDeep},
+        {"NestingToTheBoundInsideAnItem",
+         wageDocument("Salary", "1", nested(29) + QByteArray("<deep/>").repeated(40)),
          {},
          "wage [Salary] 1.0 USD"},
+        {"AttributesToTheBound",
+         wageDocument("Salary\"" + attributes(55) + " last=\""),
+         {},
+         "wage [Salary] 1.0 USD"},
+        {"AttributesBeyondTheBound", wageDocument("Salary\"" + attributes(80000) + " last=\""),
+         "An element has more than 64 attributes."},
+        {"MarkupWhereTheReaderSeesNone", notMarkup, {}, "description=[[]>']]"},
+        {"NestingAfterMarkupWhereTheReaderSeesNone",
+         QByteArray(notMarkup).replace("</wage>", nested(30) + "</wage>"), tooDeep},
         {"NameOfOneMegabyteBeyondLatin1",
          wageDocument(eastern),
          {},
