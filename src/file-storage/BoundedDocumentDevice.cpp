@@ -160,8 +160,9 @@ struct BoundedDocumentDevice::Scan {
     bool atStart = true;
     State state = State::text;
     int depth = 0;
-    int attributes = 0;    // of the start tag being read
-    char32_t lastUnit = 0; // of the bytes checked before
+    int attributes = 0;     // of the start tag being read
+    char32_t lastUnit = 0;  // of the bytes checked before
+    bool pairedLow = false; // UTF-16: the unit being checked is the second of a surrogate pair
     char32_t quote = 0;
     int run = 0; // closing units seen ("--" of a comment, "]]" of a CDATA section, "?" of an
                  // instruction), or opening units matched ("CDATA[")
@@ -340,6 +341,20 @@ struct BoundedDocumentDevice::Scan {
             declarationPossible = i < size && unitAt<Width, BigEndian>(data + i) == '<';
         }
         while (i < size) {
+            if constexpr (Width != 1) {
+                if (auto const surrogate = unitAt<Width, BigEndian>(data + i);
+                    surrogate >= 0xD800 && surrogate <= 0xDFFF) {
+                    if (Width == 2 && surrogate < 0xDC00 && i + Width == size) {
+                        // Checked with the unit that is to pair with it.
+                        return holdBack(i, markupStart);
+                    }
+                    if (!paired<Width, BigEndian>(data + i, surrogate)) {
+                        return cross(i, QObject::tr("The document holds an unpaired surrogate, "
+                                                    "U+%1, which a budget file cannot store.")
+                                            .arg(QString::number(uint(surrogate), 16).toUpper()));
+                    }
+                }
+            }
             if (state <= State::endTag) {
                 if constexpr (Width == 1) {
                     // A block at a time, of which only '<', '>' and quotes are looked at.
@@ -537,6 +552,21 @@ struct BoundedDocumentDevice::Scan {
             return markupStart;
         }
         return offset;
+    }
+
+    // Whether the surrogate at unit is one of a pair, as a document can hold it. UTF-32 holds
+    // none; in UTF-16 a high surrogate is followed by a low one, which is then passed over.
+    template <int Width, bool BigEndian> bool paired(char const* unit, char32_t surrogate) {
+        if constexpr (Width == 2) {
+            if (surrogate < 0xDC00) {
+                auto const next = unitAt<Width, BigEndian>(unit + Width);
+                pairedLow = next >= 0xDC00 && next <= 0xDFFF;
+                return pairedLow;
+            }
+            return std::exchange(pairedLow, false);
+        } else {
+            return false;
+        }
     }
 
     qsizetype check(char const* data, qsizetype size) {

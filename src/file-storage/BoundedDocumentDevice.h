@@ -27,6 +27,10 @@ namespace zel::file_storage {
 // markup cannot be told from the bytes, or one that its first bytes contradict, ends after its
 // XML declaration.
 //
+// A UTF-16 or UTF-32 document also ends before an unpaired surrogate, which the reader would pass
+// on without a word, and which no store could write back. (Every other character that a document
+// cannot hold the reader refuses itself, in every encoding.)
+//
 // Markup that an entity of the document type declaration expands to is not seen here; the
 // reader's own limit on entity expansion bounds it.
 class ZEL_FILE_STORAGE_EXPORT BoundedDocumentDevice : public QIODevice {
@@ -46,8 +50,8 @@ public:
 
     // The error for the bound that the document crosses, when reader stopped at the end that
     // this device gave the document there (a premature end of the document): the bound named in
-    // its message, and the reader's line and column, which stand where the tag or the attribute
-    // value that crosses it begins. Nothing when the document stays within the
+    // its message, and the reader's line and column, which stand where the tag, the attribute
+    // value or the character that crosses it begins. Nothing when the document stays within the
     // bounds, or when reader stopped for another reason.
     std::optional<BudgetFileError> crossing(QXmlStreamReader const& reader) const;
 
@@ -64,8 +68,8 @@ private:
     QIODevice& source_;
     std::unique_ptr<Scan> scan_;
     // Read from the source: from passed_ to checked_ checked and not passed on yet, then what is
-    // to be checked with the next bytes read (less than one code unit, or a '<' whose meaning
-    // the next unit tells).
+    // to be checked with the next bytes read (less than one code unit, or a '<' or a surrogate
+    // whose meaning the next unit tells).
     QByteArray buffer_;
     qsizetype passed_ = 0;
     qsizetype checked_ = 0;
