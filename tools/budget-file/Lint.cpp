@@ -1,5 +1,7 @@
 #include "Lint.h"
 
+#include "file-storage/BoundedDocumentDevice.h"
+
 #include <QBuffer>
 #include <QHash>
 #include <QStringList>
@@ -446,11 +448,12 @@ struct Frame {
 class Scan {
 public:
     // The reader reads through a device: given the bytes themselves, it decodes them all at
-    // once, and takes nearly twice as long.
+    // once, and takes nearly twice as long. It reads within the format's bounds, as the load
+    // does, so that the elements it keeps track of stay few.
     explicit Scan(QByteArray const& bytes) : locator_(bytes) {
         device_.setData(bytes);
         device_.open(QIODevice::ReadOnly);
-        reader_.setDevice(&device_);
+        reader_.setDevice(&bounded_);
         // Most of a large budget is transactions, of about 160 bytes each.
         auto const transactions = std::size_t(bytes.size() / 160);
         transactions_.reserve(transactions);
@@ -489,7 +492,8 @@ public:
             }
         }
         if (reader_.hasError()) {
-            result_.failure = reader_.errorString();
+            auto const crossing = bounded_.crossing(reader_);
+            result_.failure = crossing ? crossing->secondText() : reader_.errorString();
         } else {
             crossReferences();
         }
@@ -1060,6 +1064,7 @@ private:
 
     Locator locator_;
     QBuffer device_;
+    file_storage::BoundedDocumentDevice bounded_{device_};
     QXmlStreamReader reader_;
     QXmlStreamAttributes attributes_;
     std::vector<Frame> stack_;

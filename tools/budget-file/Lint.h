@@ -35,7 +35,8 @@ struct Lint {
 // Meant for a document that loads: it reports what the load lets through, not what the load
 // refuses, and takes every value the load checks as checked. Other bytes are safe to give it
 // (a file changed between its load and this scan, say): it never fails on them, and stops at
-// the first XML error, which it gives as the failure.
+// the first XML error, or where the document crosses the bounds of the format, which it gives
+// as the failure.
 //
 // Positions are where the element's start tag, the text or the comment begins. Where the bytes
 // cannot be followed character by character (a UTF-16 document, one with a document type
