@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -243,10 +244,17 @@ class SpecialFiles : public ExchangeRatesFileTest,
 
 TEST_P(SpecialFiles, AreRefusedAndKept) {
     bool const pipe = GetParam() == "NamedPipe";
+#if defined(_WIN32)
+    if (pipe) {
+        GTEST_SKIP() << "Windows has no named pipes (FIFOs) in the file system";
+    }
+#endif
     QDir().mkpath(pipe ? folder() : path());
+#if !defined(_WIN32)
     ASSERT_TRUE(!pipe || mkfifo(QFile::encodeName(path()).constData(), 0600) == 0);
     // Opening the pipe would block: end the test then rather than hang.
     alarm(20);
+#endif
     QString const second =
         QStringLiteral("%1 is a %2, not a regular file.")
             .arg(path(), pipe ? QStringLiteral("named pipe") : QStringLiteral("directory"));
@@ -254,10 +262,14 @@ TEST_P(SpecialFiles, AreRefusedAndKept) {
     EXPECT_EQ(failure([&] { file.store(ConversionMap(TimePoint(), {})); }).secondText(), second);
     EXPECT_EQ(failure([&] { file.load(); }).secondText(), second);
     file.remove();
+#if defined(_WIN32)
+    EXPECT_TRUE(QFileInfo(path()).isDir());
+#else
     alarm(0);
     struct stat status {};
     ASSERT_EQ(stat(QFile::encodeName(path()).constData(), &status), 0);
     EXPECT_EQ(status.st_mode & S_IFMT, pipe ? S_IFIFO : S_IFDIR);
+#endif
     EXPECT_EQ(entries(), QStringList{QStringLiteral("exchange-rates.dat")});
 }
 

@@ -70,6 +70,14 @@ protected:
 
 TEST_P(BudgetFileTool, DoesWhatItsCommandLineAsks) {
     auto const& record = GetParam();
+#if defined(_WIN32)
+    if (record.has("fifo")) {
+        GTEST_SKIP() << "Windows has no named pipes (FIFOs) in the file system";
+    }
+    if (record.has("mode") || record.has("chmod")) {
+        GTEST_SKIP() << "Windows has no POSIX permission bits";
+    }
+#endif
     // The usual mask, which lets every user read a new file, whatever the one running the tests.
     ::umask(022);
     for (auto const& copy : record.values("file")) {
@@ -77,9 +85,11 @@ TEST_P(BudgetFileTool, DoesWhatItsCommandLineAsks) {
         QDir().mkpath(QFileInfo(to).path());
         ASSERT_TRUE(QFile::copy(zel::testing::dataPath(from), to)) << copy;
     }
+#if !defined(_WIN32)
     for (auto const& pipe : record.values("fifo")) {
         ASSERT_EQ(mkfifo(QFile::encodeName(filled(pipe)).constData(), 0600), 0) << pipe;
     }
+#endif
     for (auto const& command : record.values("given")) {
         auto const given = run(command);
         ASSERT_EQ(given.status, 0) << command << '\n' << given.err.toStdString();
