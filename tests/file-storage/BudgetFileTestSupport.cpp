@@ -3,8 +3,10 @@
 
 #include <optional>
 
+#if !defined(_WIN32)
 #include <grp.h>
 #include <unistd.h>
+#endif
 
 namespace zel::testing::budget_file {
 
@@ -71,11 +73,16 @@ std::vector<std::string> fileRecords(LogCapture const& capture) {
 ChildRun runChild(QStringList const& arguments, std::optional<uint> asUser) {
     QProcess child;
     if (asUser) {
+#if defined(_WIN32)
+        ADD_FAILURE() << "Windows has no setuid to run the child as another user";
+        return ChildRun();
+#else
         child.setChildProcessModifier([user = static_cast<uid_t>(*asUser)] {
             if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0) {
                 ::_exit(3);
             }
         });
+#endif
     }
     child.start(QStringLiteral(ZEL_BUDGET_FILE_STORE_CHILD), arguments);
     ChildRun run;
