@@ -12,8 +12,12 @@
 #include <set>
 #include <stdexcept>
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace zel::testing::power_loss {
 
@@ -26,6 +30,24 @@ qsizetype constexpr blockSize = 4096;
 // Enough states for every pattern of a step, few enough for a sweep of every step.
 std::size_t constexpr mostStates = 600;
 
+#if defined(_WIN32)
+// The number of the file or folder at path on its volume, which Windows keeps as POSIX keeps an
+// inode number; a link is not followed. Nothing for a name that is gone.
+std::optional<quint64> fileIndexOf(QString const& path) {
+    HANDLE const handle = ::CreateFileW(
+        path.toStdWString().c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    bool const known = ::GetFileInformationByHandle(handle, &info) != 0;
+    ::CloseHandle(handle);
+    return known ? std::optional((quint64{info.nFileIndexHigh} << 32) | info.nFileIndexLow)
+                 : std::nullopt;
+}
+#endif
+
 Tree snapshot(QString const& root) {
     Tree tree;
     QDirIterator entries(root,
@@ -36,11 +58,25 @@ Tree snapshot(QString const& root) {
         if (path.endsWith(QLatin1String(".lock"))) {
             continue;
         }
+        Node node;
+#if defined(_WIN32)
+        QFileInfo const info(path);
+        auto const index = fileIndexOf(path);
+        if (!index) {
+            continue; // gone while it was listed
+        }
+        node.inode = *index;
+        if (info.isSymLink()) {
+            node.kind = Kind::link;
+            node.bytes = QFile::encodeName(info.symLinkTarget());
+        } else if (info.isDir()) {
+            node.kind = Kind::folder;
+        } else {
+#else
         struct stat status {};
         if (::lstat(QFile::encodeName(path).constData(), &status) != 0) {
             continue; // gone while it was listed
         }
-        Node node;
         node.inode = status.st_ino;
         if (S_ISDIR(status.st_mode)) {
             node.kind = Kind::folder;
@@ -51,6 +87,7 @@ Tree snapshot(QString const& root) {
                                          static_cast<std::size_t>(target.size()));
             node.bytes = target.left(std::max<qsizetype>(size, 0));
         } else {
+#endif
             QFile file(path);
             if (file.open(QIODevice::ReadOnly)) {
                 node.bytes = file.readAll();
@@ -145,7 +182,11 @@ void lay(Tree const& tree, QString const& root) {
             laid = QDir().mkpath(full);
             break;
         case Kind::link:
+#if defined(_WIN32)
+            laid = QFile::link(QFile::decodeName(node.bytes), full);
+#else
             laid = ::symlink(node.bytes.constData(), QFile::encodeName(full).constData()) == 0;
+#endif
             break;
         case Kind::file: {
             QFile file(full);
