@@ -97,8 +97,9 @@ ChildRun runChild(QStringList const& arguments, std::optional<uint> asUser) {
     run.exitCode = child.exitCode();
     QByteArray const output = child.readAllStandardOutput();
     run.output = output.toStdString() + child.readAllStandardError().toStdString();
-    for (auto const& line :
-         QString::fromUtf8(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    for (auto const& line : QString::fromUtf8(output)
+                                .remove(QLatin1Char('\r'))
+                                .split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         auto const fields = line.split(QLatin1Char('\t'));
         seam::Step step;
         if (seam::parseTraceLine(line, step)) {

@@ -60,9 +60,12 @@ protected:
                    filled(command).split(QLatin1Char(' '), Qt::SkipEmptyParts));
         // A tool still running then is killed as the process object goes.
         EXPECT_TRUE(tool.waitForFinished(60'000)) << command << ": still running after a minute";
+        // A console program ends its lines with CR LF on Windows.
+        auto const lines = [](QByteArray const& bytes) {
+            return QString::fromUtf8(bytes).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        };
         return {tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1,
-                QString::fromUtf8(tool.readAllStandardOutput()),
-                QString::fromUtf8(tool.readAllStandardError())};
+                lines(tool.readAllStandardOutput()), lines(tool.readAllStandardError())};
     }
 
     QTemporaryDir scratch_;

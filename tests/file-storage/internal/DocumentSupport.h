@@ -24,14 +24,15 @@ inline storage::BudgetState loadDocument(QByteArray document) {
     return file_storage::internal::loadBudgetDocument(device);
 }
 
-// The bytes a store writes for state. Given written, what reached the device is kept there,
-// also when the store throws.
+// The bytes a store writes for state, into a device opened as the budget file's store opens
+// its buffer (not in text mode, so that the bytes are alike on every system). Given written,
+// what reached the device is kept there, also when the store throws.
 inline QByteArray storeDocument(storage::BudgetState const& state, bool autoFormat = false,
                                 QByteArray* written = nullptr) {
     auto const& [ledger, budget, items, banks, types, surveys] = state;
     QByteArray local;
     QBuffer device(written != nullptr ? written : &local);
-    device.open(QIODevice::WriteOnly | QIODevice::Text);
+    device.open(QIODevice::WriteOnly);
     file_storage::internal::storeBudgetDocument(budget, ledger, banks, types, items, surveys,
                                                 &device, autoFormat);
     return device.data();
