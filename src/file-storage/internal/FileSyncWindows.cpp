@@ -195,6 +195,12 @@ Result Folder::open(QString const& path) {
     if (handle == INVALID_HANDLE_VALUE) {
         return lastError();
     }
+    // FILE_FLAG_BACKUP_SEMANTICS opens a file as readily as a folder.
+    FileStatus status;
+    if (!statusOfHandle(handle, status) || status.kind != FileKind::directory) {
+        ::CloseHandle(handle);
+        return errorText(ERROR_DIRECTORY);
+    }
     if (handle_ != -1) {
         ::CloseHandle(folderHandle(handle_));
     }
