@@ -4,7 +4,7 @@
 
 #include "support/Manifest.h"
 
-#include <QDir>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,9 @@ class Locations : public testing::TestWithParam<Record> {};
 
 // An absolute path of the table as the system gives it: on Windows, on the current drive.
 QString onThisSystem(QString const& path) {
-    return path.startsWith(QLatin1Char('/')) ? QDir::rootPath() + path.mid(1) : path;
+    return path.startsWith(QLatin1Char('/'))
+               ? QFileInfo(QStringLiteral("/")).absoluteFilePath() + path.mid(1)
+               : path;
 }
 
 TEST_P(Locations, SplitIntoDirectoryAndNameOrFailWithBothTexts) {
