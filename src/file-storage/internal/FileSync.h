@@ -14,8 +14,9 @@
 // steps and another desktop system has one place to change: the system calls themselves live in
 // one source file per system.
 //
-// Durability: an operation that writes (File::sync, File::name, replaceFile, Folder::sync) has
-// put its data on the disk, not only in the system's cache, when it succeeds.
+// Durability: an operation that writes (File::sync, replaceFile, Folder::sync) has put its data
+// on the disk, not only in the system's cache, when it succeeds; a new name is on the disk once
+// its folder is synced.
 //
 // Other users: a folder is opened once and every name in it is then made, opened, renamed and
 // removed through that open folder, never through a link at the name, so that nothing is checked
