@@ -257,15 +257,19 @@ QString keepingName(Place const& place, QString const& what, QString const& fail
     }
 }
 
-// The marker, or the record, at name beside the budget file, if one can be read there.
-std::optional<internal::StoreMarker> markerAt(Place const& place, QString const& name) {
+// Reads the marker, or the record, at name beside the budget file into marker, which is left
+// empty for bytes that are no marker. Fails when the file cannot be read.
+Result readMarker(Place const& place, QString const& name,
+                  std::optional<internal::StoreMarker>& marker) {
     File file;
     QByteArray bytes;
-    if (!file.open(place.folder, name, File::Access::read).ok() || !file.read(bytes).ok()) {
-        return std::nullopt;
+    Result result = file.open(place.folder, name, File::Access::read);
+    if (result.ok()) {
+        result = file.read(bytes);
     }
     // A marker is a few lines; anything longer is no marker of a store's.
-    return internal::parseMarker(bytes.left(4096));
+    marker = result.ok() ? internal::parseMarker(bytes.left(4096)) : std::nullopt;
+    return result;
 }
 
 // Keeps the budget file, open at budgetFile and of the fingerprint current, beside itself
@@ -279,7 +283,9 @@ void keepWhatOthersSaved(Place const& place, File& budgetFile, FileStatus const&
                          internal::Fingerprint const& current,
                          std::optional<internal::StoreMarker> const& marker,
                          QString const& failed) {
-    auto const record = markerAt(place, internal::recordNameOf(place.name));
+    // A record that cannot be read says nothing.
+    std::optional<internal::StoreMarker> record;
+    (void)readMarker(place, internal::recordNameOf(place.name), record);
     if ((!record && !marker) || (record && record->next == current) ||
         (marker && internal::isWholeBudget(*marker, current))) {
         return;
@@ -317,14 +323,10 @@ Leftover leftoverAt(Place const& place, QString const& failed,
     if (marker.kind == FileKind::absent || marker.kind == FileKind::link) {
         return Leftover::none;
     }
-    File file;
-    openBeside(file, place, markerName, File::Access::read, failed);
-    // A marker is a few lines; anything longer is no marker of a store's.
-    QByteArray bytes;
-    if (auto const failure = file.read(bytes); !failure.ok()) {
+    std::optional<internal::StoreMarker> parsed;
+    if (auto const failure = readMarker(place, markerName, parsed); !failure.ok()) {
         throw internal::operationError(failure.why(), failed);
     }
-    auto const parsed = internal::parseMarker(bytes.left(4096));
     if (!parsed) {
         return Leftover::none;
     }
