@@ -1,9 +1,13 @@
 #include "BudgetFileTestSupport.h"
 #include "StoreChild.h"
+#include "support/SymbolicLink.h"
 
+#include <cerrno>
 #include <optional>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <grp.h>
 #include <unistd.h>
 #endif
@@ -12,13 +16,14 @@ namespace zel::testing::budget_file {
 
 void Layout::make() const {
     if (!QDir().mkpath(directory) ||
-        (linked && !QFile::link(QStringLiteral("synced/budget.xml"), budgetPath))) {
+        (linked && !makeSymbolicLink(QStringLiteral("synced/budget.xml"), budgetPath))) {
         throw std::runtime_error("cannot lay out the test folder");
     }
 }
 
 QString Layout::fill(QString text) const {
-    return text.replace(QLatin1String("{L}"), budgetPath)
+    return text.replace(QLatin1String("{missing}"), missingFileText())
+        .replace(QLatin1String("{L}"), budgetPath)
         .replace(QLatin1String("{B}"), budget)
         .replace(QLatin1String("{K}"), backUp)
         .replace(QLatin1String("{O}"), oldBackUp)
@@ -38,6 +43,14 @@ QStringList Layout::others() const {
         }
     }
     return result;
+}
+
+QString missingFileText() {
+#if defined(_WIN32)
+    return qt_error_string(ERROR_FILE_NOT_FOUND);
+#else
+    return qt_error_string(ENOENT);
+#endif
 }
 
 std::string recordText(QtMsgType type, QString const& text) {

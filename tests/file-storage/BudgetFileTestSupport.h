@@ -77,7 +77,8 @@ struct Layout {
 
     // Makes the folders, and the link of the linked layout.
     void make() const;
-    // Replaces {L} (the budget path), {B}, {K}, {O} and {D} (the three files and their folder).
+    // Replaces {L} (the budget path), {B}, {K}, {O} and {D} (the three files and their folder),
+    // and {missing} (the system's text for a file that is not there).
     QString fill(QString text) const;
     std::string fill(std::string const& text) const {
         return fill(QString::fromStdString(text)).toStdString();
@@ -107,6 +108,9 @@ struct ChildRun {
 ChildRun runChild(QStringList const& arguments, std::optional<uint> asUser = std::nullopt);
 
 // A log record as "D text", "W text" or "C text".
+// The system's own text for a file that is not there, as its error numbers give it.
+QString missingFileText();
+
 std::string recordText(QtMsgType type, QString const& text);
 // The file handling's own records, in order: the writer's progress records are left out.
 std::vector<std::string> fileRecords(LogCapture const& capture);

@@ -45,9 +45,20 @@ using zel::testing::recordName;
 namespace {
 
 // The file's place comes from the cache location, which Qt's test mode keeps under the home
-// folder: a home of this process's own keeps parallel test processes apart.
+// folder: a home of this process's own keeps parallel test processes apart. Windows takes the
+// cache location from the user's profile, whatever HOME says: there an application name of this
+// process's own does it, and its folder goes with the process.
 class OwnHome : public testing::Environment {
-    void SetUp() override { qputenv("HOME", home_.path().toLocal8Bit()); }
+    void SetUp() override {
+        qputenv("HOME", home_.path().toLocal8Bit());
+        QCoreApplication::setApplicationName(
+            QStringLiteral("zel-exchange-rates-tests-%1").arg(QCoreApplication::applicationPid()));
+    }
+    void TearDown() override {
+        QString const cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+        QDir(cache).removeRecursively();
+        QDir().rmdir(QFileInfo(cache).absolutePath()); // the application's own, once empty
+    }
     QTemporaryDir const home_;
 };
 testing::Environment* const ownHome = testing::AddGlobalTestEnvironment(new OwnHome);
@@ -299,9 +310,10 @@ TEST_F(ExchangeRatesFileTest, TheTimeStampIsReadAsLocalTimeOfTheReader) {
     EXPECT_EQ(hex(stored()), hex(data("empty.dat")));
 
     qint64 const hour = 3'600'000;
+    // Zone names of three letters, the only length that Windows' C runtime reads from TZ.
     for (auto const& [zone, read] : {std::pair(QStringLiteral("UTC0"), msecs),
-                                     std::pair(QStringLiteral("EAST-5"), msecs - 5 * hour),
-                                     std::pair(QStringLiteral("WEST+3"), msecs + 3 * hour)}) {
+                                     std::pair(QStringLiteral("EAS-5"), msecs - 5 * hour),
+                                     std::pair(QStringLiteral("WES+3"), msecs + 3 * hour)}) {
         EXPECT_EQ(runHelper(zone, {QStringLiteral("load")}), QString::number(read * 10'000))
             << zone.toStdString();
     }

@@ -1,6 +1,7 @@
 #include "PowerLoss.h"
 
 #include "file-storage/internal/FileSync.h"
+#include "support/SymbolicLink.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -46,6 +47,30 @@ std::optional<quint64> fileIndexOf(QString const& path) {
     return known ? std::optional((quint64{info.nFileIndexHigh} << 32) | info.nFileIndexLow)
                  : std::nullopt;
 }
+
+// The bytes of the file at path. The library holds its files open for deleting and renaming,
+// which a reader that does not share deletion (QFile) is refused: this one shares everything.
+QByteArray bytesOf(QString const& path) {
+    HANDLE const handle = ::CreateFileW(path.toStdWString().c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    QByteArray bytes;
+    if (handle == INVALID_HANDLE_VALUE) {
+        return bytes;
+    }
+    char block[65536];
+    DWORD read = 0;
+    while (::ReadFile(handle, block, sizeof block, &read, nullptr) && read > 0) {
+        bytes.append(block, static_cast<qsizetype>(read));
+    }
+    ::CloseHandle(handle);
+    return bytes;
+}
+#else
+QByteArray bytesOf(QString const& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 #endif
 
 Tree snapshot(QString const& root) {
@@ -88,10 +113,7 @@ Tree snapshot(QString const& root) {
             node.bytes = target.left(std::max<qsizetype>(size, 0));
         } else {
 #endif
-            QFile file(path);
-            if (file.open(QIODevice::ReadOnly)) {
-                node.bytes = file.readAll();
-            }
+            node.bytes = bytesOf(path);
         }
         tree.emplace(path.mid(root.size() + 1), std::move(node));
     }
@@ -182,11 +204,7 @@ void lay(Tree const& tree, QString const& root) {
             laid = QDir().mkpath(full);
             break;
         case Kind::link:
-#if defined(_WIN32)
-            laid = QFile::link(QFile::decodeName(node.bytes), full);
-#else
-            laid = ::symlink(node.bytes.constData(), QFile::encodeName(full).constData()) == 0;
-#endif
+            laid = makeSymbolicLink(QFile::decodeName(node.bytes), full);
             break;
         case Kind::file: {
             QFile file(full);

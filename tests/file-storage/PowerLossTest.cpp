@@ -9,6 +9,7 @@
 #include "file-storage/ExchangeRatesFile.h"
 #include "file-storage/internal/FileSync.h"
 #include "support/Manifest.h"
+#include "support/SymbolicLink.h"
 
 #include <QTemporaryDir>
 
@@ -86,6 +87,9 @@ protected:
                 support::writeFile(rates_, *previous_);
             }
             return;
+        }
+        if (layout_.linked) {
+            ZEL_SKIP_WITHOUT_SYMBOLIC_LINKS();
         }
         layout_.make();
         if (row_.value("budget") != "absent") {

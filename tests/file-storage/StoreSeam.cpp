@@ -1,5 +1,7 @@
 #include "StoreSeam.h"
 
+#include <QDir>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -58,7 +60,7 @@ StepFault parseStepFault(QString const& text) {
         throw std::runtime_error("not a step: " + text.toStdString());
     }
     StepFault fault{stepNamed(words.takeFirst()), pathOf(words.takeFirst()), {}, 1, EIO};
-    if (!words.isEmpty() && words.front().startsWith(QLatin1Char('/'))) {
+    if (!words.isEmpty() && QDir::isAbsolutePath(words.front())) {
         fault.other = words.takeFirst();
     }
     if (!words.isEmpty() && words.front() == QLatin1String("*")) {
