@@ -169,7 +169,8 @@ struct BoundedDocumentDevice::Scan {
     bool declarationPossible = false; // the markup begins the document
     bool inDeclaration = false;
     QByteArray declaration;
-    QString crossed; // the bound crossed, once the document is ended
+    QString crossed;                  // the bound crossed, once the document is ended
+    bool unsupportedEncoding = false; // the bound crossed is an encoding that is not read
 
     // Tells the format from the document's first bytes, as the XML reader does.
     void begin(QByteArrayView first) {
@@ -223,8 +224,9 @@ struct BoundedDocumentDevice::Scan {
         }
         QStringDecoder const decoder(name.constData());
         if (!decoder.isValid()) {
-            // The reader refuses the document for it.
-            return format;
+            // Which encodings Qt knows depends on how it was built (with ICU or not): one it
+            // cannot decode is refused here, so that every system says the same of it.
+            return std::nullopt;
         }
         // One byte a character, ASCII as it is.
         QByteArrayView const canonical(decoder.name());
@@ -236,13 +238,14 @@ struct BoundedDocumentDevice::Scan {
     }
 
     // What crossing the bound of the declared encoding says, if it is crossed.
-    QString encodingCrossed() const {
+    QString encodingCrossed() {
         auto const name = declaredEncoding(declaration);
         if (name.isEmpty()) {
             return {};
         }
         auto const declared = formatOf(name);
         if (!declared) {
+            unsupportedEncoding = true;
             return QObject::tr("The encoding %1 is not supported: a budget file is read in UTF-8, "
                                "UTF-16, UTF-32 or a one-byte encoding such as ISO-8859-1.")
                 .arg(QString::fromLatin1(name));
@@ -599,8 +602,14 @@ qint64 BoundedDocumentDevice::bytesAvailable() const {
 
 std::optional<BudgetFileError>
 BoundedDocumentDevice::crossing(QXmlStreamReader const& reader) const {
-    if (scan_->crossed.isEmpty() || !drained_ ||
-        reader.error() != QXmlStreamReader::PrematureEndOfDocumentError) {
+    // The reader ran into the end put where the bound was crossed. Or the document ended after
+    // its declaration, whose encoding is not read, and a reader that cannot decode it either
+    // refused the declaration itself before reaching the end: the encoding is the cause both
+    // ways.
+    bool const endReached =
+        drained_ && reader.error() == QXmlStreamReader::PrematureEndOfDocumentError;
+    bool const declarationRefused = scan_->unsupportedEncoding && passed_ == checked_;
+    if (scan_->crossed.isEmpty() || !(endReached || declarationRefused)) {
         return std::nullopt;
     }
     return BudgetFileError(QString(), reader.lineNumber(), reader.columnNumber(), scan_->crossed,
