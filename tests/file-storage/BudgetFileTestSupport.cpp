@@ -97,13 +97,23 @@ ChildRun runChild(QStringList const& arguments, std::optional<uint> asUser) {
         });
 #endif
     }
-    child.start(QStringLiteral(ZEL_BUDGET_FILE_STORE_CHILD), arguments);
+    // A system short of resources may fail to start a process now and then (Wine under load
+    // does): that is tried again, as it says nothing of the store.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        child.start(QStringLiteral(ZEL_BUDGET_FILE_STORE_CHILD), arguments);
+        if (child.waitForStarted(60000) || child.error() != QProcess::FailedToStart) {
+            break;
+        }
+    }
     ChildRun run;
-    if (!child.waitForFinished(120000)) {
+    // A child that has ended already is not waited for (waiting would report a failure).
+    bool const started = child.error() != QProcess::FailedToStart;
+    if (!started || (child.state() != QProcess::NotRunning && !child.waitForFinished(120000))) {
+        auto const why = child.errorString().toStdString();
         child.kill();
         child.waitForFinished();
-        ADD_FAILURE() << "the child did not finish: "
-                      << arguments.join(QLatin1Char(' ')).toStdString();
+        ADD_FAILURE() << "the child did not finish (" << why
+                      << "): " << arguments.join(QLatin1Char(' ')).toStdString();
         return run;
     }
     run.crashed = child.exitStatus() == QProcess::CrashExit;
