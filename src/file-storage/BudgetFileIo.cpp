@@ -119,8 +119,14 @@ void lockBudgetFile(FileLock& lock, Place const& place, FileLock::Mode mode, uin
         throw internal::operationError(why, failed);
     case FileLock::Outcome::unavailable:
         if (mode == FileLock::Mode::exclusive) {
+            // The cause may be a sentence of its own (the library's, or Windows' system texts),
+            // whose full stop the record's own ends.
+            QString cause = why;
+            if (cause.endsWith(QLatin1Char('.'))) {
+                cause.chop(1);
+            }
             ZEL_LOG_WARNING().noquote()
-                << QStringLiteral("Storing without the lock %1: %2.").arg(lockPath, why);
+                << QStringLiteral("Storing without the lock %1: %2.").arg(lockPath, cause);
         }
         return;
     }
