@@ -1,7 +1,7 @@
 #pragma once
 
-#include "foundation/Optional.h"
-#include "money/Currency.h"
+#include "zel/foundation/Optional.h"
+#include "zel/money/Currency.h"
 
 #include <QDate>
 #include <QString>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "accounting/Accounting.h"
-#include "foundation/Optional.h"
-#include "money/Currency.h"
+#include "zel/accounting/Accounting.h"
+#include "zel/foundation/Optional.h"
+#include "zel/money/Currency.h"
 
 #include <QDate>
 #include <QString>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "foundation/Error.h"
-#include "money/Currency.h"
+#include "zel/foundation/Error.h"
+#include "zel/money/Currency.h"
 
 #include <QDate>
 #include <QObject>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "money/Currency.h"
+#include "zel/money/Currency.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "file-storage/Errors.h"
-#include "file-storage/Export.h"
+#include "zel/file-storage/Errors.h"
+#include "zel/file-storage/Export.h"
 
 #include <QByteArray>
 #include <QIODevice>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "file-storage/Export.h"
-#include "storage/Storage.h"
-#include "storage/StorageError.h"
+#include "zel/file-storage/Export.h"
+#include "zel/storage/Storage.h"
+#include "zel/storage/StorageError.h"
 
 #include <QChar>
 #include <QString>

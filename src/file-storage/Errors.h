@@ -1,7 +1,7 @@
 #pragma once
 
-#include "file-storage/Export.h"
-#include "storage/StorageError.h"
+#include "zel/file-storage/Export.h"
+#include "zel/storage/StorageError.h"
 
 #include <QLatin1String>
 #include <QString>

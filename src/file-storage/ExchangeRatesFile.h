@@ -1,7 +1,7 @@
 #pragma once
 
-#include "file-storage/Export.h"
-#include "storage/Storage.h"
+#include "zel/file-storage/Export.h"
+#include "zel/storage/Storage.h"
 
 #include <QString>
 #include <QtGlobal>

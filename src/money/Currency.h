@@ -12,7 +12,7 @@ namespace currency {
 // The active ISO 4217 currency codes.
 enum class Iso4217Codes : std::uint16_t {
 #define ORVALIS_CURRENCY(code) code,
-#include "money/Iso4217CodeList.h"
+#include "zel/money/Iso4217CodeList.h"
 #undef ORVALIS_CURRENCY
 };
 

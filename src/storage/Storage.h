@@ -1,11 +1,11 @@
 #pragma once
 
-#include "accounting/Accounting.h"
-#include "banking/Banking.h"
-#include "budgeting/Budgeting.h"
-#include "conversion/Conversion.h"
-#include "foundation/TypeIndexMap.h"
-#include "surveying/Surveying.h"
+#include "zel/accounting/Accounting.h"
+#include "zel/banking/Banking.h"
+#include "zel/budgeting/Budgeting.h"
+#include "zel/conversion/Conversion.h"
+#include "zel/foundation/TypeIndexMap.h"
+#include "zel/surveying/Surveying.h"
 
 #include <QString>
 

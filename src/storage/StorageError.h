@@ -1,6 +1,6 @@
 #pragma once
 
-#include "foundation/Error.h"
+#include "zel/foundation/Error.h"
 
 #include <QString>
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "banking/Banking.h"
-#include "budgeting/Budgeting.h"
-#include "foundation/Optional.h"
-#include "money/Currency.h"
+#include "zel/banking/Banking.h"
+#include "zel/budgeting/Budgeting.h"
+#include "zel/foundation/Optional.h"
+#include "zel/money/Currency.h"
 
 #include <QString>
 

@@ -2,8 +2,10 @@
 # was installed works from there: the tool runs and writes a budget, the headers sit under one
 # folder of the project's, every shared library has a version in its soname, the manual page and
 # the completion script are in place, and an application builds against the package with
-# find_package. First it configures the sources as the README's install commands do, without
-# the test dependencies, to show that installing needs none of them.
+# find_package (with the include lines of this release and of the last) and with pkg-config.
+# First it configures the sources as the README's install commands do, without the test
+# dependencies, to show that installing needs none of them, for the system's prefix, where no
+# installed file may carry a run path.
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 set(moved ${WORK_DIR}/moved)
@@ -24,7 +26,15 @@ endfunction()
 
 run(${CMAKE_COMMAND} -S ${PROJECT_DIR} -B ${WORK_DIR}/configure -G ${GENERATOR}
     -DCMAKE_BUILD_TYPE=Release -DZEL_BUILD_TESTS=OFF -DZEL_BUILD_BENCHMARKS=OFF
-    -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON)
+    -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON
+    -DCMAKE_INSTALL_PREFIX=/usr)
+file(GLOB_RECURSE scripts ${WORK_DIR}/configure/cmake_install.cmake)
+foreach(script ${scripts})
+    file(STRINGS ${script} runPaths REGEX "ORIGIN")
+    if(runPaths)
+        message(FATAL_ERROR "A run path for the system's prefix in ${script}:\n${runPaths}")
+    endif()
+endforeach()
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 file(RENAME ${prefix} ${moved})
@@ -38,10 +48,20 @@ endif()
 foreach(header file-storage/BudgetFile.h file-storage/Export.h money/Currency.h storage/Storage.h)
     expect_file(${moved}/include/zel/${header})
 endforeach()
+expect_file(${moved}/include/zel/old-include-lines/file-storage/BudgetFile.h)
 file(GLOB stray LIST_DIRECTORIES true ${moved}/include/*)
 if(NOT stray STREQUAL "${moved}/include/zel")
     message(FATAL_ERROR "Headers outside include/zel: ${stray}")
 endif()
+# Users name include/zel in their include lines: the package puts include on the path, once.
+file(GLOB_RECURSE targets ${moved}/lib*/cmake/ZelFileStorage/ZelFileStorageTargets.cmake)
+file(STRINGS ${targets} includePaths REGEX "INTERFACE_INCLUDE_DIRECTORIES")
+foreach(includePath ${includePaths})
+    if(NOT includePath MATCHES "\"\\\${_IMPORT_PREFIX}/include\"$")
+        message(FATAL_ERROR "An include path other than include: ${includePath}")
+    endif()
+endforeach()
+expect_file(${moved}/lib/pkgconfig/zel-file-storage.pc)
 file(GLOB libraries ${moved}/lib*/lib*.so)
 foreach(library ${libraries})
     expect_file(${library}.1)
@@ -52,8 +72,15 @@ expect_file(${moved}/share/bash-completion/completions/budget-file)
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build -G ${GENERATOR}
     -DCMAKE_PREFIX_PATH=${moved} -DCMAKE_BUILD_TYPE=Debug)
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
-run(${WORK_DIR}/build/consumer)
-if(NOT output MATCHES "budget.xml~")
-    message(FATAL_ERROR "Unexpected output of the installed consumer:\n${output}")
-endif()
+run(${WORK_DIR}/build/old-include-lines)
+run(${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${moved}/lib/pkgconfig
+    ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build-pkg-config -G ${GENERATOR}
+    -DWITH_PKG_CONFIG=ON -DCMAKE_BUILD_TYPE=Debug)
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/build-pkg-config)
+foreach(consumer ${WORK_DIR}/build/consumer ${WORK_DIR}/build-pkg-config/consumer)
+    run(${consumer})
+    if(NOT output MATCHES "budget.xml~")
+        message(FATAL_ERROR "Unexpected output of ${consumer}:\n${output}")
+    endif()
+endforeach()
 file(REMOVE_RECURSE ${WORK_DIR})

@@ -3,7 +3,6 @@
 #include "Tool.h"
 
 #include "file-storage/ExchangeRatesFile.h"
-#include "file-storage/SaveFile.h"
 #include "sample-budgets/SampleBudget.h"
 
 #include <QBuffer>
@@ -29,7 +28,12 @@ void itemTable(QTextStream& out, QString const& title, Map const& map,
     using Item = typename Map::Items::mapped_type;
     QStringList headers{QStringLiteral("Name"), QStringLiteral("Amount"), QStringLiteral("Period"),
                         QStringLiteral("Next"), QStringLiteral("Account")};
-    Table table(headers + extraHeaders);
+    // The amount, the account's number and every extra column (amounts and rates) are numbers.
+    std::vector<qsizetype> numbers{1, 4};
+    for (qsizetype i = 0; i < extraHeaders.size(); ++i) {
+        numbers.push_back(headers.size() + i);
+    }
+    Table table(headers + extraHeaders, numbers);
     for (auto const& [source, item] : map) {
         auto const& account = items.at<Item>(source);
         table.add(QStringList{source.name(), moneyText(item.amount()),
@@ -65,6 +69,29 @@ bool indented(QString const& from, QByteArray& bytes, QString& error) {
     return true;
 }
 
+// Whether the budget file and its back-up, a regular file (never opened when it is anything
+// else, a named pipe say), can both be read and hold the same bytes.
+bool sameBytes(QString const& a, QString const& b) {
+    QFileInfo const backUp(b);
+    if (!backUp.isFile() || backUp.isSymLink() || !QFileInfo(a).isFile()) {
+        return false;
+    }
+    QFile first(a);
+    QFile second(b);
+    if (!first.open(QIODevice::ReadOnly) || !second.open(QIODevice::ReadOnly) ||
+        first.size() != second.size()) {
+        return false;
+    }
+    while (!first.atEnd()) {
+        constexpr qint64 block = 1 << 20;
+        auto const bytes = first.read(block);
+        if (bytes.isEmpty() || bytes != second.read(block)) {
+            return false;
+        }
+    }
+    return second.atEnd();
+}
+
 } // namespace
 
 int summary(Streams io, QString const& file) {
@@ -83,7 +110,8 @@ int summary(Streams io, QString const& file) {
 
     Table accounts({QStringLiteral("Number"), QStringLiteral("Name"), QStringLiteral("Type"),
                     QStringLiteral("Parent"), QStringLiteral("Balance"),
-                    QStringLiteral("Transactions"), QStringLiteral("Closed")});
+                    QStringLiteral("Transactions"), QStringLiteral("Closed")},
+                   {0, 3, 4, 5});
     for (auto const& [code, ledgerAccount] : ledger.ledgers()) {
         auto const& account = ledgerAccount.account;
         accounts.add({QString::number(account.code().number().integer()), account.code().name(),
@@ -109,7 +137,8 @@ int summary(Streams io, QString const& file) {
     itemTable(io.out, QStringLiteral("Nontrack spending"), budget.nontracks(), items, {}, none);
 
     Table bankTable({QStringLiteral("Bank"), QStringLiteral("Account"), QStringLiteral("Type"),
-                     QStringLiteral("Closed")});
+                     QStringLiteral("Closed")},
+                    {1});
     for (auto const& [name, bank] : banks) {
         auto const typesOfBank = types.find(name);
         for (auto const& number : bank.accounts()) {
@@ -132,7 +161,8 @@ int summary(Streams io, QString const& file) {
 
     Table reconciliations({QStringLiteral("Bank"), QStringLiteral("Account"),
                            QStringLiteral("Balance"), QStringLiteral("Reconciled on"),
-                           QStringLiteral("Checksum"), QStringLiteral("Distribution")});
+                           QStringLiteral("Checksum"), QStringLiteral("Distribution")},
+                          {2});
     for (auto const& [account, survey] : surveys) {
         QStringList parts;
         for (auto const& [item, amount] : survey.distribution()) {
@@ -156,12 +186,13 @@ int format(Streams io, QString const& file, QString const& output, Options const
     if (!budgetFile) {
         return 1;
     }
-    if (QFileInfo::exists(output) &&
+    bool const toFile = !output.isEmpty() && output != QLatin1String("-");
+    if (toFile && QFileInfo::exists(output) &&
         QFileInfo(output).canonicalFilePath() == QFileInfo(file).canonicalFilePath()) {
         return fail(io, options, output,
                     QStringLiteral("is the file being formatted; choose another output"));
     }
-    if (auto const refused = refusedOutput(output, options.force)) {
+    if (auto const refused = toFile ? refusedOutput(output, options.force) : std::nullopt) {
         return fail(io, options, output, *refused);
     }
     try {
@@ -181,8 +212,10 @@ int format(Streams io, QString const& file, QString const& output, Options const
         if (!indented(scratch.filePath(QStringLiteral("budget.xml")), bytes, error)) {
             return fail(io, options, output, error);
         }
-        // Complete, and on the disk, once format says it is done.
-        file_storage::saveFile(output, bytes, file);
+        // A file is complete, and on the disk, once format says it is done.
+        if (auto const failure = writeOutput(io, output, bytes, file, options.force)) {
+            return fail(io, options, toFile ? output : QStringLiteral("standard output"), *failure);
+        }
         return 0;
     } catch (storage::StorageError const& error) {
         return fail(io, options, file, error);
@@ -214,10 +247,21 @@ int restore(Streams io, QString const& file, Options const& options) {
     if (!budgetFile) {
         return 1;
     }
+    // A file that already holds its back-up's bytes would only gain one more copy of itself.
+    if (sameBytes(file, budgetFile->backUpPath())) {
+        if (options.json) {
+            printJson(io, file, true,
+                      {{QStringLiteral("restored"), false}, {QStringLiteral("kept"), QString()}});
+        } else {
+            io.out << printable(file) << ": already the same as its back-up; nothing to restore\n";
+        }
+        return 0;
+    }
     try {
         QString const kept = budgetFile->restoreBackUp();
         if (options.json) {
-            printJson(io, file, true, {{QStringLiteral("kept"), kept}});
+            printJson(io, file, true,
+                      {{QStringLiteral("restored"), true}, {QStringLiteral("kept"), kept}});
         } else {
             io.out << printable(file) << ": restored from its back-up"
                    << (kept.isEmpty()
@@ -247,7 +291,9 @@ int showRates(Streams io, Options const& options) {
             printJson(io, path, true, {{QStringLiteral("exists"), false}});
         } else {
             io.out << "Exchange-rates file: " << printable(path)
-                   << "\nThere is no exchange-rates file.\n";
+                   << "\nThere is no exchange-rates file.\n"
+                   << "(An application keeps its own: give --application NAME, or --file PATH; "
+                      "see budget-file --help.)\n";
         }
         return 0;
     }
@@ -257,7 +303,7 @@ int showRates(Streams io, Options const& options) {
             QDateTime::fromMSecsSinceEpoch(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                map.lastFetched().time_since_epoch())
                                                .count());
-        Table table({QStringLiteral("From"), QStringLiteral("To"), QStringLiteral("Ratio")});
+        Table table({QStringLiteral("From"), QStringLiteral("To"), QStringLiteral("Ratio")}, {2});
         QJsonArray ratios;
         for (auto const& [from, targets] : map) {
             for (auto const& ratio : targets) {

@@ -42,6 +42,10 @@ struct Difference {
     QString key;
     Described described;         // the added or removed record, or the new one when changed
     std::vector<Change> changes; // when changed
+    // A transaction whose copies disagree on a side is compared copy by copy: the account whose
+    // ledger holds the copy, and the side or sides ("old", "new", "both") where they disagree.
+    unsigned ledger = 0;
+    char const* copiesDisagree = nullptr;
 };
 
 // A text of the user's as printed, in single quotes; a quote in it is escaped too, after the
@@ -81,6 +85,17 @@ QString keyText(QString const& key) {
     return key;
 }
 
+// The fields that differ between two descriptions of one kind of record.
+std::vector<Change> changesBetween(Described const& before, Described const& after) {
+    std::vector<Change> changes;
+    for (std::size_t f = 0; f < after.fields.size(); ++f) {
+        if (before.fields[f].value != after.fields[f].value) {
+            changes.push_back({before.fields[f], after.fields[f]});
+        }
+    }
+    return changes;
+}
+
 // The records of one kind on both sides, each under its key, compared in order of key. Records
 // with the same key on one side (a hand-edited file) are paired in their order.
 // Each side is described by its own function where a record's fields come from elsewhere in
@@ -110,14 +125,8 @@ void compare(char const* what, std::vector<std::pair<Key, Value const*>> old,
             ++i;
             ++j;
         } else {
-            auto const before = describeOld(old[i].first, *old[i].second);
             auto after = describeNew(now[j].first, *now[j].second);
-            std::vector<Change> changes;
-            for (std::size_t f = 0; f < after.fields.size(); ++f) {
-                if (before.fields[f].value != after.fields[f].value) {
-                    changes.push_back({before.fields[f], after.fields[f]});
-                }
-            }
+            auto changes = changesBetween(describeOld(old[i].first, *old[i].second), after);
             if (!changes.empty()) {
                 differences.push_back(
                     {'~', what, keyText(now[j].first), std::move(after), std::move(changes)});
@@ -142,6 +151,120 @@ void compare(char const* what, std::vector<std::pair<Key, Value const*>> old,
              std::vector<std::pair<Key, Value const*>> now, Describe const& describe,
              std::vector<Difference>& differences) {
     compare(what, std::move(old), std::move(now), describe, describe, differences);
+}
+
+// The copies of one transaction, each in the ledger of one of its accounts.
+struct Copy {
+    unsigned ledger; // the number of the account whose ledger holds it
+    accounting::Transaction const* transaction;
+};
+struct Copies {
+    unsigned number;
+    std::vector<Copy> copies; // in order of the ledgers' account numbers
+    bool agree = true;        // whether every copy holds the same values
+};
+
+std::vector<Copies> copiesOf(accounting::GeneralLedger const& ledger) {
+    std::vector<std::pair<unsigned, Copy>> all;
+    for (auto const& [code, account] : ledger.ledgers()) {
+        for (auto const& [number, transaction] : account.transactions) {
+            all.push_back({number.integer(), {code.number().integer(), &transaction}});
+        }
+    }
+    std::sort(all.begin(), all.end(), [](auto const& a, auto const& b) {
+        return std::pair(a.first, a.second.ledger) < std::pair(b.first, b.second.ledger);
+    });
+    std::vector<Copies> grouped;
+    grouped.reserve(all.size() / 2 + 1);
+    for (auto const& [number, copy] : all) {
+        if (grouped.empty() || grouped.back().number != number) {
+            grouped.push_back({number, {}, true});
+        }
+        auto& group = grouped.back();
+        group.agree =
+            group.agree && (group.copies.empty() ||
+                            sameTransaction(*group.copies.front().transaction, *copy.transaction));
+        group.copies.push_back(copy);
+    }
+    return grouped;
+}
+
+// Transactions by number. A transaction whose copies hold the same values on both sides is
+// one record; where the copies on a side disagree (a copy edited by hand), the copies are
+// compared ledger by ledger instead, so that an edit of one copy is a change of that copy, not
+// a transaction added beside the old one.
+template <class Describe>
+void compareTransactions(std::vector<Copies> const& old, std::vector<Copies> const& now,
+                         Describe const& describe, std::vector<Difference>& differences) {
+    char const* const what = "transaction";
+    auto const whole = [&](char sign, Copies const& copies) {
+        differences.push_back({sign,
+                               what,
+                               keyText(copies.number),
+                               describe(copies.number, *copies.copies.front().transaction),
+                               {}});
+    };
+    auto const byCopy = [&](Copies const& before, Copies const& after) {
+        bool const both = !before.agree && !after.agree;
+        char const* const side = both ? "both" : before.agree ? "new" : "old";
+        QString const where = both ? QStringLiteral("both files")
+                                   : QStringLiteral("the %1 file").arg(QLatin1String(side));
+        auto const add = [&](char sign, Copy const& copy, std::vector<Change> changes,
+                             Described described) {
+            described.label =
+                QStringLiteral("%1 in the ledger of account %2 (copies disagree in %3)")
+                    .arg(described.label)
+                    .arg(copy.ledger)
+                    .arg(where);
+            differences.push_back({sign, what, keyText(before.number), std::move(described),
+                                   std::move(changes), copy.ledger, side});
+        };
+        std::size_t i = 0;
+        std::size_t j = 0;
+        while (i < before.copies.size() || j < after.copies.size()) {
+            // Where one side has no copy left, o or w stands for the other side's, unused.
+            auto const& o = i < before.copies.size() ? before.copies[i] : after.copies[j];
+            auto const& w = j < after.copies.size() ? after.copies[j] : before.copies[i];
+            if (j == after.copies.size() || (i < before.copies.size() && o.ledger < w.ledger)) {
+                add('-', o, {}, describe(before.number, *o.transaction));
+                ++i;
+            } else if (i == before.copies.size() || w.ledger < o.ledger) {
+                add('+', w, {}, describe(after.number, *w.transaction));
+                ++j;
+            } else {
+                if (!sameTransaction(*o.transaction, *w.transaction)) {
+                    auto described = describe(after.number, *w.transaction);
+                    auto changes =
+                        changesBetween(describe(before.number, *o.transaction), described);
+                    add('~', w, std::move(changes), std::move(described));
+                }
+                ++i;
+                ++j;
+            }
+        }
+    };
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < old.size() || j < now.size()) {
+        if (j == now.size() || (i < old.size() && old[i].number < now[j].number)) {
+            whole('-', old[i++]);
+        } else if (i == old.size() || now[j].number < old[i].number) {
+            whole('+', now[j++]);
+        } else {
+            auto const& before = old[i++];
+            auto const& after = now[j++];
+            if (!before.agree || !after.agree) {
+                byCopy(before, after);
+            } else if (auto const& o = *before.copies.front().transaction,
+                       &w = *after.copies.front().transaction;
+                       !sameTransaction(o, w)) {
+                auto described = describe(after.number, w);
+                auto changes = changesBetween(describe(before.number, o), described);
+                differences.push_back(
+                    {'~', what, keyText(after.number), std::move(described), std::move(changes)});
+            }
+        }
+    }
 }
 
 template <class Key, class Map, class KeyOf> auto keyed(Map const& map, KeyOf const& keyOf) {
@@ -241,13 +364,6 @@ std::vector<Difference> differencesOf(BudgetState const& old, BudgetState const&
         },
         differences);
 
-    auto const transactions = [](accounting::GeneralLedger const& ledger) {
-        std::vector<std::pair<unsigned, accounting::Transaction const*>> records;
-        for (auto const& [number, transaction] : transactionsOnce(ledger)) {
-            records.emplace_back(number, transaction);
-        }
-        return records;
-    };
     auto const describeTransaction = [](unsigned number,
                                         accounting::Transaction const& transaction) {
         return Described{QStringLiteral("transaction %1").arg(number),
@@ -258,8 +374,7 @@ std::vector<Difference> differencesOf(BudgetState const& old, BudgetState const&
                           plainField("status", accounting::presentationText(transaction.status())),
                           textField("description", transaction.description())}};
     };
-    compare("transaction", transactions(oldLedger), transactions(newLedger), describeTransaction,
-            describeTransaction, sameTransaction, differences);
+    compareTransactions(copiesOf(oldLedger), copiesOf(newLedger), describeTransaction, differences);
 
     auto const& oldBudget = std::get<budgeting::Budget>(old);
     auto const& newBudget = std::get<budgeting::Budget>(now);
@@ -387,6 +502,10 @@ QByteArray differencesJson(QString const& oldFile, QString const& newFile,
             entry.text("what", QString::fromLatin1(difference.what))
                 .text("key", difference.key)
                 .text("label", difference.described.label);
+            if (difference.copiesDisagree != nullptr) {
+                entry.text("ledger", QString::number(difference.ledger))
+                    .text("copiesDisagree", QString::fromLatin1(difference.copiesDisagree));
+            }
             if (sign == '~') {
                 JsonObject changes(entry.key("changes"));
                 for (auto const& [old, now] : difference.changes) {

@@ -210,9 +210,15 @@ void Table::print(QTextStream& out, QString const& title) const {
     for (auto const& row : shownRows) {
         QString line;
         for (qsizetype i = 0; i < row.size(); ++i) {
-            line += QLatin1Char(' ') + row[i].leftJustified(widths[i]);
+            bool const right =
+                std::find(rightAligned_.begin(), rightAligned_.end(), i) != rightAligned_.end();
+            line += (i == 0 ? QString() : QStringLiteral(" ")) +
+                    (right ? row[i].rightJustified(widths[i]) : row[i].leftJustified(widths[i]));
         }
-        out << QStringLiteral("  ") << line.trimmed() << '\n';
+        while (line.endsWith(QLatin1Char(' '))) {
+            line.chop(1);
+        }
+        out << QStringLiteral("  ") << line << '\n';
     }
     out << '\n';
 }

@@ -104,15 +104,20 @@ QString moneyText(orvalis::currency::Money const& money);
 // The shortest text that reads back as the same number: 0.68, not 0.68000000000000005.
 QString numberText(double value);
 
-// Rows of text printed in columns as wide as their widest cell.
+// Rows of text printed in columns as wide as their widest cell: texts flush left, and the
+// columns named right-aligned (amounts and numbers, so that their digits line up) flush right.
 class Table {
 public:
-    explicit Table(QStringList headers) { rows_.push_back(std::move(headers)); }
+    explicit Table(QStringList headers, std::vector<qsizetype> rightAligned = {})
+        : rightAligned_(std::move(rightAligned)) {
+        rows_.push_back(std::move(headers));
+    }
     void add(QStringList row) { rows_.push_back(std::move(row)); }
     void print(QTextStream& out, QString const& title) const;
 
 private:
     std::vector<QStringList> rows_;
+    std::vector<qsizetype> rightAligned_;
 };
 
 } // namespace zel::tool

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 
@@ -32,12 +33,44 @@ int usageError(QString const& message) {
     return 2;
 }
 
+// Qt's message for a command line it cannot parse, in the tool's own words and form.
+QString parseError(QCommandLineParser const& parser) {
+    auto const unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty()) {
+        QString const& name = unknown.front();
+        return QStringLiteral("unknown option '%1%2'")
+            .arg(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), name);
+    }
+    QString text = parser.errorText();
+    if (text.endsWith(QLatin1Char('.'))) {
+        text.chop(1);
+    }
+    if (!text.isEmpty()) {
+        text[0] = text[0].toLower();
+    }
+    return text;
+}
+
+// Qt's help, whose usage line names the program by the path it was run as: by its name.
+int showHelp(QCommandLineParser const& parser) {
+    QString text = parser.helpText();
+    auto const end = text.indexOf(QLatin1Char('\n'));
+    auto const options = text.indexOf(QLatin1String(" [options]"));
+    if (text.startsWith(QLatin1String("Usage: ")) && options > 0 && options < end) {
+        text.replace(7, options - 7, QStringLiteral("budget-file"));
+    }
+    QTextStream out(stdout);
+    out << text;
+    out.flush();
+    return out.status() == QTextStream::Ok ? 0 : 1;
+}
+
 char const description[] =
     "Looks into budget files without starting the application.\n"
     "\n"
     "Commands:\n"
-    "  check FILE [--strict] [--json]\n"
-    "      Loads FILE and says what it holds, or where it is broken; warns, with line and\n"
+    "  check FILE... [--strict] [--json]\n"
+    "      Loads each FILE and says what it holds, or where it is broken; warns, with line and\n"
     "      column, of what the load accepts but drops, changes or holds inconsistently.\n"
     "  summary FILE\n"
     "      Prints the accounts, budget items, banks and reconciliations.\n"
@@ -49,12 +82,18 @@ char const description[] =
     "  restore FILE [--json]\n"
     "      Puts a copy of the back-up (FILE~) in FILE's place when it loads; FILE is kept\n"
     "      beside it as FILE.before-restore-DATE, never removed.\n"
-    "  format FILE OUT [--force]\n"
-    "      Writes FILE's budget to OUT, indented one tab per level; FILE is not touched.\n"
+    "  format FILE [OUT] [--force]\n"
+    "      Writes FILE's budget indented one tab per level, to OUT or (without OUT, or for -)\n"
+    "      to standard output; FILE is not touched.\n"
     "  sample FILE [--transactions N] [--seed S] [--force]\n"
     "      Writes a generated budget to FILE (backing up the one it replaces).\n"
-    "  rates show [--file PATH] [--json]\n"
-    "      Shows an exchange-rates file: PATH, or the tool's own cache.\n"
+    "  rates show [--file PATH | --application NAME] [--json]\n"
+    "      Shows an exchange-rates file: PATH, or exchange-rates.dat in the cache folder of\n"
+    "      the application NAME (by default the tool's own, budget-file), which is\n"
+    "        on Linux    $XDG_CACHE_HOME/NAME, by default ~/.cache/NAME\n"
+    "        on macOS    ~/Library/Caches/NAME\n"
+    "        on Windows  %LOCALAPPDATA%\\NAME\\cache\n"
+    "      An application that sets an organization name gives ORGANIZATION/NAME.\n"
     "\n"
     "No command replaces an existing file unless --force is given (but restore, which keeps the\n"
     "file it replaces), and none writes to anything but a regular file. With --json a command\n"
@@ -75,8 +114,16 @@ int dispatch(QStringList const& args, zel::tool::Options const& options, zel::to
                    : usageError(QStringLiteral("usage: budget-file %1").arg(QLatin1String(form)));
     };
     if (command == QLatin1String("check")) {
-        return run(1, "check FILE [--strict] [--json]",
-                   [&] { return zel::tool::check(io, args[1], options); });
+        if (args.size() < 2) {
+            return usageError(
+                QStringLiteral("usage: budget-file check FILE... [--strict] [--json]"));
+        }
+        // Each file is checked and reported on its own, as if alone; the worst status wins.
+        int status = 0;
+        for (qsizetype i = 1; i < args.size(); ++i) {
+            status = std::max(status, zel::tool::check(io, args[i], options));
+        }
+        return status;
     }
     if (command == QLatin1String("summary")) {
         return run(1, "summary FILE", [&] { return zel::tool::summary(io, args[1]); });
@@ -86,8 +133,12 @@ int dispatch(QStringList const& args, zel::tool::Options const& options, zel::to
                    [&] { return zel::tool::diff(io, args[1], args[2], options); });
     }
     if (command == QLatin1String("export")) {
-        if (options.format != QLatin1String("json") && options.format != QLatin1String("csv")) {
+        if (options.format.isEmpty()) {
             return usageError(QStringLiteral("export needs --format json or --format csv"));
+        }
+        if (options.format != QLatin1String("json") && options.format != QLatin1String("csv")) {
+            return usageError(
+                QStringLiteral("--format takes json or csv, not '%1'").arg(options.format));
         }
         return run(1, "export FILE --format json|csv [--output OUT] [--force]",
                    [&] { return zel::tool::exportBudget(io, args[1], options); });
@@ -97,8 +148,11 @@ int dispatch(QStringList const& args, zel::tool::Options const& options, zel::to
                    [&] { return zel::tool::restore(io, args[1], options); });
     }
     if (command == QLatin1String("format")) {
-        return run(2, "format FILE OUT [--force]",
-                   [&] { return zel::tool::format(io, args[1], args[2], options); });
+        // Without OUT the budget goes to standard output, as a textconv filter needs.
+        return args.size() == 2 ? zel::tool::format(io, args[1], QString(), options)
+                                : run(2, "format FILE [OUT] [--force]", [&] {
+                                      return zel::tool::format(io, args[1], args[2], options);
+                                  });
     }
     if (command == QLatin1String("sample")) {
         return run(1, "sample FILE [--transactions N] [--seed S] [--force]",
@@ -107,7 +161,8 @@ int dispatch(QStringList const& args, zel::tool::Options const& options, zel::to
     if (command == QLatin1String("rates")) {
         return args.size() == 2 && args[1] == QLatin1String("show")
                    ? zel::tool::showRates(io, options)
-                   : usageError(QStringLiteral("usage: budget-file rates show [--file PATH]"));
+                   : usageError(QStringLiteral(
+                         "usage: budget-file rates show [--file PATH | --application NAME]"));
     }
     return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }
@@ -139,6 +194,8 @@ int main(int argc, char** argv) {
     auto const output = option("output", "export: where to write.", "OUT");
     auto const exportFormat = option("format", "export: json or csv.", "FORMAT");
     auto const file = option("file", "rates show: the exchange-rates file.", "PATH");
+    auto const application =
+        option("application", "rates show: the application whose cache to look in.", "NAME");
     auto const transactions = option("transactions", "sample: how many (default 1000).", "N");
     auto const seed = option("seed", "sample: the seed (default 1).", "S");
     parser.addPositionalArgument(QStringLiteral("command"),
@@ -146,10 +203,11 @@ int main(int argc, char** argv) {
                                                 "sample or rates."));
 
     if (!parser.parse(QCoreApplication::arguments())) {
-        return usageError(parser.errorText());
+        return usageError(parseError(parser));
     }
-    if (parser.isSet(QStringLiteral("help"))) {
-        parser.showHelp(0);
+    // The tool has no options of Qt's own to show, so --help-all shows what --help does.
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
+        return showHelp(parser);
     }
     if (parser.isSet(QStringLiteral("version"))) {
         parser.showVersion();
@@ -167,6 +225,7 @@ int main(int argc, char** argv) {
         {QStringLiteral("output"), {"export"}},
         {QStringLiteral("format"), {"export"}},
         {QStringLiteral("file"), {"rates"}},
+        {QStringLiteral("application"), {"rates"}},
         {QStringLiteral("transactions"), {"sample"}},
         {QStringLiteral("seed"), {"sample"}}};
     for (auto const& [name, commands] : owners) {
@@ -182,6 +241,17 @@ int main(int argc, char** argv) {
     options.output = parser.value(output);
     options.format = parser.value(exportFormat);
     options.file = parser.value(file);
+    if (parser.isSet(application)) {
+        if (parser.isSet(file)) {
+            return usageError(QStringLiteral("give --file or --application, not both"));
+        }
+        if (parser.value(application).isEmpty()) {
+            return usageError(QStringLiteral("--application takes the application's name"));
+        }
+        // The cache folder is the one Qt gives that application; the exchange-rates file's
+        // location is fixed by the first use, which comes later.
+        QCoreApplication::setApplicationName(parser.value(application));
+    }
     for (auto const& [given, value] :
          {std::pair{&transactions, &options.transactions}, std::pair{&seed, &options.seed}}) {
         bool number = true;

@@ -143,8 +143,13 @@ void bookTransactions(Chart& chart, std::uint32_t count, Dice& dice) {
     auto const days = static_cast<std::uint32_t>(std::max<std::uint32_t>(400, count / 20));
     QDate const start = today.addDays(-static_cast<qint64>(days));
 
+    // The opening balances count among the transactions asked for.
     unsigned number = 1;
     for (auto const& account : chart.cash) {
+        if (count == 0) {
+            return;
+        }
+        --count;
         book(chart,
              Transaction(start, bare(account), chart.opening, money(dice.between(10'000, 500'000)),
                          QStringLiteral("Opening balance"), TransactionNumber(number++),

@@ -14,7 +14,8 @@ namespace zel::sample {
 // Everything grows with the number of transactions: more of them bring more expense accounts,
 // budget items, banks and reconciliations. The same transactions count and seed give the same
 // budget on every run and platform; every cross-reference in it is valid, so the library
-// stores it and loads it back unchanged.
+// stores it and loads it back unchanged. The ledger holds exactly `transactions` transactions,
+// its opening balances among them.
 storage::BudgetState sampleBudget(std::uint32_t transactions, std::uint32_t seed);
 
 } // namespace zel::sample

@@ -1,5 +1,5 @@
-#include <file-storage/BudgetFile.h>
-#include <file-storage/Errors.h>
+#include <zel/file-storage/BudgetFile.h>
+#include <zel/file-storage/Errors.h>
 
 #include <iostream>
 
