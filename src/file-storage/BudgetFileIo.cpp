@@ -152,7 +152,7 @@ bool holdsCompleteDocument(File const& budget) {
         // Unreadable is not known to be cut short; the copy that follows reports it.
         return true;
     }
-    auto const tail = QByteArray("</") + internal::ApplicationElement::tag_.data() + '>';
+    auto const tail = QByteArray("</") + internal::ApplicationElement::tag_.latin1.data() + '>';
     auto const size = file.size();
     auto const start = std::max<qint64>(0, size - tail.size() - 64);
     if (file.seek(start) && file.read(size - start).trimmed().endsWith(tail)) {

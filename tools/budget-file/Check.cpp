@@ -1,8 +1,8 @@
 // check: whether a budget file loads, what it holds, and what the load lets through without a
 // word; or, when it does not load, whether its back-up does.
-#include "Lint.h"
 #include "Tool.h"
 
+#include "file-storage/BudgetDocumentInspection.h"
 #include "file-storage/Errors.h"
 
 #include <QFile>
@@ -134,6 +134,38 @@ int notLoaded(Streams io, Options const& options, QString const& file, QJsonValu
     return 1;
 }
 
+using file_storage::DocumentPlace;
+
+// Where a document that does not load is at fault: the error's own place, or, where the load
+// gave none, the place of the value it refused. Nothing where neither is known (a file that
+// changed since, or a fault of the whole file).
+std::optional<DocumentPlace> placeOf(QString const& file,
+                                     file_storage::BudgetFileError const& error) {
+    if (error.line() != 0 || error.column() != 0) {
+        return DocumentPlace{error.line(), error.column()};
+    }
+    QFile bytes(file);
+    if (!bytes.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    return file_storage::placeOfRefusal(bytes.readAll());
+}
+
+// FILE:LINE:COLUMN: error: TEXT, as compilers and ledger checkers give it, so that an editor
+// can jump there; TEXT is the library's specific message, with its cause.
+void printError(Streams io, QString const& file, storage::StorageError const& error,
+                std::optional<DocumentPlace> const& place) {
+    io.err << printable(file);
+    if (place) {
+        io.err << ':' << place->line << ':' << place->column;
+    }
+    io.err << ": error: " << printable(error.secondText());
+    if (auto const cause = causeOf(error); !cause.isEmpty()) {
+        io.err << " (" << printable(cause) << ')';
+    }
+    io.err << '\n';
+}
+
 void printNotValid(Streams io, QString const& file, storage::StorageError const& error) {
     io.out << printable(file) << ": NOT VALID\n  " << printable(error.firstText()) << "\n  "
            << printable(error.secondText()) << '\n';
@@ -142,11 +174,11 @@ void printNotValid(Streams io, QString const& file, storage::StorageError const&
     }
 }
 
-QJsonArray warningsArray(std::vector<Warning> const& warnings) {
+QJsonArray warningsArray(std::vector<file_storage::DocumentWarning> const& warnings) {
     QJsonArray array;
     for (auto const& warning : warnings) {
-        array.append(QJsonObject{{QStringLiteral("line"), warning.position.line},
-                                 {QStringLiteral("column"), warning.position.column},
+        array.append(QJsonObject{{QStringLiteral("line"), warning.place.line},
+                                 {QStringLiteral("column"), warning.place.column},
                                  {QStringLiteral("kind"), warning.kind},
                                  {QStringLiteral("text"), warning.text}});
     }
@@ -175,10 +207,18 @@ int check(Streams io, QString const& file, Options const& options) {
     } catch (file_storage::BudgetFileError const& error) {
         // Only a document that does not load is worth replacing by its back-up; a file in use
         // or unreadable is not.
-        if (!options.json) {
+        auto const place = placeOf(file, error);
+        auto object = errorObject(error);
+        if (options.json) {
+            if (place) {
+                object.insert(QStringLiteral("line"), place->line);
+                object.insert(QStringLiteral("column"), place->column);
+            }
+        } else {
             printNotValid(io, file, error);
+            printError(io, file, error, place);
         }
-        return notLoaded(io, options, file, errorObject(error), backUpOf(file));
+        return notLoaded(io, options, file, object, backUpOf(file));
     } catch (storage::StorageError const& error) {
         // Not a verdict on the document (a file in use, unreadable, not a regular file): a
         // diagnostic, as every command gives one.
@@ -190,7 +230,7 @@ int check(Streams io, QString const& file, Options const& options) {
     if (!bytes.open(QIODevice::ReadOnly)) {
         return fail(io, options, file, bytes.errorString());
     }
-    auto const lint = lintBudgetDocument(bytes.readAll());
+    auto const lint = file_storage::inspectBudgetDocument(bytes.readAll());
     if (!lint.failure.isEmpty()) {
         return fail(
             io, options, file,
@@ -205,7 +245,7 @@ int check(Streams io, QString const& file, Options const& options) {
         printCounts(io, file, counts);
         QString const shownFile = printable(file);
         for (auto const& warning : warnings) {
-            io.out << shownFile << ':' << warning.position.line << ':' << warning.position.column
+            io.out << shownFile << ':' << warning.place.line << ':' << warning.place.column
                    << ": warning: " << printable(warning.text) << '\n';
         }
         io.out << shownFile << ": "

@@ -8,12 +8,12 @@
 namespace zel::file_storage::internal {
 
 QLatin1String const& ApplicationElement::tagName() const {
-    return tag_;
+    return tag_.latin1;
 }
 
 void ApplicationElement::read(QXmlStreamReader& reader) {
     logReading(tag_);
-    if (reader.name() != tag_) {
+    if (reader.name() != tag_.latin1) {
         throw readerError(
             reader, QObject::tr("This file does not appear to be a budget application file."));
     }

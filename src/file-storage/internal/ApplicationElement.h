@@ -1,7 +1,7 @@
 #pragma once
 
 #include "file-storage/internal/BasicElement.h"
-#include "file-storage/internal/DocumentNames.h"
+#include "file-storage/internal/DocumentFormat.h"
 
 namespace zel::file_storage::internal {
 
@@ -12,7 +12,7 @@ namespace zel::file_storage::internal {
 // reaches the first collection; write() leaves the root open for the collections, and the
 // caller closes it.
 struct ApplicationElement final : BasicElement {
-    static constexpr QLatin1String tag_ = names::application;
+    static constexpr Name tag_ = names::application;
     // The highest revision this library reads, and the one it always writes.
     static constexpr quint8 latestRevision_ = 2;
 

@@ -6,14 +6,9 @@
 
 #include <QObject>
 
-#include <array>
-#include <atomic>
 #include <charconv>
-#include <cstdint>
-#include <deque>
 #include <exception>
 #include <limits>
-#include <mutex>
 #include <type_traits>
 
 namespace zel::file_storage::internal {
@@ -24,40 +19,10 @@ QStringView attributeValue(QXmlStreamReader const& reader, QLatin1String const& 
     return reader.attributes().value(name);
 }
 
-// The text of a name of the document, made once for the whole process. Names are the
-// document's constants, so their text's address identifies them. Every element and attribute
-// written looks one up, so a name found is read without a lock; and nothing here belongs to a
-// thread, so nothing is torn down when a thread that stored a budget ends.
-QString const& nameText(QLatin1String const& name) {
-    struct Entry {
-        char const* key;
-        QString text;
-    };
-    // Far more slots than the document has names, so that a search ends at once.
-    constexpr std::size_t slotCount = 512;
-    static std::array<std::atomic<Entry const*>, slotCount> table{};
-    static std::mutex adding;
-    static std::deque<Entry> entries; // never moves an entry once made
-    auto const address = reinterpret_cast<std::uintptr_t>(name.data());
-    auto const start = static_cast<std::size_t>(address ^ (address >> 9));
-    for (std::size_t probe = 0; probe < slotCount; ++probe) {
-        auto& slot = table[(start + probe) % slotCount];
-        Entry const* entry = slot.load(std::memory_order_acquire);
-        if (entry == nullptr) {
-            std::lock_guard const lock(adding);
-            entry = slot.load(std::memory_order_relaxed);
-            if (entry == nullptr) {
-                entry = &entries.emplace_back(Entry{name.data(), QString(name)});
-                slot.store(entry, std::memory_order_release);
-            }
-        }
-        if (entry->key == name.data()) {
-            return entry->text;
-        }
-    }
-    // Only a document with more names than slots gets here.
-    std::lock_guard const lock(adding);
-    return entries.emplace_back(Entry{name.data(), QString(name)}).text;
+// The name as the writer takes it: a string over the name's own UTF-16 text, not a copy.
+QString nameString(Name const& name) {
+    return QString::fromRawData(reinterpret_cast<QChar const*>(name.utf16.utf16()),
+                                name.utf16.size());
 }
 
 template <class T> QString decimal(T value) {
@@ -168,22 +133,22 @@ bool hasAttribute(QXmlStreamReader const& reader, QLatin1String const& name) {
     return reader.attributes().hasAttribute(name);
 }
 
-void startElement(QXmlStreamWriter& writer, QLatin1String const& tag) {
-    writer.writeStartElement(nameText(tag));
+void startElement(QXmlStreamWriter& writer, Name const& tag) {
+    writer.writeStartElement(nameString(tag));
 }
 
-void writeTextAttribute(QXmlStreamWriter& writer, QLatin1String const& name, QString const& value) {
-    writer.writeAttribute(nameText(name), value);
+void writeTextAttribute(QXmlStreamWriter& writer, Name const& name, QString const& value) {
+    writer.writeAttribute(nameString(name), value);
 }
 
-void writeBoolAttribute(QXmlStreamWriter& writer, QLatin1String const& name, bool value) {
+void writeBoolAttribute(QXmlStreamWriter& writer, Name const& name, bool value) {
     static QString const yes = QStringLiteral("true");
     static QString const no = QStringLiteral("false");
     writeTextAttribute(writer, name, value ? yes : no);
 }
 
-void writeDateAttribute(QXmlStreamWriter& writer, QLatin1String const& tag,
-                        QLatin1String const& name, QDate const& value) {
+void writeDateAttribute(QXmlStreamWriter& writer, QLatin1String const& tag, Name const& name,
+                        QDate const& value) {
     int year = 0;
     int month = 0;
     int day = 0;
@@ -196,19 +161,19 @@ void writeDateAttribute(QXmlStreamWriter& writer, QLatin1String const& tag,
     writeTextAttribute(writer, name, isoDate(year, month, day));
 }
 
-void writeNumericAttribute(QXmlStreamWriter& writer, QLatin1String const& name, qint64 value) {
+void writeNumericAttribute(QXmlStreamWriter& writer, Name const& name, qint64 value) {
     writeTextAttribute(writer, name, decimal(value));
 }
 
-void writeNumericAttribute(QXmlStreamWriter& writer, QLatin1String const& name, quint16 value) {
+void writeNumericAttribute(QXmlStreamWriter& writer, Name const& name, quint16 value) {
     writeTextAttribute(writer, name, decimal(value));
 }
 
-void writeNumericAttribute(QXmlStreamWriter& writer, QLatin1String const& name, quint32 value) {
+void writeNumericAttribute(QXmlStreamWriter& writer, Name const& name, quint32 value) {
     writeTextAttribute(writer, name, decimal(value));
 }
 
-void writeNumericAttribute(QXmlStreamWriter& writer, QLatin1String const& name, double value) {
+void writeNumericAttribute(QXmlStreamWriter& writer, Name const& name, double value) {
     writeTextAttribute(writer, name, QString::number(value, 'g', 6));
 }
 

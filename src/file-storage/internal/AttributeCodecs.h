@@ -1,5 +1,6 @@
 #pragma once
 
+#include "file-storage/internal/DocumentFormat.h"
 #include "foundation/Optional.h"
 
 #include <QDate>
@@ -37,50 +38,23 @@ QDate readDateAttribute(QXmlStreamReader& reader, QLatin1String const& name);
 // Whether the current element carries the attribute at all (an empty value counts).
 bool hasAttribute(QXmlStreamReader const& reader, QLatin1String const& name);
 
-// Writers take element and attribute names as QString; these keep one converted copy of each
-// name per thread instead of converting it again for every element written.
-void startElement(QXmlStreamWriter& writer, QLatin1String const& tag);
-void writeTextAttribute(QXmlStreamWriter& writer, QLatin1String const& name, QString const& value);
+// Writers take each name in its UTF-16 form, which needs no conversion.
+void startElement(QXmlStreamWriter& writer, Name const& tag);
+void writeTextAttribute(QXmlStreamWriter& writer, Name const& name, QString const& value);
 
-void writeBoolAttribute(QXmlStreamWriter& writer, QLatin1String const& name, bool value);
+void writeBoolAttribute(QXmlStreamWriter& writer, Name const& name, bool value);
 
 // Writes the date in ISO form. Throws AttributeError naming tag and attribute, with no reader
 // position, when the date is not valid, or when its year lies outside 1 to 9999, which the ISO
 // form cannot hold; nothing is then written for the attribute.
-void writeDateAttribute(QXmlStreamWriter& writer, QLatin1String const& tag,
-                        QLatin1String const& name, QDate const& value);
+void writeDateAttribute(QXmlStreamWriter& writer, QLatin1String const& tag, Name const& name,
+                        QDate const& value);
 
 // Numbers in the form the numeric readers accept: plain decimal; doubles with six
 // significant digits (the format keeps no more).
-void writeNumericAttribute(QXmlStreamWriter& writer, QLatin1String const& name, qint64 value);
-void writeNumericAttribute(QXmlStreamWriter& writer, QLatin1String const& name, quint16 value);
-void writeNumericAttribute(QXmlStreamWriter& writer, QLatin1String const& name, quint32 value);
-void writeNumericAttribute(QXmlStreamWriter& writer, QLatin1String const& name, double value);
-
-// The codec picked by the type of the value: text (required), date or number. The date
-// writer names tag in its error; the others ignore it.
-inline void readAttribute(QXmlStreamReader& reader, QLatin1String const& name, QString& value) {
-    value = readRequiredAttribute(reader, name);
-}
-inline void readAttribute(QXmlStreamReader& reader, QLatin1String const& name, QDate& value) {
-    value = readDateAttribute(reader, name);
-}
-template <class Number>
-void readAttribute(QXmlStreamReader& reader, QLatin1String const& name, Number& value) {
-    value = readNumericAttribute<Number>(reader, name);
-}
-inline void writeAttribute(QXmlStreamWriter& writer, QLatin1String const&,
-                           QLatin1String const& name, QString const& value) {
-    writeTextAttribute(writer, name, value);
-}
-inline void writeAttribute(QXmlStreamWriter& writer, QLatin1String const& tag,
-                           QLatin1String const& name, QDate const& value) {
-    writeDateAttribute(writer, tag, name, value);
-}
-template <class Number>
-void writeAttribute(QXmlStreamWriter& writer, QLatin1String const&, QLatin1String const& name,
-                    Number const& value) {
-    writeNumericAttribute(writer, name, value);
-}
+void writeNumericAttribute(QXmlStreamWriter& writer, Name const& name, qint64 value);
+void writeNumericAttribute(QXmlStreamWriter& writer, Name const& name, quint16 value);
+void writeNumericAttribute(QXmlStreamWriter& writer, Name const& name, quint32 value);
+void writeNumericAttribute(QXmlStreamWriter& writer, Name const& name, double value);
 
 } // namespace zel::file_storage::internal

@@ -12,7 +12,7 @@ BankAccountElement::BankAccountElement(quint32 accountNumber, QString const& typ
     : number(accountNumber), type(typeText) {}
 
 QLatin1String const& BankAccountElement::tagName() const {
-    return tag_;
+    return tag_.latin1;
 }
 
 void BankAccountElement::read(QXmlStreamReader& reader) {
@@ -34,7 +34,7 @@ BankElement::BankElement(QString const& institution, bool isClosed,
     : name(institution), closed(isClosed), accounts(std::move(heldAccounts)) {}
 
 QLatin1String const& BankElement::tagName() const {
-    return tag_;
+    return tag_.latin1;
 }
 
 void BankElement::read(QXmlStreamReader& reader) {
@@ -55,7 +55,7 @@ void BankElement::write(QXmlStreamWriter& writer) const {
 BanksElement::BanksElement(std::vector<BankElement> allBanks) : banks(std::move(allBanks)) {}
 
 QLatin1String const& BanksElement::tagName() const {
-    return tag_;
+    return tag_.latin1;
 }
 
 void BanksElement::read(QXmlStreamReader& reader) {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "file-storage/internal/BasicElement.h"
-#include "file-storage/internal/DocumentNames.h"
+#include "file-storage/internal/DocumentFormat.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -16,7 +16,7 @@ namespace zel::file_storage::internal {
 // A ledger account that a bank holds. Its "id" is a plain number, not an identifier of an
 // indexed element: 0 is accepted.
 struct BankAccountElement final : BasicElement {
-    static constexpr QLatin1String tag_ = names::account;
+    static constexpr Name tag_ = names::account;
 
     quint32 number = 0;
     // Display text of the bank's type of the account.
@@ -31,7 +31,7 @@ struct BankAccountElement final : BasicElement {
 };
 
 struct BankElement final : BasicElement {
-    static constexpr QLatin1String tag_ = names::bank;
+    static constexpr Name tag_ = names::bank;
 
     QString name;
     bool closed = false;
@@ -46,7 +46,7 @@ struct BankElement final : BasicElement {
 };
 
 struct BanksElement final : BasicElement {
-    static constexpr QLatin1String tag_ = names::banks;
+    static constexpr Name tag_ = names::banks;
 
     std::vector<BankElement> banks;
 

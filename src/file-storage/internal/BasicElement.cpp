@@ -1,7 +1,6 @@
 #include "file-storage/internal/BasicElement.h"
 
 #include "file-storage/internal/AttributeCodecs.h"
-#include "file-storage/internal/DocumentNames.h"
 #include "file-storage/internal/Log.h"
 
 #include <QObject>

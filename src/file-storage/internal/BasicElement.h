@@ -67,7 +67,7 @@ void beginRead(QXmlStreamReader& reader, QLatin1String const& tag);
 // first child of another tag, on whose start tag the reader is then left.
 template <class Child> void readChildren(QXmlStreamReader& reader, std::vector<Child>& children) {
     while (reader.readNextStartElement()) {
-        if (reader.name() != Child::tag_) {
+        if (reader.name() != Child::tag_.latin1) {
             return;
         }
         Child child;

@@ -16,15 +16,30 @@ namespace zel::file_storage::internal {
 // the order in which they are written.
 struct BudgetDocumentElements {
     ApplicationElement application;
-    WagesElement wages;
-    BillsElement bills;
-    DebtsElement debts;
-    GoalsElement goals;
-    DiscretionariesElement nontracks;
+    ItemsElement wages{ItemKind::wage};
+    ItemsElement bills{ItemKind::bill};
+    ItemsElement debts{ItemKind::debt};
+    ItemsElement goals{ItemKind::goal};
+    ItemsElement nontracks{ItemKind::nontrack};
     AccountsElement accounts;
     LedgersElement ledgers;
     BanksElement banks;
     ReconciliationsElement reconciliations;
+
+    // The collection of the items of kind.
+    ItemsElement& items(ItemKind kind);
+    ItemsElement const& items(ItemKind kind) const;
+};
+
+// Where the conversion of a document's elements into domain values stands: the element of the
+// format, its place from 0 among the document's elements of that element in document order,
+// and the attribute whose value is converted (empty while the element as a whole is). An
+// ordinal of lastCarrying means the last element that carries the attribute.
+struct ConversionPlace {
+    static constexpr std::size_t lastCarrying = std::size_t(-1);
+    format::Element const* element = nullptr;
+    std::size_t ordinal = 0;
+    QLatin1String attribute;
 };
 
 // Reads a whole budget document from device, which must be open for reading as text,
@@ -32,15 +47,21 @@ struct BudgetDocumentElements {
 // revision, once for the content). Every failure throws a library error (BudgetFileError or
 // AttributeError) with the position in the document where one applies; nothing is returned
 // partly. The device is left open.
-storage::BudgetState loadBudgetDocument(QIODevice& device);
+//
+// A load that fails while it converts the elements into domain values reports no position in
+// its error; place, when given, is then left on the element, and the attribute where one
+// applies, at fault.
+storage::BudgetState loadBudgetDocument(QIODevice& device, ConversionPlace* place = nullptr);
 
 // The first pass: the revision of the document's root element.
 quint8 readApplicationRevision(QIODevice& device, ApplicationElement& application);
 
 // Turns the banks of a document into the bank map, recording each bank account's type in
 // accountTypes. Throws BudgetFileError for a value the banking types refuse.
+// Where it fails, place, when given, is left on the element at fault (see loadBudgetDocument).
 std::map<banking::BankName, banking::Bank> readBanks(BanksElement const& banks,
-                                                     banking::AccountTypeMap& accountTypes);
+                                                     banking::AccountTypeMap& accountTypes,
+                                                     ConversionPlace* place = nullptr);
 
 // Writes the whole budget state to device as one document. The element tree is built and
 // checked before anything but the XML declaration is written, so a value that could not be

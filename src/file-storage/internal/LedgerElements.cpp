@@ -25,7 +25,7 @@ AccountElement::AccountElement(quint32 const& accountNumber, QString const& name
 }
 
 QLatin1String const& AccountElement::tagName() const {
-    return tag_;
+    return tag_.latin1;
 }
 
 void AccountElement::read(QXmlStreamReader& reader) {
@@ -57,7 +57,7 @@ void AccountElement::write(QXmlStreamWriter& writer) const {
 }
 
 QLatin1String const& AccountsElement::tagName() const {
-    return tag_;
+    return tag_.latin1;
 }
 
 void AccountsElement::read(QXmlStreamReader& reader) {
@@ -82,7 +82,7 @@ TransactionElement::TransactionElement(quint32 const& transactionNumber, QDate c
       status(statusText), description(std::move(descriptionText)) {}
 
 QLatin1String const& TransactionElement::tagName() const {
-    return tag_;
+    return tag_.latin1;
 }
 
 void TransactionElement::read(QXmlStreamReader& reader) {
@@ -138,7 +138,7 @@ void TransactionElement::write(QXmlStreamWriter& writer) const {
 LedgerElement::LedgerElement(quint32 accountNumber) : IndexedElement(accountNumber) {}
 
 QLatin1String const& LedgerElement::tagName() const {
-    return tag_;
+    return tag_.latin1;
 }
 
 void LedgerElement::read(QXmlStreamReader& reader) {
@@ -157,7 +157,7 @@ LedgersElement::LedgersElement(foundation::Optional<quint32> openingAccount)
     : openingAccountNumber(std::move(openingAccount)) {}
 
 QLatin1String const& LedgersElement::tagName() const {
-    return tag_;
+    return tag_.latin1;
 }
 
 void LedgersElement::read(QXmlStreamReader& reader) {
@@ -167,8 +167,8 @@ void LedgersElement::read(QXmlStreamReader& reader) {
     } else {
         // A ledger without an opening account is valid, but worth a note when a load goes
         // wrong later.
-        ZEL_LOG_INFO() << "No attribute" << attributes::openingAccountId << "in" << tag_
-                       << "tag element.";
+        ZEL_LOG_INFO() << "No attribute" << attributes::openingAccountId.latin1 << "in"
+                       << tag_.latin1 << "tag element.";
     }
     readChildren(reader, ledgers);
 }

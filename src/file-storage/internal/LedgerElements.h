@@ -1,7 +1,7 @@
 #pragma once
 
 #include "file-storage/internal/BasicElement.h"
-#include "file-storage/internal/DocumentNames.h"
+#include "file-storage/internal/DocumentFormat.h"
 #include "foundation/Optional.h"
 
 #include <QDate>
@@ -19,7 +19,7 @@ namespace zel::file_storage::internal {
 
 // One account of the chart of accounts; identifier is the account number.
 struct AccountElement final : IndexedElement {
-    static constexpr QLatin1String tag_ = names::account;
+    static constexpr Name tag_ = names::account;
 
     QString name;
     QString type;
@@ -44,7 +44,7 @@ struct AccountElement final : IndexedElement {
 };
 
 struct AccountsElement final : BasicElement {
-    static constexpr QLatin1String tag_ = names::accounts;
+    static constexpr Name tag_ = names::accounts;
 
     std::vector<AccountElement> accounts;
 
@@ -56,7 +56,7 @@ struct AccountsElement final : BasicElement {
 // One transaction of a ledger; identifier is the transaction number. Its text content is the
 // description.
 struct TransactionElement final : IndexedElement {
-    static constexpr QLatin1String tag_ = names::transaction;
+    static constexpr Name tag_ = names::transaction;
 
     QDate date;
     quint32 otherAccountNumber = 0;
@@ -84,7 +84,7 @@ struct TransactionElement final : IndexedElement {
 
 // The ledger of one account; identifier is the account's number.
 struct LedgerElement final : IndexedElement {
-    static constexpr QLatin1String tag_ = names::ledger;
+    static constexpr Name tag_ = names::ledger;
 
     std::vector<TransactionElement> transactions;
 
@@ -100,7 +100,7 @@ struct LedgerElement final : IndexedElement {
 };
 
 struct LedgersElement final : BasicElement {
-    static constexpr QLatin1String tag_ = names::ledgers;
+    static constexpr Name tag_ = names::ledgers;
 
     // The ledger's opening account, if it has one.
     foundation::Optional<quint32> openingAccountNumber;

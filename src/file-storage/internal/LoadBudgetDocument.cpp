@@ -14,9 +14,52 @@
 
 namespace zel::file_storage::internal {
 
+ItemsElement& BudgetDocumentElements::items(ItemKind kind) {
+    switch (kind) {
+    case ItemKind::wage:
+        return wages;
+    case ItemKind::bill:
+        return bills;
+    case ItemKind::debt:
+        return debts;
+    case ItemKind::goal:
+        return goals;
+    case ItemKind::nontrack:
+        return nontracks;
+    }
+    Q_UNREACHABLE();
+}
+
+ItemsElement const& BudgetDocumentElements::items(ItemKind kind) const {
+    return const_cast<BudgetDocumentElements&>(*this).items(kind);
+}
+
 namespace {
 
 using accounting::AccountCode;
+namespace attributes = names::attributes;
+
+// Sets where the conversion stands, for a caller that asks where it failed.
+class Place {
+public:
+    explicit Place(ConversionPlace* place) : place_(place != nullptr ? *place : unused_) {}
+    void at(format::Element const& element, std::size_t ordinal, QLatin1String attribute = {}) {
+        place_.element = &element;
+        place_.ordinal = ordinal;
+        place_.attribute = attribute;
+    }
+    // The same element, another attribute.
+    void attribute(QLatin1String name) { place_.attribute = name; }
+
+private:
+    ConversionPlace unused_;
+    ConversionPlace& place_;
+};
+
+// The element of the format under parent with tag, looked up once by each conversion.
+format::Element const& elementUnder(Name const& parent, Name const& tag) {
+    return *format::elementOf(parent.utf16, tag.utf16);
+}
 using accounting::AccountNumber;
 
 // The collections that each revision of the format holds under the root.
@@ -151,24 +194,39 @@ private:
 using Transactions = std::map<accounting::TransactionNumber, accounting::Transaction>;
 
 std::map<quint32, Transactions> readTransactions(LedgersElement const& ledgers,
-                                                 AccountNames const& names) {
+                                                 AccountNames const& names, Place& place) {
     std::map<quint32, Transactions> byLedger;
+    auto const& ledgerForm = elementUnder(names::ledgers, names::ledger);
+    auto const& transactionForm = elementUnder(names::ledger, names::transaction);
+    std::size_t ordinal = 0;
+    std::size_t ledgerOrdinal = 0;
     for (auto const& ledger : ledgers.ledgers) {
         for (auto const& t : ledger.transactions) {
             accounting::TransactionNumber const number(t.identifier);
-            auto const debited =
-                names.code(t.entry == accounting::debitAbbreviation() ? t.otherAccountNumber
-                                                                      : ledger.identifier);
-            auto const credited =
-                names.code(t.entry == accounting::creditAbbreviation() ? t.otherAccountNumber
-                                                                       : ledger.identifier);
+            // An account that is not there is the fault of the attribute that names it: the
+            // transaction's other account, or the ledger's own.
+            auto const code = [&](bool other) {
+                if (other) {
+                    place.at(transactionForm, ordinal, attributes::accountId);
+                    return names.code(t.otherAccountNumber);
+                }
+                place.at(ledgerForm, ledgerOrdinal, attributes::id);
+                return names.code(ledger.identifier);
+            };
+            auto const debited = code(t.entry == accounting::debitAbbreviation());
+            auto const credited = code(t.entry == accounting::creditAbbreviation());
+            place.at(transactionForm, ordinal);
             auto transaction = [&] {
                 // A bad currency or status is reported as bad transaction data, so that every
                 // failure of a load can be caught as a library error.
                 try {
-                    return accounting::Transaction(
-                        t.date, debited, credited, moneyOf(t.major, t.minor, t.currency),
-                        t.description, number, accounting::toTransactionStatuses(t.status));
+                    place.attribute(attributes::currency);
+                    auto const amount = moneyOf(t.major, t.minor, t.currency);
+                    place.attribute(attributes::status);
+                    auto const status = accounting::toTransactionStatuses(t.status);
+                    place.attribute({});
+                    return accounting::Transaction(t.date, debited, credited, amount, t.description,
+                                                   number, status);
                 } catch (std::exception const& cause) {
                     throw contentError(
                         QObject::tr("The budget file contains malformed transaction data in the "
@@ -180,24 +238,33 @@ std::map<quint32, Transactions> readTransactions(LedgersElement const& ledgers,
             }();
             // The first transaction of a number in a ledger wins.
             byLedger[ledger.identifier].try_emplace(number, std::move(transaction));
+            ++ordinal;
         }
+        ++ledgerOrdinal;
     }
     return byLedger;
 }
 
 std::map<AccountCode, accounting::LedgerAccount>
-readLedger(AccountsElement const& accounts, std::map<quint32, Transactions>& transactions) {
+readLedger(AccountsElement const& accounts, std::map<quint32, Transactions>& transactions,
+           Place& place) {
     std::map<AccountCode, accounting::LedgerAccount> ledgers;
+    auto const& accountForm = elementUnder(names::accounts, names::account);
+    std::size_t ordinal = 0;
     for (auto const& a : accounts.accounts) {
         try {
+            place.at(accountForm, ordinal++, attributes::currency);
             auto const balance = moneyOf(a.major, a.minor, a.currency);
             foundation::Optional<AccountNumber> parent;
             if (a.parentNumber) {
                 parent = AccountNumber(*a.parentNumber);
             }
+            place.attribute(attributes::name);
             AccountCode code(AccountNumber(a.identifier), a.name, parent);
-            accounting::Account account(accounting::toAccountTypes(a.type), code, balance,
-                                        a.closed);
+            place.attribute(attributes::type);
+            auto const type = accounting::toAccountTypes(a.type);
+            place.attribute({});
+            accounting::Account account(type, code, balance, a.closed);
             // The first account of a number wins; later ones are dropped, so their
             // transactions can be moved to the first rather than copied.
             if (ledgers.find(code) == ledgers.end()) {
@@ -218,65 +285,111 @@ readLedger(AccountsElement const& accounts, std::map<quint32, Transactions>& tra
     return ledgers;
 }
 
-// Calls visit(kind, element) for every budget item of the document: the kinds in document
-// order, each kind's items in document order.
-template <class Visit>
-void forEachItemElement(BudgetDocumentElements const& elements, Visit const& visit) {
-    auto const collections = std::tie(elements.wages, elements.bills, elements.debts,
-                                      elements.goals, elements.nontracks);
-    forEachItemKind([&](auto kind) {
-        using Kind = decltype(kind);
-        for (auto const& element :
-             std::get<typename Kind::Collection const&>(collections).*Kind::Collection::items) {
-            visit(kind, element);
-        }
-    });
+// Adds the item to the budget, as the domain class of its kind.
+void addItem(budgeting::Budget& budget, ItemElement const& e, budgeting::BudgetSource const& source,
+             orvalis::currency::Iso4217Codes code, budgeting::EventFrequency frequency) {
+    using orvalis::currency::Money;
+    switch (e.kind) {
+    case ItemKind::wage:
+        budget.wages().add(
+            budgeting::Wage(source, Money(e.major, e.minor, code), frequency, e.nextOccurOn));
+        return;
+    case ItemKind::bill:
+        budget.bills().add(
+            budgeting::Bill(source, Money(e.major, e.minor, code), frequency, e.nextOccurOn));
+        return;
+    case ItemKind::debt:
+        budget.debts().add(budgeting::Debt(source, Money(e.otherMajor, e.otherMinor, code),
+                                           frequency, e.nextOccurOn, Money(e.major, e.minor, code),
+                                           budgeting::Percentage{e.interest}));
+        return;
+    case ItemKind::goal:
+        budget.goals().add(budgeting::Goal(source, Money(e.major, e.minor, code), frequency,
+                                           e.nextOccurOn, Money(e.otherMajor, e.otherMinor, code)));
+        return;
+    case ItemKind::nontrack:
+        budget.nontracks().add(
+            budgeting::Nontrack(source, Money(e.major, e.minor, code), frequency, e.nextOccurOn));
+        return;
+    }
 }
 
-budgeting::Budget readBudgetItems(BudgetDocumentElements const& elements, BudgetItemIdMap& ids) {
+void addItemAccount(storage::ItemAccountMap& itemAccounts, ItemKind kind,
+                    budgeting::BudgetSource source, AccountCode const& account) {
+    switch (kind) {
+    case ItemKind::wage:
+        itemAccounts.insert<budgeting::Wage>(std::move(source), account);
+        return;
+    case ItemKind::bill:
+        itemAccounts.insert<budgeting::Bill>(std::move(source), account);
+        return;
+    case ItemKind::debt:
+        itemAccounts.insert<budgeting::Debt>(std::move(source), account);
+        return;
+    case ItemKind::goal:
+        itemAccounts.insert<budgeting::Goal>(std::move(source), account);
+        return;
+    case ItemKind::nontrack:
+        itemAccounts.insert<budgeting::Nontrack>(std::move(source), account);
+        return;
+    }
+}
+
+budgeting::Budget readBudgetItems(BudgetDocumentElements const& elements, BudgetItemIdMap& ids,
+                                  Place& place) {
     budgeting::Budget budget{budgeting::WageMap(), budgeting::BillMap(), budgeting::DebtMap(),
                              budgeting::GoalMap(), budgeting::NontrackMap()};
-    forEachItemElement(elements, [&](auto kind, auto const& element) {
-        using Kind = decltype(kind);
-        try {
-            budgeting::BudgetSource const source(element.name);
-            auto const code = currencyOf(element.currency);
-            auto const period = budgeting::toEventFrequency(element.period);
-            Kind::items(budget).add(
-                element.template toItem<typename Kind::Item>(source, code, period));
-            recordItemIdentifier(ids, Kind::type, element.identifier, source);
-        } catch (std::exception const& cause) {
-            throw contentError(QObject::tr(Kind::texts.malformed), cause);
+    for (auto const kind : itemKinds) {
+        auto const& form = formOf(kind);
+        std::size_t ordinal = 0;
+        for (auto const& element : elements.items(kind).items) {
+            try {
+                place.at(form.element, ordinal++, attributes::name);
+                budgeting::BudgetSource const source(element.name);
+                place.attribute(attributes::currency);
+                auto const code = currencyOf(element.currency);
+                place.attribute(attributes::period);
+                auto const period = budgeting::toEventFrequency(element.period);
+                place.attribute({});
+                addItem(budget, element, source, code, period);
+                recordItemIdentifier(ids, form.type, element.identifier, source);
+            } catch (std::exception const& cause) {
+                throw contentError(QObject::tr(form.malformed), cause);
+            }
         }
-    });
+    }
     return budget;
 }
 
 storage::ItemAccountMap
 readItemAccounts(BudgetDocumentElements const& elements,
-                 std::map<AccountCode, accounting::LedgerAccount> const& ledgers) {
+                 std::map<AccountCode, accounting::LedgerAccount> const& ledgers, Place& place) {
     storage::ItemAccountMap itemAccounts;
-    forEachItemElement(elements, [&](auto kind, auto const& element) {
-        using Kind = decltype(kind);
-        AccountCode const key(AccountNumber(element.accountId), std::nullopt);
-        auto const found = ledgers.find(key);
-        if (found == ledgers.end()) {
-            throw contentError(
-                QObject::tr("The budget file contains malformed %1 data. The %1 '%2' names "
-                            "the account number %3, which is not an account of the ledger.")
-                    .arg(budgeting::toWeak(Kind::type), element.name)
-                    .arg(element.accountId));
+    for (auto const kind : itemKinds) {
+        auto const& form = formOf(kind);
+        std::size_t ordinal = 0;
+        for (auto const& element : elements.items(kind).items) {
+            place.at(form.element, ordinal++, attributes::accountId);
+            AccountCode const key(AccountNumber(element.accountId), std::nullopt);
+            auto const found = ledgers.find(key);
+            if (found == ledgers.end()) {
+                throw contentError(
+                    QObject::tr("The budget file contains malformed %1 data. The %1 '%2' names "
+                                "the account number %3, which is not an account of the ledger.")
+                        .arg(budgeting::toWeak(form.type), element.name)
+                        .arg(element.accountId));
+            }
+            addItemAccount(itemAccounts, kind, budgeting::BudgetSource(element.name),
+                           found->second.account.code());
         }
-        itemAccounts.insert<typename Kind::Item>(budgeting::BudgetSource(element.name),
-                                                 found->second.account.code());
-    });
+    }
     return itemAccounts;
 }
 
 surveying::ReconciledSurveys readReconciliations(ReconciliationsElement const& reconciliations,
                                                  banking::AccountTypeMap const& accountTypes,
                                                  AccountNames const& names,
-                                                 BudgetItemIdMap const& ids) {
+                                                 BudgetItemIdMap const& ids, Place& place) {
     // The bank of each account number: the first bank, by name, that holds it.
     std::map<AccountNumber, std::pair<banking::BankName const*, banking::SupportedAccountTypes>>
         banks;
@@ -287,7 +400,12 @@ surveying::ReconciledSurveys readReconciliations(ReconciliationsElement const& r
     }
 
     std::map<banking::BankAccount, surveying::ReconciledSurvey> surveys;
+    auto const& reconciliationForm = elementUnder(names::reconciliations, names::reconciliation);
+    auto const& distributionForm = elementUnder(names::reconciliation, names::distribution);
+    std::size_t ordinal = 0;
+    std::size_t distributionOrdinal = 0;
     for (auto const& r : reconciliations.reconciliations) {
+        place.at(reconciliationForm, ordinal++, attributes::account);
         AccountNumber const number(r.number);
         auto const bank = banks.find(number);
         if (bank == banks.end()) {
@@ -300,14 +418,19 @@ surveying::ReconciledSurveys readReconciliations(ReconciliationsElement const& r
         try {
             surveying::ReconciledSurvey::Distribution distribution;
             for (auto const& d : r.distributions) {
+                place.at(distributionForm, distributionOrdinal++, attributes::type);
                 auto const type = budgeting::toBudgetItemTypes(d.itemType);
+                place.attribute(attributes::currency);
                 auto const amount = moneyOf(d.major, d.minor, d.currency);
+                place.attribute(attributes::id);
                 auto const& source = sourceOfIdentifier(ids, type, d.itemIdentifier);
                 // The first distribution of an item wins.
                 distribution.try_emplace(budgeting::BudgetItemIdentifier{type, source}, amount);
             }
-            banking::ReconciledBankAccount reconciled(
-                account, moneyOf(r.major, r.minor, r.currency), r.reconciledOn);
+            place.at(reconciliationForm, ordinal - 1, attributes::currency);
+            auto const balance = moneyOf(r.major, r.minor, r.currency);
+            place.attribute({});
+            banking::ReconciledBankAccount reconciled(account, balance, r.reconciledOn);
             surveys.try_emplace(account, std::move(reconciled), std::move(distribution),
                                 r.checksum);
         } catch (BudgetFileError const&) {
@@ -364,19 +487,27 @@ quint8 readApplicationRevision(QIODevice& device, ApplicationElement& applicatio
     });
 }
 
-std::map<banking::BankName, banking::Bank> readBanks(BanksElement const& banks,
-                                                     banking::AccountTypeMap& accountTypes) {
+std::map<banking::BankName, banking::Bank>
+readBanks(BanksElement const& banks, banking::AccountTypeMap& accountTypes, ConversionPlace* at) {
+    Place place(at);
     std::map<banking::BankName, banking::Bank> result;
     try {
+        auto const& bankForm = elementUnder(names::banks, names::bank);
+        auto const& accountForm = elementUnder(names::bank, names::account);
+        std::size_t ordinal = 0;
+        std::size_t accountOrdinal = 0;
         for (auto const& b : banks.banks) {
+            place.at(bankForm, ordinal++, attributes::name);
             banking::BankName const name(b.name);
             std::set<AccountNumber> numbers;
             auto& types = accountTypes[name];
             for (auto const& account : b.accounts) {
+                place.at(accountForm, accountOrdinal++, attributes::type);
                 AccountNumber const number(account.number);
                 numbers.insert(number);
                 types.insert_or_assign(number, banking::toSupportedAccountTypes(account.type));
             }
+            place.at(bankForm, ordinal - 1);
             // A later bank of the same name replaces the bank, while the type map keeps the
             // accounts of both.
             result.insert_or_assign(name, banking::Bank(name, std::move(numbers), b.closed));
@@ -387,7 +518,7 @@ std::map<banking::BankName, banking::Bank> readBanks(BanksElement const& banks,
     return result;
 }
 
-storage::BudgetState loadBudgetDocument(QIODevice& device) {
+storage::BudgetState loadBudgetDocument(QIODevice& device, ConversionPlace* at) {
     ZEL_LOG_DEBUG() << "Reading from budget file.";
     BudgetDocumentElements elements;
     StoredBytes const stored(device);
@@ -400,19 +531,23 @@ storage::BudgetState loadBudgetDocument(QIODevice& device) {
     readWithinBounds(device,
                      [&](QXmlStreamReader& reader) { readDocument(reader, elements, revision); });
 
+    Place place(at);
     BudgetItemIdMap ids;
-    auto budget = readBudgetItems(elements, ids);
+    auto budget = readBudgetItems(elements, ids, place);
     AccountNames const names(elements.accounts);
-    auto transactions = readTransactions(elements.ledgers, names);
-    auto ledgers = readLedger(elements.accounts, transactions);
+    auto transactions = readTransactions(elements.ledgers, names, place);
+    auto ledgers = readLedger(elements.accounts, transactions, place);
     foundation::Optional<AccountCode> opening;
     if (elements.ledgers.openingAccountNumber) {
+        // The last "ledgers" that carries it gives the opening account.
+        place.at(elementUnder(names::application, names::ledgers), ConversionPlace::lastCarrying,
+                 attributes::openingAccountId);
         opening = names.code(*elements.ledgers.openingAccountNumber);
     }
     banking::AccountTypeMap accountTypes;
-    auto banks = readBanks(elements.banks, accountTypes);
-    auto itemAccounts = readItemAccounts(elements, ledgers);
-    auto surveys = readReconciliations(elements.reconciliations, accountTypes, names, ids);
+    auto banks = readBanks(elements.banks, accountTypes, at);
+    auto itemAccounts = readItemAccounts(elements, ledgers, place);
+    auto surveys = readReconciliations(elements.reconciliations, accountTypes, names, ids, place);
 
     return {accounting::GeneralLedger(std::move(ledgers), std::move(opening)),
             std::move(budget),

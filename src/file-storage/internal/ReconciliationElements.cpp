@@ -45,7 +45,7 @@ DistributionElement::DistributionElement(QString typeText, quint32 const& identi
       minor(minorUnits), currency(std::move(currencyCode)) {}
 
 QLatin1String const& DistributionElement::tagName() const {
-    return tag_;
+    return tag_.latin1;
 }
 
 void DistributionElement::read(QXmlStreamReader& reader) {
@@ -84,7 +84,7 @@ ReconciliationElement::ReconciliationElement(quint32 const& accountNumber, qint6
 }
 
 QLatin1String const& ReconciliationElement::tagName() const {
-    return tag_;
+    return tag_.latin1;
 }
 
 void ReconciliationElement::read(QXmlStreamReader& reader) {
@@ -117,7 +117,7 @@ void ReconciliationElement::write(QXmlStreamWriter& writer) const {
 }
 
 QLatin1String const& ReconciliationsElement::tagName() const {
-    return tag_;
+    return tag_.latin1;
 }
 
 void ReconciliationsElement::read(QXmlStreamReader& reader) {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "file-storage/internal/BasicElement.h"
-#include "file-storage/internal/DocumentNames.h"
+#include "file-storage/internal/DocumentFormat.h"
 #include "foundation/Optional.h"
 
 #include <QDate>
@@ -22,7 +22,7 @@ namespace zel::file_storage::internal {
 // The part of a reconciled balance given to one budget item, named by the item's stored type
 // text and its identifier within that type. Whether the item exists is not checked here.
 struct DistributionElement final : BasicElement {
-    static constexpr QLatin1String tag_ = names::distribution;
+    static constexpr Name tag_ = names::distribution;
 
     QString itemType;
     quint32 itemIdentifier = 0;
@@ -43,7 +43,7 @@ struct DistributionElement final : BasicElement {
 
 // The reconciled balance of one bank account, named by its ledger account number.
 struct ReconciliationElement final : BasicElement {
-    static constexpr QLatin1String tag_ = names::reconciliation;
+    static constexpr Name tag_ = names::reconciliation;
 
     quint32 number = 0;
     qint64 major = 0;
@@ -71,7 +71,7 @@ struct ReconciliationElement final : BasicElement {
 };
 
 struct ReconciliationsElement final : BasicElement {
-    static constexpr QLatin1String tag_ = names::reconciliations;
+    static constexpr Name tag_ = names::reconciliations;
 
     std::vector<ReconciliationElement> reconciliations;
 

@@ -68,35 +68,70 @@ void requireAccount(accounting::GeneralLedger const& ledger,
     }
 }
 
-template <class Kind>
-void fillItemElements(budgeting::Budget const& budget, storage::ItemAccountMap const& itemAccounts,
+// The values of an item as its element holds them.
+ItemValues valuesOf(budgeting::BudgetedMoney const& item, quint32 account) {
+    ItemValues values;
+    values.major = item.amount().major();
+    values.minor = item.amount().minor();
+    values.period = budgeting::presentationText(item.period());
+    values.name = item.source().name();
+    values.currency = currencyText(item.amount());
+    values.nextOccurOn = item.nextOccurOn();
+    values.accountId = account;
+    return values;
+}
+
+ItemValues valuesOf(budgeting::Debt const& item, quint32 account) {
+    auto values = valuesOf(static_cast<budgeting::BudgetedMoney const&>(item), account);
+    values.otherMajor = values.major;
+    values.otherMinor = values.minor;
+    values.major = item.borrowed().major();
+    values.minor = item.borrowed().minor();
+    values.interest = item.interest().value;
+    return values;
+}
+
+ItemValues valuesOf(budgeting::Goal const& item, quint32 account) {
+    auto values = valuesOf(static_cast<budgeting::BudgetedMoney const&>(item), account);
+    values.otherMajor = item.final().major();
+    values.otherMinor = item.final().minor();
+    return values;
+}
+
+// Fills the collection of kind with the items, whose domain class is Item.
+template <class Item, class Items>
+void fillItemElements(ItemKind kind, Items const& items,
+                      storage::ItemAccountMap const& itemAccounts,
                       accounting::GeneralLedger const& ledger, BudgetItemIdMap& ids,
-                      typename Kind::Collection& collection) {
+                      ItemsElement& collection) {
+    auto const& form = formOf(kind);
+    ZEL_LOG_DEBUG() << form.fillRecord;
     quint32 identifier = 1;
-    auto& elements = collection.*Kind::Collection::items;
-    auto const& accounts = itemAccounts.template values<typename Kind::Item>();
-    elements.reserve(Kind::items(budget).size());
-    for (auto const& [source, item] : Kind::items(budget)) {
-        auto const what = [&item = item] {
-            return QObject::tr("%1 '%2'").arg(budgeting::toWeak(Kind::type), item.source().name());
+    auto& elements = collection.items;
+    auto const& accounts = itemAccounts.template values<Item>();
+    elements.reserve(items.size());
+    for (auto const& [source, item] : items) {
+        auto const what = [&item = item, &form] {
+            return QObject::tr("%1 '%2'").arg(budgeting::toWeak(form.type), item.source().name());
         };
         checkedText(
             item.source().name(),
-            [] { return QObject::tr("name of a %1").arg(budgeting::toWeak(Kind::type)); }, true);
+            [&form] { return QObject::tr("name of a %1").arg(budgeting::toWeak(form.type)); },
+            true);
         auto const found = accounts.find(item.source());
         if (found == accounts.end()) {
             throw contentError(QObject::tr("The %1 is booked to no ledger account.").arg(what()));
         }
         auto const& account = found->second;
         requireAccount(ledger, account.number(), what);
-        if constexpr (requires(typename Kind::Item const& i) { i.interest(); }) {
+        if constexpr (requires(Item const& i) { i.interest(); }) {
             if (!std::isfinite(item.interest().value)) {
                 throw contentError(
                     QObject::tr("The interest of the %1 is not a finite number.").arg(what()));
             }
         }
-        elements.emplace_back(identifier, Kind::Values::of(item, account.number().integer()));
-        recordItemIdentifier(ids, Kind::type, identifier, source);
+        elements.emplace_back(kind, identifier, valuesOf(item, account.number().integer()));
+        recordItemIdentifier(ids, form.type, identifier, source);
         ++identifier;
     }
 }
@@ -253,14 +288,16 @@ void storeBudgetDocument(budgeting::Budget const& budget, accounting::GeneralLed
     ZEL_LOG_DEBUG() << "Filling application element";
     BudgetDocumentElements elements;
     BudgetItemIdMap ids;
-    auto const collections = std::tie(elements.wages, elements.bills, elements.debts,
-                                      elements.goals, elements.nontracks);
-    forEachItemKind([&](auto kind) {
-        using Kind = decltype(kind);
-        ZEL_LOG_DEBUG() << Kind::texts.fillRecord;
-        fillItemElements<Kind>(budget, itemAccounts, ledger, ids,
-                               std::get<typename Kind::Collection&>(collections));
-    });
+    fillItemElements<budgeting::Wage>(ItemKind::wage, budget.wages(), itemAccounts, ledger, ids,
+                                      elements.wages);
+    fillItemElements<budgeting::Bill>(ItemKind::bill, budget.bills(), itemAccounts, ledger, ids,
+                                      elements.bills);
+    fillItemElements<budgeting::Debt>(ItemKind::debt, budget.debts(), itemAccounts, ledger, ids,
+                                      elements.debts);
+    fillItemElements<budgeting::Goal>(ItemKind::goal, budget.goals(), itemAccounts, ledger, ids,
+                                      elements.goals);
+    fillItemElements<budgeting::Nontrack>(ItemKind::nontrack, budget.nontracks(), itemAccounts,
+                                          ledger, ids, elements.nontracks);
 
     if (auto const& opening = ledger.openingAccountCode()) {
         requireAccount(ledger, opening->number(),

@@ -1,6 +1,8 @@
-#include "Lint.h"
+#include "file-storage/BudgetDocumentInspection.h"
 
 #include "file-storage/BoundedDocumentDevice.h"
+#include "file-storage/internal/BudgetDocument.h"
+#include "file-storage/internal/DocumentFormat.h"
 
 #include <QBuffer>
 #include <QHash>
@@ -19,115 +21,16 @@
 #include <type_traits>
 #include <unordered_map>
 
-namespace zel::tool {
+namespace zel::file_storage {
 
 namespace {
 
-using namespace Qt::Literals::StringLiterals;
-
-// ---- The format ---------------------------------------------------------------------------
-
-enum class Shape {
-    root,
-    collection,
-    item,
-    account,
-    ledger,
-    transaction,
-    bank,
-    bankAccount,
-    reconciliation,
-    distribution
-};
-
-// One element of the budget document as the format knows it.
-struct Form {
-    QLatin1String parent; // the tag of the element that holds it; empty for the root
-    QLatin1String tag;
-    Shape shape;
-    std::vector<QLatin1String> attributes; // every attribute it may carry
-    std::vector<QLatin1String> minors;     // the minor parts of its amounts
-    std::vector<QLatin1String> dates;
-};
-
-// Every element and attribute of the format, and nothing else: what is not here, the load
-// ignores and a store drops.
-std::vector<Form> const& forms() {
-    static std::vector<Form> const table = [] {
-        auto const root = "KelvoraMindrath"_L1;
-        std::vector<QLatin1String> const amountItem{"id"_L1,          "major"_L1,    "minor"_L1,
-                                                    "period"_L1,      "name"_L1,     "currency"_L1,
-                                                    "nextOccurOn"_L1, "accountId"_L1};
-        std::vector<QLatin1String> const nextOccurOn{"nextOccurOn"_L1};
-        std::vector<QLatin1String> const minor{"minor"_L1};
-        std::vector<Form> result{
-            {{}, root, Shape::root, {"revision"_L1}, {}, {}},
-            {root, "ledgers"_L1, Shape::collection, {"openingAccountId"_L1}, {}, {}},
-            {"wages"_L1, "wage"_L1, Shape::item, amountItem, minor, nextOccurOn},
-            {"bills"_L1, "bill"_L1, Shape::item, amountItem, minor, nextOccurOn},
-            {"nontracks"_L1, "nontrack"_L1, Shape::item, amountItem, minor, nextOccurOn},
-            {"debts"_L1,
-             "debt"_L1,
-             Shape::item,
-             {"id"_L1, "totalMajor"_L1, "totalMinor"_L1, "period"_L1, "name"_L1, "currency"_L1,
-              "minimumMajor"_L1, "minimumMinor"_L1, "interest"_L1, "nextOccurOn"_L1,
-              "accountId"_L1},
-             {"totalMinor"_L1, "minimumMinor"_L1},
-             nextOccurOn},
-            {"goals"_L1,
-             "goal"_L1,
-             Shape::item,
-             {"id"_L1, "major"_L1, "minor"_L1, "period"_L1, "name"_L1, "currency"_L1,
-              "finalMajor"_L1, "finalMinor"_L1, "nextOccurOn"_L1, "accountId"_L1},
-             {"minor"_L1, "finalMinor"_L1},
-             nextOccurOn},
-            {"accounts"_L1,
-             "account"_L1,
-             Shape::account,
-             {"id"_L1, "name"_L1, "type"_L1, "major"_L1, "minor"_L1, "currency"_L1, "closed"_L1,
-              "parentId"_L1},
-             minor,
-             {}},
-            {"ledgers"_L1, "ledger"_L1, Shape::ledger, {"id"_L1}, {}, {}},
-            {"ledger"_L1,
-             "transaction"_L1,
-             Shape::transaction,
-             {"id"_L1, "date"_L1, "accountId"_L1, "entry"_L1, "major"_L1, "minor"_L1, "currency"_L1,
-              "status"_L1},
-             minor,
-             {"date"_L1}},
-            {"banks"_L1, "bank"_L1, Shape::bank, {"name"_L1, "closed"_L1}, {}, {}},
-            {"bank"_L1, "account"_L1, Shape::bankAccount, {"id"_L1, "type"_L1}, {}, {}},
-            {"reconciliations"_L1,
-             "reconciliation"_L1,
-             Shape::reconciliation,
-             {"account"_L1, "major"_L1, "minor"_L1, "currency"_L1, "date"_L1, "checksum"_L1},
-             minor,
-             {"date"_L1}},
-            {"reconciliation"_L1,
-             "distribution"_L1,
-             Shape::distribution,
-             {"type"_L1, "id"_L1, "major"_L1, "minor"_L1, "currency"_L1},
-             minor,
-             {}}};
-        for (auto const collection :
-             {"wages"_L1, "bills"_L1, "debts"_L1, "goals"_L1, "nontracks"_L1, "accounts"_L1,
-              "banks"_L1, "reconciliations"_L1}) {
-            result.push_back({root, collection, Shape::collection, {}, {}, {}});
-        }
-        return result;
-    }();
-    return table;
-}
-
-Form const* formOf(QLatin1String parent, QStringView tag) {
-    for (auto const& form : forms()) {
-        if (form.parent == parent && form.tag == tag) {
-            return &form;
-        }
-    }
-    return nullptr;
-}
+using internal::ConversionPlace;
+using internal::format::Codec;
+using internal::format::Element;
+using internal::format::Shape;
+namespace attributes = internal::names::attributes;
+using Position = DocumentPlace;
 
 // ---- Where markup begins ------------------------------------------------------------------
 
@@ -269,6 +172,9 @@ private:
             moveTo(at);
             auto const markup = markupHere();
             auto const here = position();
+            if (markup == Markup::startTag) {
+                lastTag_ = {offset_, here, afterCarriageReturn_};
+            }
             pass(markup);
             if (markup == Markup::declaration) {
                 // A document type declaration may define entities that the reader expands
@@ -282,25 +188,75 @@ private:
         return {};
     }
 
-    void moveTo(qsizetype target) {
-        target = std::min(target, size_);
-        for (; offset_ < target; ++offset_) {
-            auto const c = uchar(data_[offset_]);
-            if (c == '\n' || c == '\r') {
-                // A carriage return and line feed end one line.
-                if (!(c == '\n' && afterCarriageReturn_)) {
-                    ++line_;
-                }
-                column_ = 1;
-                afterCarriageReturn_ = c == '\r';
-                continue;
+    // Moves the place past the byte c.
+    void step(Position& at, bool& afterCarriageReturn, uchar c) const {
+        if (c == '\n' || c == '\r') {
+            // A carriage return and line feed end one line.
+            if (!(c == '\n' && afterCarriageReturn)) {
+                ++at.line;
             }
-            afterCarriageReturn_ = false;
-            if (bytesAreCharacters_ || (c & 0xC0) != 0x80) {
-                ++column_;
-            }
+            at.column = 1;
+            afterCarriageReturn = c == '\r';
+            return;
+        }
+        afterCarriageReturn = false;
+        if (bytesAreCharacters_ || (c & 0xC0) != 0x80) {
+            ++at.column;
         }
     }
+
+    void moveTo(qsizetype target) {
+        target = std::min(target, size_);
+        Position at = position();
+        for (; offset_ < target; ++offset_) {
+            step(at, afterCarriageReturn_, uchar(data_[offset_]));
+        }
+        line_ = at.line;
+        column_ = at.column;
+    }
+
+public:
+    // Where the attribute's name begins in the start tag found last; nothing when the tag does
+    // not hold it or no tag was found. Looked for again in the tag's bytes, so that only the
+    // few callers that want it pay for it.
+    std::optional<Position> attribute(QLatin1String name) const {
+        if (lastTag_.offset < 0) {
+            return std::nullopt;
+        }
+        auto at = lastTag_.place;
+        auto afterCarriageReturn = lastTag_.afterCarriageReturn;
+        char quote = 0;
+        for (auto i = lastTag_.offset; i < size_; ++i) {
+            auto const c = data_[i];
+            if (quote != 0) {
+                quote = c == quote ? char(0) : quote;
+            } else if (c == '"' || c == '\'') {
+                quote = c;
+            } else if (c == '>') {
+                break;
+            } else if (isSpace(data_[i - 1]) && !isSpace(c) && holdsName(i, name)) {
+                return at;
+            }
+            step(at, afterCarriageReturn, uchar(c));
+        }
+        return std::nullopt;
+    }
+
+private:
+    // Whether the bytes at offset are name followed by white space or an equals sign.
+    bool holdsName(qsizetype offset, QLatin1String name) const {
+        auto const end = offset + name.size();
+        if (end >= size_ || std::memcmp(data_ + offset, name.data(), name.size()) != 0) {
+            return false;
+        }
+        return data_[end] == '=' || isSpace(data_[end]);
+    }
+
+    struct Tag {
+        qsizetype offset = -1;
+        Position place;
+        bool afterCarriageReturn = false;
+    };
 
     char const* data_;
     qsizetype size_;
@@ -310,6 +266,7 @@ private:
     bool afterCarriageReturn_ = false;
     bool bytesAreCharacters_ = false;
     bool usable_ = true;
+    Tag lastTag_;
 };
 
 // ---- Values -------------------------------------------------------------------------------
@@ -434,7 +391,7 @@ quint64 keyOf(quint32 ledger, quint32 number) {
 // ---- The scan -----------------------------------------------------------------------------
 
 struct Frame {
-    Form const* form = nullptr; // nothing: an element the format does not know, or one in it
+    Element const* form = nullptr; // nothing: an element the format does not know, or one in it
     Position position;
     bool textReported = false;
     quint32 number = 0; // ledger: its account; reconciliation: its account
@@ -450,7 +407,10 @@ public:
     // The reader reads through a device: given the bytes themselves, it decodes them all at
     // once, and takes nearly twice as long. It reads within the format's bounds, as the load
     // does, so that the elements it keeps track of stay few.
-    explicit Scan(QByteArray const& bytes) : locator_(bytes) {
+    // target, when given, is an element (and attribute) of the document whose place to find,
+    // as the load's conversion names it.
+    explicit Scan(QByteArray const& bytes, ConversionPlace const* target = nullptr)
+        : locator_(bytes), target_(target) {
         device_.setData(bytes);
         device_.open(QIODevice::ReadOnly);
         reader_.setDevice(&bounded_);
@@ -460,7 +420,7 @@ public:
         copies_.reserve(transactions);
     }
 
-    Lint run() {
+    DocumentInspection run() {
         while (!reader_.atEnd()) {
             switch (reader_.readNext()) {
             case QXmlStreamReader::StartDocument:
@@ -498,14 +458,34 @@ public:
             crossReferences();
         }
         std::stable_sort(result_.warnings.begin(), result_.warnings.end(),
-                         [](Warning const& a, Warning const& b) {
-                             return std::pair(a.position.line, a.position.column) <
-                                    std::pair(b.position.line, b.position.column);
+                         [](DocumentWarning const& a, DocumentWarning const& b) {
+                             return std::pair(a.place.line, a.place.column) <
+                                    std::pair(b.place.line, b.place.column);
                          });
         return std::move(result_);
     }
 
+    // Where the target stands, once run() has found it.
+    std::optional<Position> const& targetPlace() const { return targetPlace_; }
+
 private:
+    // The load numbers the elements of one element of the format in document order, as this
+    // scan meets them.
+    void seekTarget(Position at) {
+        auto const ordinal = targetOrdinal_++;
+        auto const& attribute = target_->attribute;
+        bool const last = target_->ordinal == ConversionPlace::lastCarrying;
+        if (last ? !attributes_.hasAttribute(attribute) : ordinal != target_->ordinal) {
+            return;
+        }
+        targetPlace_ = at;
+        if (!attribute.isEmpty() && locator_.usable()) {
+            if (auto const place = locator_.attribute(attribute)) {
+                targetPlace_ = place;
+            }
+        }
+    }
+
     void warn(Position at, char const* kind, QString text) {
         result_.warnings.push_back({at, QString::fromLatin1(kind), std::move(text)});
     }
@@ -522,7 +502,9 @@ private:
         return readerPosition();
     }
 
-    QStringView attribute(QLatin1String name) const { return attributes_.value(name); }
+    QStringView attribute(internal::Name const& name) const {
+        return attributes_.value(name.latin1);
+    }
 
     void encoding() {
         auto const declared = reader_.documentEncoding().toString().toLower();
@@ -563,16 +545,16 @@ private:
         warn(at, "ignored-text",
              QStringLiteral("text %1 in '%2' is not part of the format; the load ignores it and a "
                             "store drops it")
-                 .arg(quoted(reader_.text()), frame.form->tag));
+                 .arg(quoted(reader_.text()), frame.form->tag.latin1));
     }
 
     void startElement() {
         auto const at = locate(&Locator::startTag);
         bool const ignored = inIgnored();
-        Form const* form = nullptr;
+        Element const* form = nullptr;
         if (!ignored) {
-            form =
-                formOf(stack_.empty() ? QLatin1String() : stack_.back().form->tag, reader_.name());
+            form = internal::format::elementOf(
+                stack_.empty() ? QStringView() : stack_.back().form->tag.utf16, reader_.name());
             if (form == nullptr) {
                 warn(at, "unknown-element",
                      QStringLiteral("element '%1' is not part of the format; the load ignores it "
@@ -587,6 +569,9 @@ private:
             return;
         }
         attributes_ = reader_.attributes();
+        if (target_ != nullptr && form == target_->element) {
+            seekTarget(at);
+        }
         names(*form, at);
         values(*form, at);
         switch (form->shape) {
@@ -608,7 +593,7 @@ private:
             transaction(at);
             break;
         case Shape::bank:
-            stack_.back().name = attribute("name"_L1).toString();
+            stack_.back().name = attribute(attributes::name).toString();
             break;
         case Shape::bankAccount:
             bankAccount(at);
@@ -636,8 +621,8 @@ private:
     }
 
     // Namespaces and attributes that the format does not know.
-    void names(Form const& form, Position at) {
-        auto const tag = form.tag;
+    void names(Element const& form, Position at) {
+        auto const tag = form.tag.latin1;
         if (!reader_.namespaceUri().isEmpty()) {
             warn(at, "namespace",
                  QStringLiteral("element '%1' is in the namespace '%2'; the load reads it as '%1' "
@@ -650,8 +635,7 @@ private:
         }
         for (auto const& attribute : attributes_) {
             auto const name = attribute.qualifiedName();
-            if (std::find(form.attributes.begin(), form.attributes.end(), name) ==
-                form.attributes.end()) {
+            if (internal::format::attributeOf(form, name) == nullptr) {
                 warn(at, "unknown-attribute",
                      QStringLiteral("attribute '%1' of '%2' is not part of the format; the load "
                                     "ignores it and a store drops it")
@@ -661,9 +645,14 @@ private:
     }
 
     // Amounts and dates that the load takes otherwise than they are written.
-    void values(Form const& form, Position at) {
-        for (auto const name : form.minors) {
-            if (auto const minor = numberOf<quint16>(attribute(name)); minor && *minor >= 100) {
+    void values(Element const& form, Position at) {
+        for (auto const& minorUnits : form.attributes) {
+            auto const name = minorUnits.name.latin1;
+            if (minorUnits.codec != Codec::minorUnits) {
+                continue;
+            }
+            if (auto const minor = numberOf<quint16>(attributes_.value(name));
+                minor && *minor >= 100) {
                 warn(at, "minor-over-99",
                      QStringLiteral("%1 %2 is 100 or more; the load keeps it as written rather "
                                     "than carrying it into the major part")
@@ -671,8 +660,12 @@ private:
                          .arg(*minor));
             }
         }
-        for (auto const name : form.dates) {
-            auto const text = attribute(name);
+        for (auto const& date : form.attributes) {
+            auto const name = date.name.latin1;
+            if (date.codec != Codec::date) {
+                continue;
+            }
+            auto const text = attributes_.value(name);
             if (text.size() > 10) {
                 warn(at, "date-suffix",
                      QStringLiteral("%1 %2 is read as %3; the rest is dropped")
@@ -681,28 +674,28 @@ private:
         }
     }
 
-    void collection(Form const& form, Position at) {
+    void collection(Element const& form, Position at) {
         auto const [first, inserted] = collections_.try_emplace(&form, at);
         if (inserted) {
             return;
         }
         auto text = QStringLiteral("a second '%1' collection; the load adds what it holds to the "
                                    "first, at %2")
-                        .arg(form.tag, where(first->second, at));
-        if (attributes_.hasAttribute("openingAccountId"_L1)) {
+                        .arg(form.tag.latin1, where(first->second, at));
+        if (attributes_.hasAttribute(attributes::openingAccountId.latin1)) {
             text += QStringLiteral(", and keeps this one's openingAccountId");
         }
         warn(at, "duplicate-collection", text);
     }
 
-    void item(Form const& form, Position at) {
-        if (auto const id = numberOf<quint32>(attribute("id"_L1))) {
-            items_[{&form, *id}].push_back({at, attribute("name"_L1).toString()});
+    void item(Element const& form, Position at) {
+        if (auto const id = numberOf<quint32>(attribute(attributes::id))) {
+            items_[{&form, *id}].push_back({at, attribute(attributes::name).toString()});
         }
-        if (!attributes_.hasAttribute("interest"_L1)) {
+        if (!attributes_.hasAttribute(attributes::interest.latin1)) {
             return;
         }
-        auto const interest = attribute("interest"_L1);
+        auto const interest = attribute(attributes::interest);
         auto const value = interest.toDouble();
         if (!std::isfinite(value)) {
             warn(at, "interest-not-finite",
@@ -721,7 +714,7 @@ private:
     }
 
     void account(Position at) {
-        auto const id = numberOf<quint32>(attribute("id"_L1));
+        auto const id = numberOf<quint32>(attribute(attributes::id));
         if (!id) {
             return;
         }
@@ -732,13 +725,13 @@ private:
                                 "drops this one")
                      .arg(*id)
                      .arg(where(first->second, at)));
-        } else if (auto const parent = numberOf<quint32>(attribute("parentId"_L1))) {
+        } else if (auto const parent = numberOf<quint32>(attribute(attributes::parentId))) {
             parents_.push_back({at, *id, *parent});
         }
     }
 
     void ledger(Position at) {
-        auto const id = numberOf<quint32>(attribute("id"_L1));
+        auto const id = numberOf<quint32>(attribute(attributes::id));
         if (!id) {
             return;
         }
@@ -758,15 +751,15 @@ private:
         auto& copy = frame.copy;
         copy.position = at;
         copy.ledger = stack_.size() >= 2 ? stack_[stack_.size() - 2].number : 0;
-        copy.number = numberOf<quint32>(attribute("id"_L1)).value_or(0);
-        copy.other = numberOf<quint32>(attribute("accountId"_L1)).value_or(0);
-        auto const entry = attribute("entry"_L1);
+        copy.number = numberOf<quint32>(attribute(attributes::id)).value_or(0);
+        copy.other = numberOf<quint32>(attribute(attributes::accountId)).value_or(0);
+        auto const entry = attribute(attributes::entry);
         copy.entry = entry == u"Dr" ? 'D' : entry == u"Cr" ? 'C' : 0;
-        copy.day = dayOf(attribute("date"_L1));
-        copy.major = numberOf<qint64>(attribute("major"_L1)).value_or(0);
-        copy.minor = numberOf<quint16>(attribute("minor"_L1)).value_or(0);
-        copy.currency = interned_.of(attribute("currency"_L1));
-        copy.status = interned_.of(attribute("status"_L1));
+        copy.day = dayOf(attribute(attributes::date));
+        copy.major = numberOf<qint64>(attribute(attributes::major)).value_or(0);
+        copy.minor = numberOf<quint16>(attribute(attributes::minor)).value_or(0);
+        copy.currency = interned_.of(attribute(attributes::currency));
+        copy.status = interned_.of(attribute(attributes::status));
         if (copy.entry == 0) {
             warn(at, "self-booking",
                  QStringLiteral("entry %1 is neither 'Dr' nor 'Cr'; the load books transaction %2 "
@@ -801,12 +794,12 @@ private:
     }
 
     void bankAccount(Position at) {
-        auto const id = numberOf<quint32>(attribute("id"_L1));
+        auto const id = numberOf<quint32>(attribute(attributes::id));
         if (!id || stack_.size() < 2) {
             return;
         }
         auto& bank = stack_[stack_.size() - 2];
-        auto const type = attribute("type"_L1).toString();
+        auto const type = attribute(attributes::type).toString();
         bankAccounts_.push_back({at, *id});
         auto const [first, inserted] = bank.accounts.try_emplace(*id, at, type);
         if (!inserted) {
@@ -851,7 +844,7 @@ private:
     // Amount parts that a reconciliation or distribution may leave out: the load takes 0.
     void missingAmount(Position at, QString const& what) {
         QStringList missing;
-        for (auto const name : {"major"_L1, "minor"_L1}) {
+        for (auto const name : {attributes::major.latin1, attributes::minor.latin1}) {
             if (!attributes_.hasAttribute(name)) {
                 missing << name;
             }
@@ -865,7 +858,7 @@ private:
     }
 
     void reconciliation(Position at) {
-        auto const account = numberOf<quint32>(attribute("account"_L1));
+        auto const account = numberOf<quint32>(attribute(attributes::account));
         if (!account) {
             return;
         }
@@ -890,8 +883,8 @@ private:
             return;
         }
         auto& reconciliation = stack_[stack_.size() - 2];
-        auto const type = attribute("type"_L1).toString();
-        auto const id = numberOf<quint32>(attribute("id"_L1)).value_or(0);
+        auto const type = attribute(attributes::type).toString();
+        auto const id = numberOf<quint32>(attribute(attributes::id)).value_or(0);
         auto const what = QStringLiteral("the distribution to %1 %2").arg(type).arg(id);
         auto const [first, inserted] = reconciliation.shares.try_emplace({type, id}, at);
         if (!inserted) {
@@ -954,7 +947,7 @@ private:
                 warn(named[i].first, "duplicate-item-id",
                      QStringLiteral("%1 identifier %2 is given again, to '%3', after '%4' at %5; "
                                     "distributions to %1 %2 go to the last item given it, '%6'")
-                         .arg(kind->tag)
+                         .arg(kind->tag.latin1)
                          .arg(id)
                          .arg(named[i].second, named[0].second,
                               where(named[0].first, named[i].first), named.back().second));
@@ -1068,11 +1061,14 @@ private:
     QXmlStreamReader reader_;
     QXmlStreamAttributes attributes_;
     std::vector<Frame> stack_;
-    Lint result_;
+    DocumentInspection result_;
+    ConversionPlace const* target_;
+    std::size_t targetOrdinal_ = 0;
+    std::optional<Position> targetPlace_;
 
     // Keyed by form: the format's elements are the table's, one object each.
-    std::map<Form const*, Position> collections_;
-    std::map<std::pair<Form const*, quint32>, std::vector<std::pair<Position, QString>>> items_;
+    std::map<Element const*, Position> collections_;
+    std::map<std::pair<Element const*, quint32>, std::vector<std::pair<Position, QString>>> items_;
     std::unordered_map<quint32, Position> accounts_;
     std::vector<Parent> parents_;
     std::map<quint32, Position> ledgers_;
@@ -1088,8 +1084,29 @@ private:
 
 } // namespace
 
-Lint lintBudgetDocument(QByteArray const& bytes) {
+DocumentInspection inspectBudgetDocument(QByteArray const& bytes) {
     return Scan(bytes).run();
 }
 
-} // namespace zel::tool
+std::optional<DocumentPlace> placeOfRefusal(QByteArray const& bytes) {
+    QBuffer device;
+    device.setData(bytes);
+    device.open(QIODevice::ReadOnly);
+    ConversionPlace place;
+    try {
+        internal::loadBudgetDocument(device, &place);
+        return std::nullopt;
+    } catch (BudgetFileError const& error) {
+        // Only the conversion's refusals come without a place of their own.
+        if (error.line() != 0 || error.column() != 0 || place.element == nullptr) {
+            return std::nullopt;
+        }
+    } catch (std::exception const&) {
+        return std::nullopt;
+    }
+    Scan scan(bytes, &place);
+    scan.run();
+    return scan.targetPlace();
+}
+
+} // namespace zel::file_storage

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "file-storage/Export.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+#include <optional>
+#include <vector>
+
+// A look at a budget document beside its load: what the load accepts without a word but drops,
+// changes or holds inconsistently, and where the value stands that a load refuses without
+// saying where. For tools that check a file by hand; an application's load does not need it.
+namespace zel::file_storage {
+
+// A place in a document: line and column, both counted from 1; the column counts characters.
+struct DocumentPlace {
+    qint64 line = 0;
+    qint64 column = 0;
+};
+
+struct DocumentWarning {
+    DocumentPlace place; // where the element, attribute's element, text or comment begins
+    QString kind;        // a fixed word for scripts, such as "duplicate-account"
+    QString text;        // what the load does with it, for people
+};
+
+struct DocumentInspection {
+    std::vector<DocumentWarning> warnings; // in document order
+    // Empty when the whole document was read; otherwise the XML reader's error, and the
+    // warnings stop there.
+    QString failure;
+};
+
+// The warnings about the budget document in bytes, read in one pass, in time and memory linear
+// in its size.
+//
+// Meant for a document that loads: it reports what the load lets through, not what the load
+// refuses, and takes every value the load checks as checked. Other bytes are safe to give it
+// (a file changed between its load and this look, say): it never fails on them, and stops at
+// the first XML error, or where the document crosses the bounds of the format, which it gives
+// as the failure.
+//
+// Places are where the element's start tag, the text or the comment begins. Where the bytes
+// cannot be followed character by character (a UTF-16 document, one with a document type
+// declaration), they are where the XML reader stood after it instead.
+ZEL_FILE_STORAGE_EXPORT DocumentInspection inspectBudgetDocument(QByteArray const& bytes);
+
+// Where the value stands that a load of bytes refuses with a BudgetFileError of line 0 and
+// column 0 (a currency, status or period that is no such thing, an account that is not there):
+// the attribute's name, or the element's start tag where no one attribute is at fault. Nothing
+// when the bytes load, fail with a place of their own, or fail otherwise.
+ZEL_FILE_STORAGE_EXPORT std::optional<DocumentPlace> placeOfRefusal(QByteArray const& bytes);
+
+} // namespace zel::file_storage
