@@ -1,6 +1,6 @@
 #pragma once
 
-#include "file-storage/Export.h"
+#include "zel/file-storage/Export.h"
 
 #include <QByteArray>
 #include <QString>
