@@ -699,8 +699,8 @@ private:
         auto const value = interest.toDouble();
         if (!std::isfinite(value)) {
             warn(at, "interest-not-finite",
-                 QStringLiteral("interest %1 is not a finite number; the load takes it, but a "
-                                "store refuses the budget")
+                 QStringLiteral("interest %1 is not a number; the load takes it and a store "
+                                "keeps it, but no sum can use it")
                      .arg(quoted(interest)));
             return;
         }

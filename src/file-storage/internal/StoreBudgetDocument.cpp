@@ -114,23 +114,26 @@ void fillItemElements(ItemKind kind, Items const& items,
         auto const what = [&item = item, &form] {
             return QObject::tr("%1 '%2'").arg(budgeting::toWeak(form.type), item.source().name());
         };
-        checkedText(
-            item.source().name(),
-            [&form] { return QObject::tr("name of a %1").arg(budgeting::toWeak(form.type)); },
-            true);
         auto const found = accounts.find(item.source());
         if (found == accounts.end()) {
             throw contentError(QObject::tr("The %1 is booked to no ledger account.").arg(what()));
         }
         auto const& account = found->second;
+        // The element's own checks (a blank currency, the account 0) come first, with their
+        // texts; the checks after it keep out what the reader could not give back.
+        elements.emplace_back(kind, identifier, valuesOf(item, account.number().integer()));
+        checkedText(
+            item.source().name(),
+            [&form] { return QObject::tr("name of a %1").arg(budgeting::toWeak(form.type)); },
+            true);
         requireAccount(ledger, account.number(), what);
         if constexpr (requires(Item const& i) { i.interest(); }) {
-            if (!std::isfinite(item.interest().value)) {
+            // "nan" reads back as the same, so it is stored; an infinity would not load.
+            if (std::isinf(item.interest().value)) {
                 throw contentError(
                     QObject::tr("The interest of the %1 is not a finite number.").arg(what()));
             }
         }
-        elements.emplace_back(kind, identifier, valuesOf(item, account.number().integer()));
         recordItemIdentifier(ids, form.type, identifier, source);
         ++identifier;
     }
@@ -245,6 +248,17 @@ ReconciliationsElement fillReconciliationElements(surveying::ReconciledSurveys c
             distributions.emplace_back(budgeting::toWeak(item.type), identifier, money.major(),
                                        money.minor(), currencyText(money));
         }
+        // An empty checksum is stored as none: the reader refuses an empty one.
+        foundation::Optional<QString> checksum;
+        if (survey.checksum() && !survey.checksum()->isEmpty()) {
+            checksum = *survey.checksum();
+        }
+        // The element's own checks come first, with their texts; the checks after it keep out
+        // what the reader could not give back.
+        auto const& balance = survey.reconciled().balance();
+        result.reconciliations.emplace_back(
+            number.integer(), balance.major(), balance.minor(), currencyText(balance),
+            survey.reconciled().reconciledOn(), checksum, std::move(distributions));
         // The reader finds a reconciled account's bank and name through the banks and the
         // ledger; an account known to neither would make the file unreadable.
         requireAccount(ledger, number, what);
@@ -255,17 +269,10 @@ ReconciliationsElement fillReconciliationElements(surveying::ReconciledSurveys c
         if (!reconciled.insert(number).second) {
             throw contentError(QObject::tr("The %1 is given twice.").arg(what()));
         }
-        // An empty checksum is stored as none: the reader refuses an empty one.
-        foundation::Optional<QString> checksum;
-        if (survey.checksum() && !survey.checksum()->isEmpty()) {
-            checksum = checkedText(
-                *survey.checksum(), [&] { return QObject::tr("checksum of the %1").arg(what()); },
-                true);
+        if (checksum) {
+            checkedText(
+                *checksum, [&] { return QObject::tr("checksum of the %1").arg(what()); }, true);
         }
-        auto const& balance = survey.reconciled().balance();
-        result.reconciliations.emplace_back(
-            number.integer(), balance.major(), balance.minor(), currencyText(balance),
-            survey.reconciled().reconciledOn(), std::move(checksum), std::move(distributions));
     }
     return result;
 }

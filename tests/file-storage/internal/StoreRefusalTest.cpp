@@ -1,7 +1,7 @@
 // Budget states that no document can give, which the store must refuse rather than write a
 // file that does not load or loads to another budget. Each case changes the small full budget
-// of tests/support in one way. (A debt whose interest is not a number loads from a document;
-// that refusal is a row of tests/data/documents/store-refusals.manifest.)
+// of tests/support in one way. (A debt whose interest is not a number loads from a document and
+// is stored as "nan": a row of tests/data/documents/canonical.manifest.)
 #include "DocumentSupport.h"
 
 #include "support/Budgets.h"
@@ -197,6 +197,11 @@ Refusal const refusals[] = {
          p.item<Wage>("X", 0);
      },
      "The wage account identifier cannot be zero."},
+    // The item's own check comes before the check that its account is in the ledger.
+    {"ItemBookedToAccountZeroThatTheLedgerLacks", [](Parts& p) { p.item<Goal>("X", 0); },
+     "The goal account identifier cannot be zero."},
+    {"ReconciliationOfAccountZero", [](Parts& p) { p.reconcile("First Bank", 0); },
+     "The account ID for a reconciliation element cannot be invalid."},
     {"TransactionNumberZero", [](Parts& p) { p.hold(0, 500, 101, {101}); },
      "An indexed element identifier cannot be invalid."},
     {"ItemDateAfterTheYear9999",
