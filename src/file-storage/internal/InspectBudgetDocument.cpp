@@ -5,6 +5,7 @@
 #include "file-storage/internal/DocumentFormat.h"
 
 #include <QBuffer>
+#include <QDate>
 #include <QHash>
 #include <QStringList>
 #include <QXmlStreamReader>
@@ -670,6 +671,14 @@ private:
                 warn(at, "date-suffix",
                      QStringLiteral("%1 %2 is read as %3; the rest is dropped")
                          .arg(name, quoted(text), text.left(10).toString()));
+                continue;
+            }
+            // Qt's reading of ISO dates takes other separators too; a store writes yyyy-MM-dd.
+            auto const day = QDate::fromString(text.toString(), Qt::ISODate);
+            if (day.isValid() && day.toString(Qt::ISODate) != text) {
+                warn(at, "date-rewritten",
+                     QStringLiteral("%1 %2 is read as %3, which the next store writes instead")
+                         .arg(name, quoted(text), day.toString(Qt::ISODate)));
             }
         }
     }

@@ -215,6 +215,18 @@ std::map<quint32, Transactions> readTransactions(LedgersElement const& ledgers,
             };
             auto const debited = code(t.entry == accounting::debitAbbreviation());
             auto const credited = code(t.entry == accounting::creditAbbreviation());
+            if (t.entry != accounting::debitAbbreviation() &&
+                t.entry != accounting::creditAbbreviation()) {
+                // Taken as it always was, but said: the other account is lost from the budget.
+                ZEL_LOG_WARNING().noquote()
+                    << QStringLiteral("The transaction %1 of the account %2 has the entry '%3', "
+                                      "neither Dr nor Cr: it is booked from the account to "
+                                      "itself, without the account %4.")
+                           .arg(t.identifier)
+                           .arg(ledger.identifier)
+                           .arg(t.entry)
+                           .arg(t.otherAccountNumber);
+            }
             place.at(transactionForm, ordinal);
             auto transaction = [&] {
                 // A bad currency or status is reported as bad transaction data, so that every
