@@ -27,7 +27,13 @@ namespace zel::file_storage {
 // next one. Where the folder or file system allows no lock, loads and stores go ahead unlocked.
 //
 // One object may be used from one thread at a time; objects for the same file may be used from
-// several.
+// several. Since a load, store or restore may wait up to ten seconds for the lock, and then reads
+// or writes the whole file and syncs it to the disk, none belongs on a GUI thread.
+//
+// Loads and stores log a debug record for every element they read and write, in Qt's default
+// category ("default"); QT_LOGGING_RULES="default.debug=false" or a filter rule silences them.
+// docs/reference.md lists every step, refusal (both texts), log record and file left beside the
+// budget file.
 class ZEL_FILE_STORAGE_EXPORT BudgetFile : public storage::BudgetStorage {
 public:
     // The back-up extension used unless the caller gives another: a tilde.
@@ -60,7 +66,11 @@ public:
     // AttributeError) when its content is not valid.
     storage::BudgetState load() const override;
     // Writes the whole budget state to the file, after backing up the previous one. A budget
-    // that could not be loaded back is refused with BudgetFileError before any file is touched;
+    // that could not be loaded back is refused with BudgetFileError before any file is touched
+    // (an empty name; a name or text holding characters that XML cannot hold; an account that
+    // an item, a transaction, the opening account or a reconciliation names but the ledger
+    // lacks; an item with no ledger account; a debt's infinite interest; a bank account with no
+    // type; a reconciliation of an account no bank holds, or a second one of an account);
     // a budget path or back-up path that is not a regular file (a directory, a device, a named
     // pipe) is refused with storage::StorageError, as is a file in use. When writing fails the
     // previous file is put back in place and the error rethrown.

@@ -18,7 +18,8 @@ namespace zel::file_storage {
 //
 // Every failure is thrown as BinaryFileError, whose first text names the file. A default object
 // holds nothing: its location is worked out once per process, on first use. An object may be
-// given another path instead, to look into a copy of the file.
+// given another path instead, to look into a copy of the file. docs/reference.md lists what a
+// load and a store do, their errors and the files they leave.
 class ZEL_FILE_STORAGE_EXPORT ExchangeRatesFile : public storage::ExchangeRatesStorage {
 public:
     // The first four bytes of every file, "ZELE" read as a big-endian number.
