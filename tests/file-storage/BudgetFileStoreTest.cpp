@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
 
 #if !defined(_WIN32)
@@ -110,8 +111,9 @@ std::string standing(QString const& path, std::optional<zel::storage::BudgetStat
     if (stored && support::holds(path, *stored)) {
         return "new";
     }
-    for (auto const* name : {"previous", "earlier", "stale", "cut-short", "trailing-comment",
-                             "self-closing-root", "end-tag-with-space", "utf16"}) {
+    for (auto const* name :
+         {"previous", "earlier", "stale", "cut-short", "trailing-comment", "self-closing-root",
+          "end-tag-with-space", "utf16", "nested-beyond-the-bound"}) {
         if (content == budgets::dataFile(QStringLiteral("store/%1.xml").arg(QLatin1String(name)))) {
             return name;
         }
@@ -178,6 +180,13 @@ TEST_P(StoreOutcome, LeavesTheFilesErrorAndRecordsOfItsRow) {
                         static_cast<mode_t>(std::stoi(row.value("mode"), nullptr, 8))),
                   0);
     }
+    if (row.has("stale-marker")) {
+        // The marker of a store of another budget, which the budget file matches in nothing.
+        support::writeFile(
+            layout.directory + QStringLiteral("/.budget.xml.storing"),
+            zel::file_storage::internal::markerBytes(
+                {zel::file_storage::internal::fingerprintOf("another budget"), std::nullopt}));
+    }
     if (row.has("last-stored")) {
         QTemporaryDir plain;
         QString const copy = plain.filePath(QStringLiteral("copy.xml"));
@@ -230,22 +239,36 @@ TEST_P(StoreOutcome, LeavesTheFilesErrorAndRecordsOfItsRow) {
         }
     }
 
-    // Another program's save, kept beside the budget file before the store wrote over it.
-    auto const changed =
-        QDir(layout.directory).entryInfoList({QStringLiteral("budget.xml.changed-elsewhere-*")});
-    ASSERT_EQ(changed.size(), row.has("changed") ? 1 : 0);
-    QString const changedPath = changed.isEmpty() ? QString() : changed.front().filePath();
-    if (row.has("changed")) {
-        EXPECT_EQ(standing(changedPath, stored), row.value("changed"));
-        QFile::remove(changedPath);
+    // The copies kept beside the budget file, each named in the records by its placeholder: of
+    // another program's save, of a file that the store did not back up, of an old back-up left
+    // over.
+    struct KeptKind {
+        char const* key;
+        char const* prefix;
+        char const* placeholder;
+    };
+    KeptKind const keptKinds[] = {{"changed", "budget.xml.changed-elsewhere-*", "{C}"},
+                                  {"incomplete", "budget.xml.incomplete-*", "{I}"},
+                                  {"old-back-up", "budget.xml.old-back-up-*", "{P}"}};
+    std::map<QString, QString> keptPaths;
+    for (auto const& kind : keptKinds) {
+        auto const found = QDir(layout.directory).entryInfoList({QString::fromLatin1(kind.prefix)});
+        ASSERT_EQ(found.size(), row.has(kind.key) ? 1 : 0) << kind.key;
+        if (row.has(kind.key)) {
+            EXPECT_EQ(standing(found.front().filePath(), stored), row.value(kind.key)) << kind.key;
+            keptPaths[QString::fromLatin1(kind.placeholder)] = found.front().filePath();
+            QFile::remove(found.front().filePath());
+        }
     }
     EXPECT_EQ(error ? error->firstText().toStdString() : "", layout.fill(row.value("first")));
     EXPECT_EQ(error ? error->secondText().toStdString() : "", layout.fill(row.value("second")));
     std::vector<std::string> records;
     for (auto const& record : row.values("record")) {
-        records.push_back(
-            layout.fill(QString::fromStdString(record).replace(QStringLiteral("{C}"), changedPath))
-                .toStdString());
+        QString text = QString::fromStdString(record);
+        for (auto const& [placeholder, path] : keptPaths) {
+            text.replace(placeholder, path);
+        }
+        records.push_back(layout.fill(text).toStdString());
     }
     if (!loading) {
         EXPECT_EQ(support::fileRecords(capture), records);
@@ -296,8 +319,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::ValuesIn(budgets::readManifest(QStringLiteral("store/outcomes.manifest"))),
     budgets::recordName);
 
-// The previous budget is on the disk under the back-up's name, and that name too, before the
-// budget file is truncated; the new budget is on the disk before the store returns.
+// The earlier back-up is moved aside for good before its name is given to the copy of the
+// previous budget; that copy is on the disk, name and all, before the budget file is truncated;
+// the new budget is on the disk, and its record, before the earlier back-up goes; and that is on
+// the disk before the store returns.
 TEST(DurableOrder, BackUpAndNewFileReachTheDiskBeforeTheStepsThatRelyOnThem) {
     QTemporaryDir folder;
     support::Layout const layout(folder.path(), false);
@@ -311,25 +336,37 @@ TEST(DurableOrder, BackUpAndNewFileReachTheDiskBeforeTheStepsThatRelyOnThem) {
     using enum seam::FileStep;
     using seam::firstRan;
     using seam::lastRan;
+    // The first folder sync after a step.
+    auto const syncAfter = [&](long step) {
+        for (auto const& ran : trace) {
+            if (ran.index > step && ran.step == syncDirectory && ran.outcome == "ok") {
+                return ran.index;
+            }
+        }
+        return 0L;
+    };
+    long const movedAside = firstRan(trace, rename, layout.backUp, layout.oldBackUp);
     long const copySynced = firstRan(trace, sync, layout.backUp);
     long const backUpNamed = firstRan(trace, rename, QString(), layout.backUp);
-    long const earlierRemoved = firstRan(trace, remove, layout.oldBackUp);
-    long const folderSynced = firstRan(trace, syncDirectory, layout.directory);
     long const truncated = lastRan(trace, open, layout.budget);
+    EXPECT_LT(syncAfter(movedAside), backUpNamed);
     EXPECT_LT(lastRan(trace, write, layout.backUp), copySynced);
     EXPECT_LT(copySynced, backUpNamed);
-    EXPECT_LT(std::max(backUpNamed, earlierRemoved), folderSynced);
-    EXPECT_LT(folderSynced, truncated);
+    EXPECT_LT(syncAfter(backUpNamed), truncated);
 
     long const written = lastRan(trace, write, layout.budget);
     long const synced = lastRan(trace, sync, layout.budget);
     long const closed = lastRan(trace, close, layout.budget);
+    long const recorded = firstRan(
+        trace, rename, layout.directory + QStringLiteral("/.budget.xml.storing"), layout.record);
+    long const earlierRemoved = firstRan(trace, remove, layout.oldBackUp);
     EXPECT_LT(truncated, written);
     EXPECT_LT(written, synced);
     EXPECT_LT(synced, closed);
-    // Then the new file's name is made durable, and the lock let go.
-    EXPECT_LT(closed, lastRan(trace, syncDirectory, layout.directory));
-    EXPECT_EQ(lastRan(trace, syncDirectory, layout.directory) + 1, trace.back().index);
+    EXPECT_LT(closed, recorded);
+    EXPECT_LT(syncAfter(recorded), earlierRemoved);
+    // Then the earlier back-up's going is made durable, and the lock let go.
+    EXPECT_EQ(syncAfter(earlierRemoved) + 1, trace.back().index);
     EXPECT_EQ(trace.back().step, remove);
 }
 
@@ -380,7 +417,12 @@ TEST(PartWrittenFile, IsRefusedByTheLoadAndNotBackedUpByTheNextStore) {
     support::store(file, next);
     EXPECT_TRUE(support::holds(layout.budgetPath, next));
     EXPECT_EQ(support::contentOf(layout.backUp), previous);
-    EXPECT_EQ(layout.others(), QStringList());
+    // The part-written file, which may hold the newest of the budget, is kept beside it.
+    auto const kept = layout.others();
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_TRUE(kept.front().startsWith(QStringLiteral("budget.xml.incomplete-")));
+    EXPECT_EQ(support::contentOf(folder.filePath(kept.front())),
+              QByteArray("<KelvoraMindrath revision=\"2\"><wages/></KelvoraMindrath>"));
 }
 
 // A link at the marker's name (another user's, in a shared folder) is removed, never written
@@ -409,9 +451,9 @@ TEST(MarkerName, ALinkInItsPlaceIsNeverFollowed) {
     }
 }
 
-// A link that appears at the marker's name just before the marker is made stops the store
-// before the budget file is touched, and is not written through.
-TEST(MarkerName, ALinkThatAppearsAsItIsMadeStopsTheStore) {
+// A link that appears at the marker's name just before the marker is made is replaced by the
+// marker, never written through.
+TEST(MarkerName, ALinkThatAppearsAsItIsMadeIsReplacedNeverFollowed) {
     ZEL_SKIP_WITHOUT_SYMBOLIC_LINKS();
     QTemporaryDir folder;
     support::Layout const layout(folder.path(), false);
@@ -425,11 +467,10 @@ TEST(MarkerName, ALinkThatAppearsAsItIsMadeStopsTheStore) {
         }
     });
     budgets::LogCapture quiet;
-    EXPECT_THROW(support::store(BudgetFile(layout.budgetPath, QStringLiteral("~")),
-                                budgets::smallFullBudget()),
-                 StorageError);
+    support::store(BudgetFile(layout.budgetPath, QStringLiteral("~")), budgets::smallFullBudget());
     EXPECT_EQ(support::contentOf(elsewhere), QByteArray("someone's file"));
-    EXPECT_FALSE(QFileInfo::exists(layout.budget));
+    EXPECT_TRUE(support::holds(layout.budget, budgets::smallFullBudget()));
+    EXPECT_FALSE(QFileInfo(marker).isSymLink());
 }
 
 } // namespace

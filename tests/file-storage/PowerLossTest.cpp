@@ -8,6 +8,7 @@
 #include "file-storage/BudgetFile.h"
 #include "file-storage/ExchangeRatesFile.h"
 #include "file-storage/internal/FileSync.h"
+#include "file-storage/internal/StoreMarker.h"
 #include "support/Manifest.h"
 #include "support/SymbolicLink.h"
 
@@ -73,6 +74,7 @@ protected:
     support::Layout const laid_{scratch_.path(), layout_.linked};
     QString const rates_ = folder_.filePath(QStringLiteral("cache/app/exchange-rates.dat"));
     std::optional<QByteArray> previous_; // what the operation replaces
+    std::optional<QByteArray> earlier_;  // what the back-up held before the operation
     QByteArray next_;                    // what it writes
     QByteArray third_ = documentOf("random:9");
 
@@ -97,7 +99,8 @@ protected:
             support::writeFile(layout_.budget, *previous_);
         }
         if (row_.value("backup") != "absent") {
-            support::writeFile(layout_.backUp, documentOf(row_.value("backup")));
+            earlier_ = documentOf(row_.value("backup"));
+            support::writeFile(layout_.backUp, *earlier_);
         }
         next_ = do_ == "restore" ? *support::contentOf(layout_.backUp)
                                  : documentOf(row_.value("storing"));
@@ -154,6 +157,29 @@ protected:
             return bytes == next_ || bytes == previous_ ? ""
                    : bytes ? "the exchange-rates file is neither the old nor the new one"
                            : "the exchange-rates file is gone";
+        }
+        // No bytes that a file held before the operation are lost, but the back-up's once a
+        // store has committed: its record, on the disk, names the new document.
+        bool committed = false;
+        for (auto const& [path, node] : state) {
+            auto const record = path.endsWith(QLatin1String(".budget.xml.stored"))
+                                    ? zel::file_storage::internal::parseMarker(node.bytes)
+                                    : std::nullopt;
+            committed =
+                committed ||
+                (record && record->next == zel::file_storage::internal::fingerprintOf(next_));
+        }
+        for (auto const& bytes :
+             {previous_, do_ == "store" && committed ? std::nullopt : earlier_}) {
+            bool held = !bytes;
+            for (auto const& [path, node] : state) {
+                held = held || node.bytes == *bytes;
+            }
+            if (!held) {
+                return bytes == previous_ ? "the budget before the operation is lost"
+                                          : "the back-up before the store is lost, and the store "
+                                            "had not committed";
+            }
         }
         auto const budget = support::contentOf(laid_.budget);
         auto const backUp = support::contentOf(laid_.backUp);

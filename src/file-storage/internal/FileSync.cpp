@@ -1,6 +1,7 @@
 #include "file-storage/internal/FileSync.h"
 
 #include "file-storage/internal/FileSyncSystem.h"
+#include "file-storage/internal/Log.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -68,6 +69,16 @@ QString notARegularFile(QString const& path, FileKind kind) {
     return QObject::tr("%1 is a %2, not a regular file.").arg(path, what);
 }
 
+bool isTrustedOwner(uint owner, FileStatus const& budget) {
+    return owner == currentUser() || (budget.kind == FileKind::regular && owner == budget.owner);
+}
+
+QString notTrusted(QString const& path, uint owner) {
+    return QObject::tr("%1 belongs to %2, who owns neither the budget file nor this process, so "
+                       "it is not trusted: remove it.")
+        .arg(path, userName(owner));
+}
+
 Result openForReading(QFile& file, QIODevice::OpenMode mode) {
     QString const path = file.fileName();
     // Looked at before it is opened: opening some devices does something.
@@ -117,7 +128,7 @@ Result locate(QString const& path, Folder& folder, QString& name) {
         }
         // Another user's link in a folder that everyone writes to could send the store to any
         // file the user may write; the system refuses to follow such a link, and so does this.
-        if (!opened.mayFollow(status)) {
+        if (!opened.mayUse(status)) {
             return QObject::tr("The symbolic link %1 belongs to %2 in a folder that every user "
                                "may write to, so it is not followed.")
                 .arg(opened.pathOf(leaf), userName(status.owner));
@@ -361,7 +372,8 @@ FileLock::~FileLock() {
 }
 
 FileLock::Outcome FileLock::acquire(QString const& lockPath, Mode mode,
-                                    std::chrono::milliseconds wait, QString& why, uint newMode) {
+                                    std::chrono::milliseconds wait, QString& why,
+                                    FileStatus const& budget) {
     using namespace std::chrono_literals;
     release();
     auto const deadline = std::chrono::steady_clock::now() + wait;
@@ -380,7 +392,12 @@ FileLock::Outcome FileLock::acquire(QString const& lockPath, Mode mode,
             return Outcome::unavailable;
         }
         system::LockFileError error;
-        int fd = system::openLockFile(folder_, name_, newMode, error);
+        int fd = system::openLockFile(folder_, name_, budget, error);
+        if (fd >= 0 && !isTrustedOwner(system::ownerOf(fd), budget)) {
+            why = notTrusted(lockPath, system::ownerOf(fd));
+            system::closeHandle(fd);
+            return Outcome::refused;
+        }
         if (fd >= 0) {
             if (auto const failure = system::injected(FileStep::lockOpened, lockPath);
                 !failure.ok()) {
@@ -450,6 +467,14 @@ FileLock::Outcome FileLock::acquire(QString const& lockPath, Mode mode,
     }
 }
 
+bool FileLock::stillNamed() const {
+    return handle_ < 0 || system::namesFile(folder_, name_, handle_);
+}
+
+QString FileLock::path() const {
+    return folder_.pathOf(name_);
+}
+
 void FileLock::release() {
     if (handle_ < 0) {
         return;
@@ -467,7 +492,14 @@ void FileLock::release() {
     if ((mode_ == Mode::exclusive ||
          system::tryLock(handle_, Mode::exclusive, ignored) == system::Locking::locked) &&
         system::namesFile(folder_, name_, handle_)) {
-        (void)folder_.remove(name_);
+        // Left behind, it holds nothing: the next holder reuses it and removes it. One that another
+        // holder has removed meanwhile is no failure.
+        if (auto const failure = folder_.remove(name_);
+            !failure.ok() && system::namesFile(folder_, name_, handle_)) {
+            ZEL_LOG_WARNING().noquote()
+                << QStringLiteral("Failed to remove the lock file %1 due to %2.")
+                       .arg(folder_.pathOf(name_), failure.why());
+        }
     }
     system::closeHandle(handle_);
     handle_ = -1;

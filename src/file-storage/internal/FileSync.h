@@ -73,6 +73,16 @@ QString userName(uint user);
 // The identifier of the user this process acts as.
 uint currentUser();
 
+// Whether a hidden file of the library's beside a budget file (its lock file, the marker of a
+// store under way, the record of the last store), owned by owner, may be trusted: only when this
+// process's user or the owner of the budget file described by budget (when there is one) made
+// it. Anyone else's could say anything, and keep the budget from being loaded or stored.
+bool isTrustedOwner(uint owner, FileStatus const& budget);
+
+// "%1 belongs to %2, who owns neither the budget file nor this process, so it is not trusted:
+// remove it." for the hidden file at path, of owner, that isTrustedOwner refuses.
+QString notTrusted(QString const& path, uint owner);
+
 // What stands at path, following symbolic links as the system does (a link to a regular file is
 // regular).
 Result kindOf(QString const& path, FileKind& kind);
@@ -103,8 +113,11 @@ public:
 
     // What stands at name, a link not followed.
     Result inspect(QString const& name, FileStatus& status) const;
-    // Whether the system would follow the link described by link in this folder.
-    bool mayFollow(FileStatus const& link) const;
+    // Whether the entry described by entry, a link or a file, may be used in this folder: in a
+    // folder that everyone may write to and only owners may remove from (/tmp), only an entry of
+    // the user's own or of the folder's owner, as the system itself follows links there and
+    // opens files to write (Linux's protected_symlinks and protected_regular); elsewhere any.
+    bool mayUse(FileStatus const& entry) const;
     // Where the link at name points, as it is written in the link.
     Result readLink(QString const& name, QString& text) const;
     // Removes the entry at name; a link is removed, never followed.
@@ -228,7 +241,9 @@ Result makeDirectories(QString const& path);
 // The system releases the lock when its holder ends, however it ends, so a killed holder never
 // blocks anyone. The lock file is removed by the last holder to let go; one left by a killed
 // holder is reused and then removed by the next one. A lock file is never opened through a
-// link, and its permissions are those it was made with.
+// link, its permissions are those it was made with, and one that neither this process's user
+// nor the budget file's owner made is refused (isTrustedOwner): another user's lock file, which
+// she could remove and make again at will, would let two holders in at once.
 //
 // Covers only those that take the lock: a program that writes the file without it is not held
 // back, and a file system without advisory locks holds back nobody (acquire says so).
@@ -250,11 +265,19 @@ public:
     // Releases the lock if held.
     ~FileLock();
 
-    // Waits up to wait for the lock at lockPath; a lock file made here gets the permissions
-    // mode. On unavailable and refused, why says what failed, naming the lock file; on busy, it
-    // names the lock file's owner where that is another user.
+    // Waits up to wait for the lock at lockPath of the budget file described by budget (absent
+    // where there is none yet); a lock file made here gets that file's owner and group where
+    // the system allows it, and its read and write permissions, or the owner's alone where there
+    // is no budget file. On unavailable and refused, why says what failed, naming the lock file;
+    // on busy, it names the lock file's owner where that is another user.
     Outcome acquire(QString const& lockPath, Mode mode, std::chrono::milliseconds wait,
-                    QString& why, uint newMode = 0600);
+                    QString& why, FileStatus const& budget = FileStatus{});
+    // Whether the lock, if held, is still held through the file at the lock's name: where
+    // others may remove files from the folder, the lock file may have been removed, or replaced
+    // by another that others lock. True where no lock is held.
+    bool stillNamed() const;
+    // The path of the lock file, once acquire was called.
+    QString path() const;
     void release();
 
 private:

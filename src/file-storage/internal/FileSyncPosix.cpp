@@ -132,6 +132,21 @@ QString hiddenNameFor(QString const& name) {
     return hidden;
 }
 
+// Gives the file open at fd the owner, group and permissions of the file described by like.
+// Only a privileged process can give a file to another user, and only to a group of its own;
+// whatever cannot be taken, the permissions never reach further than the original's.
+void adoptHandle(int fd, FileStatus const& like) {
+    if (::fchown(fd, static_cast<uid_t>(like.owner), static_cast<gid_t>(like.group)) != 0) {
+        (void)::fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(like.group));
+    }
+    struct stat now {};
+    uint mode = like.mode & 0777;
+    if (::fstat(fd, &now) != 0 || now.st_gid != static_cast<gid_t>(like.group)) {
+        mode &= ~uint{0070};
+    }
+    (void)::fchmod(fd, static_cast<mode_t>(mode));
+}
+
 #if defined(O_TMPFILE)
 // Whether an open file with no name can be given one: through its entry under /proc.
 bool canNameUnnamedFiles() {
@@ -255,13 +270,13 @@ Result Folder::inspect(QString const& name, FileStatus& status) const {
     return Result::done();
 }
 
-bool Folder::mayFollow(FileStatus const& link) const {
+bool Folder::mayUse(FileStatus const& entry) const {
     struct stat folder {};
     if (::fstat(handle_, &folder) != 0) {
         return false;
     }
     bool const shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
-    return !shared || link.owner == ::geteuid() || link.owner == folder.st_uid;
+    return !shared || entry.owner == ::geteuid() || entry.owner == folder.st_uid;
 }
 
 Result Folder::readLink(QString const& name, QString& text) const {
@@ -450,17 +465,7 @@ Result File::status(FileStatus& status) const {
 }
 
 void File::adopt(FileStatus const& like) {
-    // Only a privileged process can give a file to another user, and only to a group of its own;
-    // whatever cannot be taken, the permissions never reach further than the original's.
-    if (::fchown(handle_, static_cast<uid_t>(like.owner), static_cast<gid_t>(like.group)) != 0) {
-        (void)::fchown(handle_, static_cast<uid_t>(-1), static_cast<gid_t>(like.group));
-    }
-    struct stat now {};
-    uint mode = like.mode & 0777;
-    if (::fstat(handle_, &now) != 0 || now.st_gid != static_cast<gid_t>(like.group)) {
-        mode &= ~uint{0070};
-    }
-    (void)::fchmod(handle_, static_cast<mode_t>(mode));
+    adoptHandle(handle_, like);
 }
 
 void File::setMode(uint mode) {
@@ -525,7 +530,7 @@ Result File::close() {
 
 // ---- Locks -----------------------------------------------------------------------------------
 
-int system::openLockFile(Folder const& folder, QString const& name, uint mode,
+int system::openLockFile(Folder const& folder, QString const& name, FileStatus const& like,
                          LockFileError& error) {
     // Open for writing where allowed (network file systems lock exclusively only what is open
     // for writing), for reading otherwise (enough on a local one, and all that another user's
@@ -543,9 +548,14 @@ int system::openLockFile(Folder const& folder, QString const& name, uint mode,
             error.why = lastError();
             return -1;
         }
-        // A new lock file takes the permissions asked for, whatever the maker's mask: those
-        // who may read the budget may then lock it.
-        ::fchmod(fd, static_cast<mode_t>(mode & 0666));
+        // A new lock file takes the budget file's owner and its permissions, whatever the
+        // maker's mask: those who may read the budget may then lock it, and one left by a
+        // privileged process killed while it held it stays the budget owner's to reuse.
+        if (like.kind == FileKind::regular) {
+            FileStatus lockLike = like;
+            lockLike.mode &= 0666;
+            adoptHandle(fd, lockLike);
+        }
     }
     if (fd < 0) {
         error.why = lastError();

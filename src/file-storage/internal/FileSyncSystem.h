@@ -45,9 +45,12 @@ struct LockFileError {
     QString why;             // the system's words
 };
 
-// Opens, or makes with the permissions mode, the lock file at name in folder; never through a
-// link, and never waiting on a named pipe. The handle, or -1 with error saying why.
-int openLockFile(Folder const& folder, QString const& name, uint mode, LockFileError& error);
+// Opens, or makes, the lock file at name in folder; never through a link, and never waiting on a
+// named pipe. A lock file made here gets the owner, group and read and write permissions of the
+// file described by like, where the system allows it (File::adopt), or the owner's permissions
+// alone when like is absent. The handle, or -1 with error saying why.
+int openLockFile(Folder const& folder, QString const& name, FileStatus const& like,
+                 LockFileError& error);
 
 enum class Locking {
     locked,

@@ -242,7 +242,7 @@ Result Folder::inspect(QString const& name, FileStatus& status) const {
     return found ? Result::done() : Result(why);
 }
 
-bool Folder::mayFollow(FileStatus const&) const {
+bool Folder::mayUse(FileStatus const&) const {
     // Windows has no folders in which only owners may remove entries; only privileged users
     // and developers make links at all.
     return true;
@@ -474,8 +474,9 @@ Result File::close() {
 
 // ---- Locks -----------------------------------------------------------------------------------
 
-int system::openLockFile(Folder const& folder, QString const& name, uint mode,
+int system::openLockFile(Folder const& folder, QString const& name, FileStatus const& like,
                          LockFileError& error) {
+    uint const mode = like.kind == FileKind::regular ? like.mode : 0600;
     QString const path = folder.pathOf(name);
     FileStatus status;
     HANDLE const entry = openEntry(path);
