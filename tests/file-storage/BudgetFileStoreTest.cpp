@@ -10,10 +10,12 @@
 #include "support/Manifest.h"
 #include "support/SymbolicLink.h"
 
+#include <QLoggingCategory>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 
@@ -502,6 +504,81 @@ TEST(LinkedBudgetFile, BehindALinkedFolderIsTheFileTheSystemOpens) {
                                budgets::emptyBudget()));
     EXPECT_EQ(QDir(root.filePath(QStringLiteral("Archive"))).entryList(QDir::NoDotAndDotDot),
               QStringList());
+}
+
+} // namespace
+
+namespace {
+
+// Where others may remove files from the folder, the lock file can go while a store holds it,
+// and another store make a new one and lock that: the store then stops before it cuts the
+// budget file, which it would otherwise write into beside the other.
+TEST(LockFile, ReplacedWhileHeldStopsTheStoreBeforeTheBudgetFileIsCut) {
+    QTemporaryDir folder;
+    support::Layout const layout(folder.path(), false);
+    layout.make();
+    stand(layout.budget, "previous");
+    QString const lockPath = layout.directory + QStringLiteral("/.budget.xml.lock");
+    QString const marker = layout.directory + QStringLiteral("/.budget.xml.storing");
+    bool replaced = false;
+    seam::Seam const planted({}, {}, [&](seam::Step const& step) {
+        // Once the marker is named: the last step before the budget file is opened to be cut.
+        if (!replaced && step.step == seam::FileStep::rename && step.other == marker) {
+            replaced = QFile::remove(lockPath);
+            support::writeFile(lockPath, "");
+        }
+    });
+    budgets::LogCapture quiet;
+    try {
+        support::store(BudgetFile(layout.budgetPath, QStringLiteral("~")),
+                       budgets::smallFullBudget());
+        ADD_FAILURE() << "the store went on";
+    } catch (StorageError const& error) {
+        EXPECT_EQ(error.firstText(),
+                  QStringLiteral("The lock file %1 was removed or replaced while it was held, so "
+                                 "the budget file is not written.")
+                      .arg(lockPath));
+        EXPECT_EQ(error.secondText(),
+                  QStringLiteral("The budget file, budget.xml, failed to be saved while opening."));
+    }
+    EXPECT_TRUE(replaced);
+    EXPECT_EQ(support::contentOf(layout.budget),
+              budgets::dataFile(QStringLiteral("store/previous.xml")));
+    // The other holder's lock file is not the store's to remove.
+    EXPECT_TRUE(QFileInfo::exists(lockPath));
+    EXPECT_FALSE(QFileInfo::exists(marker));
+}
+
+// The document is made, and its values checked, before any file is touched; yet the writer's
+// records come where a store that wrote the document as it made it would write them: after the
+// back-up's, as the file is written.
+TEST(StoreRecords, TheWritersRecordsFollowTheBackUpsAsTheStoreRunsThem) {
+    QTemporaryDir folder;
+    support::Layout const layout(folder.path(), false);
+    layout.make();
+    stand(layout.budget, "previous");
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=true"));
+    std::vector<std::string> texts;
+    {
+        budgets::LogCapture capture;
+        support::store(BudgetFile(layout.budgetPath, QStringLiteral("~")),
+                       budgets::smallFullBudget());
+        for (auto const& record : capture.records()) {
+            texts.push_back(record.text.toStdString());
+        }
+    }
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    auto const at = [&](std::string const& text) {
+        return std::find(texts.begin(), texts.end(), text) - texts.begin();
+    };
+    auto const backedUp = at("Successfully backed-up the budget file.");
+    auto const preparing = at("Preparing to write to the budget file.");
+    auto const completed = at("Completed writing budget elements");
+    ASSERT_LT(completed, static_cast<long>(texts.size()));
+    EXPECT_LT(at("Storing Budget File \"" + layout.budgetPath.toStdString() + "\""), backedUp);
+    EXPECT_LT(backedUp, preparing);
+    EXPECT_LT(preparing, completed);
+    EXPECT_EQ(completed + 1, static_cast<long>(texts.size())) << "the last record";
 }
 
 } // namespace

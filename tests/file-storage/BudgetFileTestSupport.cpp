@@ -9,6 +9,8 @@
 #include <windows.h>
 #else
 #include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -83,20 +85,93 @@ std::vector<std::string> fileRecords(LogCapture const& capture) {
     return result;
 }
 
+namespace {
+
+// Reads what the child printed into run.
+void readOutput(QByteArray const& output, ChildRun& run) {
+    run.output += output.toStdString();
+    for (auto const& line : QString::fromUtf8(output)
+                                .remove(QLatin1Char('\r'))
+                                .split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        auto const fields = line.split(QLatin1Char('\t'));
+        seam::Step step;
+        if (seam::parseTraceLine(line, step)) {
+            run.trace.push_back(step);
+        } else if (fields[0] == QLatin1String("first")) {
+            run.firstText = fields.mid(1).join(QLatin1Char('\t')).toStdString();
+        } else if (fields[0] == QLatin1String("second")) {
+            run.secondText = fields.mid(1).join(QLatin1Char('\t')).toStdString();
+        } else if (fields[0] == QLatin1String("stored") || fields[0] == QLatin1String("loaded")) {
+            run.outcomes << fields.join(QLatin1Char(' '));
+        }
+    }
+}
+
+#if !defined(_WIN32)
+// Runs the store child's work in a forked copy of this process, as user. Nothing is executed
+// anew, so the child needs to reach neither the program nor the checkout, which may lie in a
+// folder that the user cannot pass through (root's own home, a folder of mktemp -d).
+ChildRun runAs(QStringList const& arguments, uint user) {
+    ChildRun run;
+    // What the child will need of the checkout is read now, while it can be.
+    (void)smallFullBudget();
+    int output[2];
+    if (::pipe(output) != 0) {
+        ADD_FAILURE() << "no pipe for the child";
+        return run;
+    }
+    pid_t const child = ::fork();
+    if (child == 0) {
+        ::close(output[0]);
+        ::dup2(output[1], STDERR_FILENO);
+        if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0) {
+            ::_exit(3);
+        }
+        int status = 2;
+        auto const print = [&](QString const& line) {
+            QByteArray const bytes = line.toUtf8() + '\n';
+            (void)!::write(output[1], bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        };
+        try {
+            status = store_child::storeOrLoad(arguments, print);
+        } catch (std::exception const& error) {
+            print(QStringLiteral("what\t") + QString::fromLocal8Bit(error.what()));
+        }
+        ::_exit(status);
+    }
+    ::close(output[1]);
+    QByteArray printed;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(output[0], buffer, sizeof buffer)) != 0;) {
+        if (got > 0) {
+            printed.append(buffer, got);
+        } else if (errno != EINTR) {
+            break;
+        }
+    }
+    ::close(output[0]);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    run.crashed = child < 0 || WIFSIGNALED(status);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    readOutput(printed, run);
+    return run;
+}
+#endif
+
+} // namespace
+
 ChildRun runChild(QStringList const& arguments, std::optional<uint> asUser) {
-    QProcess child;
     if (asUser) {
 #if defined(_WIN32)
         ADD_FAILURE() << "Windows has no setuid to run the child as another user";
         return ChildRun();
 #else
-        child.setChildProcessModifier([user = static_cast<uid_t>(*asUser)] {
-            if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0) {
-                ::_exit(3);
-            }
-        });
+        return runAs(arguments, *asUser);
 #endif
     }
+    QProcess child;
     // A system short of resources may fail to start a process now and then (Wine under load
     // does): that is tried again, as it says nothing of the store.
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -119,22 +194,8 @@ ChildRun runChild(QStringList const& arguments, std::optional<uint> asUser) {
     run.crashed = child.exitStatus() == QProcess::CrashExit;
     run.exitCode = child.exitCode();
     QByteArray const output = child.readAllStandardOutput();
-    run.output = output.toStdString() + child.readAllStandardError().toStdString();
-    for (auto const& line : QString::fromUtf8(output)
-                                .remove(QLatin1Char('\r'))
-                                .split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        auto const fields = line.split(QLatin1Char('\t'));
-        seam::Step step;
-        if (seam::parseTraceLine(line, step)) {
-            run.trace.push_back(step);
-        } else if (fields[0] == QLatin1String("first")) {
-            run.firstText = fields.mid(1).join(QLatin1Char('\t')).toStdString();
-        } else if (fields[0] == QLatin1String("second")) {
-            run.secondText = fields.mid(1).join(QLatin1Char('\t')).toStdString();
-        } else if (fields[0] == QLatin1String("stored") || fields[0] == QLatin1String("loaded")) {
-            run.outcomes << fields.join(QLatin1Char(' '));
-        }
-    }
+    readOutput(output, run);
+    run.output += child.readAllStandardError().toStdString();
     return run;
 }
 
@@ -154,6 +215,10 @@ int storeOrLoad(QStringList arguments, std::function<void(QString const& line)> 
             option == QLatin1String("--trace") ? QString() : arguments.takeFirst();
         if (option == QLatin1String("--times")) {
             times = value.toInt();
+        } else if (option == QLatin1String("--umask")) {
+#if !defined(_WIN32)
+            ::umask(static_cast<mode_t>(value.toUInt(nullptr, 8)));
+#endif
         } else if (option == QLatin1String("--fail")) {
             faults.push_back(seam::parseStepFault(value));
         } else if (!value.isEmpty()) {

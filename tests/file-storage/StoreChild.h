@@ -20,6 +20,7 @@
 // TAB, the name, or "?" for none of them); restore restores PATH's back-up and prints "restored",
 // TAB, the path where the replaced file is kept. Options:
 //   --times N              do it N times (default once)
+//   --umask OCTAL          make files with this mask (not on Windows)
 //   --fail STEP            fail the step that STEP names (StoreSeam.h's text); repeatable
 //   --fail-at N, --fail-from N, --kill-at N
 //                          fail the N-th step, fail it and every later one, or die by SIGKILL

@@ -45,11 +45,15 @@ storage::BudgetState emptyBudget() {
 }
 
 storage::BudgetState smallFullBudget() {
-    auto document = dataFile(QStringLiteral("documents/canonical/small-full.xml"));
-    QBuffer device(&document);
-    device.open(QIODevice::ReadOnly | QIODevice::Text);
-    LogCapture const quiet;
-    return file_storage::internal::loadBudgetDocument(device);
+    // Read once: a test that acts as another user may no longer be able to read the checkout.
+    static storage::BudgetState const state = [] {
+        auto document = dataFile(QStringLiteral("documents/canonical/small-full.xml"));
+        QBuffer device(&document);
+        device.open(QIODevice::ReadOnly | QIODevice::Text);
+        LogCapture const quiet;
+        return file_storage::internal::loadBudgetDocument(device);
+    }();
+    return state;
 }
 
 storage::BudgetState randomBudget(std::uint32_t seed) {
