@@ -125,7 +125,9 @@ int Seam::decide(FileStep step, QString const& path, QString const& other) {
     if (onStep_) {
         onStep_(entry);
     }
-    return error;
+    bool const syncing = step == FileStep::sync || step == FileStep::syncDirectory ||
+                         step == FileStep::syncFileSystem;
+    return error == 0 && skipSyncs_ && syncing ? file_storage::internal::skipStep : error;
 }
 
 std::string traceLine(Step const& step) {
