@@ -72,8 +72,12 @@ public:
     // lacks; an item with no ledger account; a debt's infinite interest; a bank account with no
     // type; a reconciliation of an account no bank holds, or a second one of an account);
     // a budget path or back-up path that is not a regular file (a directory, a device, a named
-    // pipe) is refused with storage::StorageError, as is a file in use. When writing fails the
-    // previous file is put back in place and the error rethrown.
+    // pipe) is refused with storage::StorageError, as is a file in use, and a file beside the
+    // budget file that another user made where only its owner may be trusted. When writing
+    // fails the previous file is put back in place, the back-up too, and the error rethrown.
+    // No load, store or restore removes or overwrites bytes of a budget that no other file
+    // holds, but a store that succeeds replaces the back-up: what a store does not back up is
+    // kept beside the budget file (docs/reference.md names every such file).
     void store(accounting::GeneralLedger const& ledger, budgeting::Budget const& budget,
                storage::ItemAccountMap const& itemAccounts, banking::BankMap const& banks,
                banking::AccountTypeMap const& accountTypes,
@@ -86,10 +90,11 @@ public:
     // Writes the back-up's budget into the budget file, when the back-up holds a budget that
     // loads: the way back after a crash or a mistake. The file it replaces is never lost: it is
     // first copied beside itself, to the budget file's name followed by ".before-restore-" and
-    // the local date and time (and a number, should that name be taken), and that path is
-    // returned (empty when there was no budget file). The back-up stays. As safe as a store:
-    // the copy is on the disk before the budget file is rewritten in place (keeping its links,
-    // permissions and owner), and when the rewrite fails the copy is put back. Throws
+    // the local date and time (and a number, should that name be taken), unless such a copy of
+    // the same bytes is there already, and that path is returned (empty when there was no
+    // budget file). The back-up stays. As safe as a store: the copy is on the disk before the
+    // budget file is rewritten in place (keeping its links, permissions and owner), and when
+    // the rewrite fails the copy is put back, and a copy made for it removed. Throws
     // storage::StorageError when there is no back-up or a step fails, and the load's error when
     // the back-up does not load.
     QString restoreBackUp() const;

@@ -56,7 +56,8 @@ Result fingerprintOfFile(File& file, Fingerprint& fingerprint);
 
 struct StoreMarker {
     Fingerprint next;                    // the document the store writes
-    std::optional<Fingerprint> previous; // the file it replaces, when that held a whole budget
+    std::optional<Fingerprint> previous; // the file it replaces, unless there was none or an
+                                         // earlier store had left it part-written
 };
 
 // The name of the marker of the budget file named name (the file a link names): beside it and
@@ -71,7 +72,8 @@ QString recordNameOf(QString const& name);
 //
 //     zel-budget-store 1
 //     next SIZE HASH
-//     previous SIZE HASH            ("previous none" when the file replaced was no whole budget)
+//     previous SIZE HASH            ("previous none" when there was no file, or an earlier
+//                                   store had left the file it replaces part-written)
 //     check HASH
 //
 // SIZE in decimal, HASH sixteen lowercase hexadecimal digits, every line ending in a line feed.
