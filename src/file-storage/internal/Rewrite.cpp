@@ -448,7 +448,11 @@ bool Rewrite::abort() {
         restoreBackUp();
         if (removeCopy_ && !renamedBack) {
             // Its bytes are back in the file, on the disk: the copy made for this call goes.
-            (void)place_.folder.remove(*previousCopy_);
+            if (auto const failure = place_.folder.remove(*previousCopy_); !failure.ok()) {
+                ZEL_LOG_WARNING().noquote()
+                    << QStringLiteral("Failed to remove the copy %1 due to %2.")
+                           .arg(place_.folder.pathOf(*previousCopy_), failure.why());
+            }
         }
     }
     // The marker goes once what it guards is on the disk as it was (the file put back, or gone),
@@ -457,9 +461,12 @@ bool Rewrite::abort() {
     // that could not be removed.
     if (marker_) {
         bool const whole = marker_->previous || budget_.kind != FileKind::regular;
-        if (((back && whole) || removed_) && !place_.folder.remove(markerName).ok() && records_) {
-            ZEL_LOG_WARNING().noquote() << QStringLiteral("Failed to remove the marker %1.")
-                                               .arg(place_.folder.pathOf(markerName));
+        if ((back && whole) || removed_) {
+            if (auto const failure = place_.folder.remove(markerName); !failure.ok()) {
+                ZEL_LOG_WARNING().noquote()
+                    << QStringLiteral("Failed to remove the marker %1 due to %2.")
+                           .arg(place_.folder.pathOf(markerName), failure.why());
+            }
         }
     }
     if (opened_ || backUpName_ || marker_ || removeCopy_) {
@@ -491,24 +498,19 @@ bool Rewrite::writeBack(bool& renamedBack) {
         }
         return true;
     }
-    if (records_) {
-        ZEL_LOG_WARNING().noquote()
-            << QStringLiteral("Failed to write the backed-up budget file, %1, back into the "
-                              "budget file due to %2.")
-                   .arg(place_.folder.pathOf(copy), failure.why());
-    }
+    ZEL_LOG_WARNING().noquote()
+        << QStringLiteral("Failed to write the backed-up budget file, %1, back into the budget "
+                          "file due to %2.")
+               .arg(place_.folder.pathOf(copy), failure.why());
     // The last resort: the broken file goes, and the copy takes its name.
     if (!removeFileWritten()) {
         return false;
     }
     if (auto const notRenamed = place_.folder.rename(copy, place_.name); !notRenamed.ok()) {
-        if (records_) {
-            ZEL_LOG_WARNING().noquote()
-                << QStringLiteral("Failed to restore the backed-up budget file, ") +
-                       place_.folder.pathOf(copy) +
-                       QStringLiteral(", failed to be renamed due to ") + notRenamed.why() +
-                       QStringLiteral(".");
-        }
+        ZEL_LOG_WARNING().noquote()
+            << QStringLiteral("Failed to restore the backed-up budget file, ") +
+                   place_.folder.pathOf(copy) + QStringLiteral(", failed to be renamed due to ") +
+                   notRenamed.why() + QStringLiteral(".");
         return false;
     }
     if (records_) {
@@ -531,11 +533,9 @@ bool Rewrite::removeFileWritten() {
     }
     removed_ = failure.ok();
     if (!failure.ok()) {
-        if (records_) {
-            ZEL_LOG_WARNING().noquote()
-                << QStringLiteral("Failed to remove the broken budget file, ") + place_.path() +
-                       QStringLiteral(", due to ") + failure.why() + QStringLiteral(".");
-        }
+        ZEL_LOG_WARNING().noquote() << QStringLiteral("Failed to remove the broken budget file, ") +
+                                           place_.path() + QStringLiteral(", due to ") +
+                                           failure.why() + QStringLiteral(".");
         return false;
     }
     if (records_) {

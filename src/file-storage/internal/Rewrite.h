@@ -113,7 +113,7 @@ Result settleOldBackUp(Place const& place, QString const& backUpName, QString co
 class Rewrite {
 public:
     // The budget file at place, described by budget (absent where there is none yet), under
-    // lock. With records, the clean-up of abort logs the store's records.
+    // lock. With records, abort tells what it did in the store's records.
     Rewrite(Place const& place, FileLock const& lock, FileStatus const& budget, bool records);
     Rewrite(Rewrite const&) = delete;
     Rewrite& operator=(Rewrite const&) = delete;
@@ -133,8 +133,7 @@ public:
     Result copy(File& source);
     Result commit();
     // Puts back what the rewrite changed, as far as it can: the file's previous bytes, the
-    // back-up moved aside; a failure of a step is logged where records were asked for, never
-    // thrown. Returns whether the file holds what it held before again (or is gone, where there
+    // back-up moved aside; a failure of a step is logged as a warning, never thrown. Returns whether the file holds what it held before again (or is gone, where there
     // was none), on the disk.
     [[nodiscard]] bool abort();
 
