@@ -178,7 +178,17 @@ int main(int argc, char** argv) {
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(description));
-    parser.addHelpOption();
+    // Qt's help options, but with a text of the tool's own for --help-all: Qt's speaks of Qt's
+    // options, which the tool does not have, and differs between Qt versions.
+    QStringList helpNames{QStringLiteral("h"), QStringLiteral("help")};
+#ifdef Q_OS_WIN
+    helpNames.prepend(QStringLiteral("?"));
+#endif
+    parser.addOption(
+        QCommandLineOption(helpNames, QStringLiteral("Displays help on commandline options.")));
+    parser.addOption(
+        QCommandLineOption(QStringLiteral("help-all"),
+                           QStringLiteral("Displays the same help: the tool has no Qt options.")));
     parser.addVersionOption();
     auto const option = [&](char const* name, char const* help, char const* value = nullptr) {
         QCommandLineOption result(QString::fromLatin1(name), QString::fromLatin1(help));
