@@ -12,6 +12,7 @@
 #include <QLocale>
 
 #include <map>
+#include <optional>
 #include <set>
 
 namespace zel::tool {
@@ -242,6 +243,13 @@ int check(Streams io, QString const& file, Options const& options) {
     if (!budgetFile) {
         return 1;
     }
+    // The warnings are looked for before the load, so that the inspection's memory is free
+    // again when the load takes its own: a large budget would otherwise need both at once. Only
+    // a regular file is opened here; the load says what is wrong with anything else.
+    std::optional<file_storage::DocumentInspection> lint;
+    if (QFile bytes(file); info.isFile() && bytes.open(QIODevice::ReadOnly)) {
+        lint = file_storage::inspectBudgetDocument(bytes.readAll());
+    }
     Counts counts;
     try {
         counts = countsOf(budgetFile->load());
@@ -266,29 +274,32 @@ int check(Streams io, QString const& file, Options const& options) {
         return fail(io, options, file, error);
     }
 
-    // The load has read the file; its bytes are read again for the warnings.
-    QFile bytes(file);
-    if (!bytes.open(QIODevice::ReadOnly)) {
-        return fail(io, options, file, bytes.errorString());
-    }
-    auto const lint = file_storage::inspectBudgetDocument(bytes.readAll());
-    if (!lint.failure.isEmpty()) {
-        return fail(
-            io, options, file,
-            QStringLiteral("changed while it was checked (%1); check it again").arg(lint.failure));
+    // A file that a store was writing while it was first read (the load waited for the store)
+    // is read again, now that it loads.
+    if (!lint || !lint->failure.isEmpty()) {
+        QFile bytes(file);
+        if (!bytes.open(QIODevice::ReadOnly)) {
+            return fail(io, options, file, bytes.errorString());
+        }
+        lint = file_storage::inspectBudgetDocument(bytes.readAll());
+        if (!lint->failure.isEmpty()) {
+            return fail(io, options, file,
+                        QStringLiteral("changed while it was checked (%1); check it again")
+                            .arg(lint->failure));
+        }
     }
     if (options.json) {
         auto object = countsObject(counts);
-        object.insert(QStringLiteral("warnings"), warningsArray(lint.warnings));
-        if (!lint.moreOfKind.empty()) {
-            object.insert(QStringLiteral("moreWarnings"), moreObject(lint.moreOfKind));
+        object.insert(QStringLiteral("warnings"), warningsArray(lint->warnings));
+        if (!lint->moreOfKind.empty()) {
+            object.insert(QStringLiteral("moreWarnings"), moreObject(lint->moreOfKind));
         }
         printJson(io, file, true, object);
     } else {
         printCounts(io, file, counts);
-        printWarnings(io, file, lint);
+        printWarnings(io, file, *lint);
     }
-    return options.strict && !lint.warnings.empty() ? 1 : 0;
+    return options.strict && !lint->warnings.empty() ? 1 : 0;
 }
 
 } // namespace zel::tool
