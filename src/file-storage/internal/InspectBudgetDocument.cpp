@@ -778,7 +778,7 @@ private:
         }
         auto const [first, inserted] = accounts_.try_emplace(*id, at);
         if (!inserted) {
-            warn(at, "duplicate-account", [&] {
+            warn(at, "duplicate-account", [&, first = first] {
                 return QStringLiteral(
                            "account %1 appears again; the load keeps the first, at %2, and "
                            "drops this one")
@@ -798,7 +798,7 @@ private:
         stack_.back().number = *id;
         auto const [first, inserted] = ledgers_.try_emplace(*id, at);
         if (!inserted) {
-            warn(at, "duplicate-ledger", [&] {
+            warn(at, "duplicate-ledger", [&, first = first] {
                 return QStringLiteral("ledger %1 appears again; the load adds its transactions to "
                                       "those of the first, at %2")
                     .arg(*id)
@@ -850,7 +850,7 @@ private:
             transactions_.push_back(copy);
             return;
         }
-        warn(copy.position, "duplicate-transaction", [&] {
+        warn(copy.position, "duplicate-transaction", [&, first = first] {
             return QStringLiteral(
                        "transaction %1 appears again in the ledger of account %2; the load "
                        "keeps the first, at %3, and drops this one")
@@ -870,7 +870,7 @@ private:
         bankAccounts_.push_back({at, *id});
         auto const [first, inserted] = bank.accounts.try_emplace(*id, at, type);
         if (!inserted) {
-            warn(at, "duplicate-bank-account", [&] {
+            warn(at, "duplicate-bank-account", [&, first = first] {
                 return QStringLiteral(
                            "account %1 appears again in the bank '%2', after %3; the load "
                            "keeps it once, of this later type, '%4'")
@@ -937,7 +937,7 @@ private:
         auto const [first, inserted] = reconciliations_.try_emplace(*account, at);
         frame.kept = inserted;
         if (!inserted) {
-            warn(at, "duplicate-reconciliation", [&] {
+            warn(at, "duplicate-reconciliation", [&, first = first] {
                 return QStringLiteral(
                            "the reconciliation of account %1 appears again; the load keeps "
                            "the first, at %2, and drops this one with its distributions")
@@ -960,7 +960,7 @@ private:
         auto const what = QStringLiteral("the distribution to %1 %2").arg(type).arg(id);
         auto const [first, inserted] = reconciliation.shares.try_emplace({type, id}, at);
         if (!inserted) {
-            warn(at, "duplicate-distribution", [&] {
+            warn(at, "duplicate-distribution", [&, first = first] {
                 return QStringLiteral(
                            "%1 appears again in the reconciliation of account %2; the load "
                            "keeps the first, at %3, and drops this one")
@@ -978,7 +978,7 @@ private:
     void crossReferences() {
         itemIdentifiers();
         for (auto const& [at, id] : orphanLedgers()) {
-            warn(at, "orphan-ledger", [&] {
+            warn(at, "orphan-ledger", [&, id = id] {
                 return QStringLiteral("ledger %1 belongs to no account; the load drops it").arg(id);
             });
         }
@@ -995,7 +995,7 @@ private:
         }
         for (auto const& [at, id] : bankAccounts_) {
             if (accounts_.count(id) == 0) {
-                warn(at, "unknown-bank-account", [&] {
+                warn(at, "unknown-bank-account", [&, id = id] {
                     return QStringLiteral(
                                "bank account %1 is no account of the ledger; the load keeps "
                                "it as written")
@@ -1023,15 +1023,16 @@ private:
         for (auto const& [key, named] : items_) {
             auto const& [kind, id] = key;
             for (std::size_t i = 1; i < named.size(); ++i) {
-                warn(named[i].first, "duplicate-item-id", [&] {
-                    return QStringLiteral(
-                               "%1 identifier %2 is given again, to '%3', after '%4' at %5; "
-                               "distributions to %1 %2 go to the last item given it, '%6'")
-                        .arg(kind->tag.latin1)
-                        .arg(id)
-                        .arg(named[i].second, named[0].second,
-                             where(named[0].first, named[i].first), named.back().second);
-                });
+                warn(named[i].first, "duplicate-item-id",
+                     [&, kind = kind, id = id, &named = named] {
+                         return QStringLiteral(
+                                    "%1 identifier %2 is given again, to '%3', after '%4' at %5; "
+                                    "distributions to %1 %2 go to the last item given it, '%6'")
+                             .arg(kind->tag.latin1)
+                             .arg(id)
+                             .arg(named[i].second, named[0].second,
+                                  where(named[0].first, named[i].first), named.back().second);
+                     });
             }
         }
     }
@@ -1045,7 +1046,7 @@ private:
         }
         for (auto const& [at, account] : reconciled_) {
             if (held.count(account) == 0 && everBanked_.count(account) != 0) {
-                warn(at, "unbanked-reconciliation", [&] {
+                warn(at, "unbanked-reconciliation", [&, account = account] {
                     return QStringLiteral(
                                "the reconciliation of account %1 names an account that only "
                                "a replaced bank held; the load keeps it, but a store refuses "
