@@ -3,8 +3,7 @@
 // Budgets come from the sample generator at 1k, 10k and 100k transactions. Debug records are
 // filtered out, as in an application's release build, so logging costs what it costs there.
 //
-// Run with --peak-memory to measure instead the peak memory of one load of the 100k budget,
-// as a ratio to the size of its document.
+// The peak memory of loads and checks is measured by zel_peak_memory (PeakMemory.cpp).
 #include "file-storage/BudgetFile.h"
 #include "file-storage/ExchangeRatesFile.h"
 #include "file-storage/internal/BudgetDocument.h"
@@ -21,8 +20,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -255,48 +252,12 @@ BENCHMARK(BM_BudgetFileLoad)->Arg(1'000)->Arg(10'000)->Arg(100'000)->Unit(benchm
 BENCHMARK(BM_ExchangeRatesStore)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ExchangeRatesLoad)->Unit(benchmark::kMillisecond);
 
-// Kilobytes of a "VmName:" line of /proc/self/status.
-long statusKilobytes(char const* name) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(name, 0) == 0) {
-            return std::stol(line.substr(std::strlen(name)));
-        }
-    }
-    return -1;
-}
-
-int peakMemory() {
-    auto document = sample(100'000).document;
-    // Writing 5 to clear_refs resets the peak resident size to the current one.
-    std::ofstream("/proc/self/clear_refs") << "5";
-    auto const before = statusKilobytes("VmRSS:");
-    {
-        QBuffer buffer(&document);
-        buffer.open(QIODevice::ReadOnly | QIODevice::Text);
-        auto const state = zel::file_storage::internal::loadBudgetDocument(buffer);
-        benchmark::DoNotOptimize(&state);
-    }
-    auto const peak = statusKilobytes("VmHWM:");
-    double const grown = static_cast<double>(peak - before) * 1024.0;
-    std::printf("peak_memory document_bytes=%lld load_peak_bytes=%.0f ratio=%.2f\n",
-                static_cast<long long>(document.size()), grown,
-                grown / static_cast<double>(document.size()));
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     QStandardPaths::setTestModeEnabled(true);
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--peak-memory") == 0) {
-            return peakMemory();
-        }
-    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

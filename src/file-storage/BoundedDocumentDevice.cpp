@@ -332,8 +332,8 @@ struct BoundedDocumentDevice::Scan {
 
     // Checks size bytes (whole code units) at data, which follow those checked before. Returns
     // how many of them are checked: all of them, or fewer where the document crosses a bound
-    // (crossed then says which), or all but a '<' at their end, to be checked again with what
-    // follows.
+    // (crossed then says which), or all but a '<' near their end whose meaning the units after
+    // it tell, to be checked again with what follows.
     template <int Width, bool BigEndian> qsizetype check(char const* data, qsizetype size) {
         // Where the markup being read began.
         qsizetype markupStart = 0;
@@ -494,6 +494,19 @@ struct BoundedDocumentDevice::Scan {
                 if (c == ']') {
                     state = State::doctype;
                 } else if (c == '<') {
+                    // A declaration ("<!" but for a comment's "<!-") ends the document at its
+                    // '<', which the two units after it tell.
+                    if (i + 3 * Width > size) {
+                        return i;
+                    }
+                    if (unitAt<Width, BigEndian>(data + i + Width) == '!' &&
+                        unitAt<Width, BigEndian>(data + i + 2 * Width) != '-') {
+                        return cross(i, QObject::tr("The document type declaration holds a "
+                                                    "declaration, which a budget file never "
+                                                    "does: the entities and default attributes "
+                                                    "it may declare can make a document cost far "
+                                                    "more than its size to read."));
+                    }
                     state = State::subsetMarkup;
                 }
                 break;
@@ -509,12 +522,8 @@ struct BoundedDocumentDevice::Scan {
                 }
                 break;
             case State::subsetBang:
-                if (c == '-') {
-                    state = State::subsetCommentOpen;
-                } else {
-                    state = State::subsetDeclaration;
-                    continue;
-                }
+                // Only a comment gets here: a declaration ended the document.
+                state = State::subsetCommentOpen;
                 break;
             case State::subsetDeclaration:
                 if (c == '"' || c == '\'') {

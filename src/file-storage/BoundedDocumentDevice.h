@@ -31,8 +31,12 @@ namespace zel::file_storage {
 // on without a word, and which no store could write back. (Every other character that a document
 // cannot hold the reader refuses itself, in every encoding.)
 //
-// Markup that an entity of the document type declaration expands to is not seen here; the
-// reader's own limit on entity expansion bounds it.
+// A document also ends before the first declaration in the internal subset of its document
+// type declaration (of an entity, an element, an attribute list or a notation), so that the
+// reader never expands an entity or adds a default attribute: what a document costs to read
+// follows from its bytes. A document type declaration that only names an external one (which
+// the reader never fetches), or whose internal subset holds only comments and processing
+// instructions, is passed on.
 class ZEL_FILE_STORAGE_EXPORT BoundedDocumentDevice : public QIODevice {
 public:
     static int const deepestNesting_;
@@ -51,8 +55,8 @@ public:
     // The error for the bound that the document crosses, when reader stopped at the end that
     // this device gave the document there (a premature end of the document): the bound named in
     // its message, and the reader's line and column, which stand where the tag, the attribute
-    // value or the character that crosses it begins. Nothing when the document stays within the
-    // bounds, or when reader stopped for another reason.
+    // value, the declaration or the character that crosses it begins. Nothing when the document
+    // stays within the bounds, or when reader stopped for another reason.
     std::optional<BudgetFileError> crossing(QXmlStreamReader const& reader) const;
 
 protected:

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <cstddef>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -26,15 +28,32 @@ struct DocumentWarning {
     QString text;        // what the load does with it, for people
 };
 
+// The most warnings of one kind that an inspection holds: a document can hold millions of
+// one kind (an unknown element repeated), which would cost far more than the document.
+inline constexpr std::size_t warningsKeptOfAKind = 1000;
+
 struct DocumentInspection {
-    std::vector<DocumentWarning> warnings; // in document order
+    // The first warnings of each kind in document order, at most warningsKeptOfAKind of a kind,
+    // all in document order.
+    std::vector<DocumentWarning> warnings;
+    // Each kind of which there are more warnings than were kept, and how many more.
+    std::map<QString, qint64> moreOfKind;
     // Empty when the whole document was read; otherwise the XML reader's error, and the
     // warnings stop there.
     QString failure;
+
+    // How many warnings there are in all, those not kept included.
+    qint64 count() const {
+        auto total = qint64(warnings.size());
+        for (auto const& [kind, more] : moreOfKind) {
+            total += more;
+        }
+        return total;
+    }
 };
 
-// The warnings about the budget document in bytes, read in one pass, in time and memory linear
-// in its size.
+// The warnings about the budget document in bytes, read in one pass, in time linear in its size
+// and memory that is a small multiple of it, however many warnings it holds.
 //
 // Meant for a document that loads: it reports what the load lets through, not what the load
 // refuses, and takes every value the load checks as checked. Other bytes are safe to give it

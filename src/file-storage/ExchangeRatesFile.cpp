@@ -8,17 +8,21 @@
 
 #include <QBuffer>
 #include <QDataStream>
+#include <QDate>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
 #include <QObject>
 #include <QStandardPaths>
+#include <QTime>
 #include <QtEndian>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <exception>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -45,12 +49,35 @@ qint64 const smallestRatios = smallestText + 4;
 qint64 const smallestRatio = smallestText + 8;
 
 constexpr std::int64_t ticksPerMillisecond = 10'000;
+constexpr quint32 millisecondsPerDay = 86'400'000;
+// The Julian day of 1970-01-01, from which the ticks count.
+constexpr qint64 julianDayOfTheEpoch = 2'440'588;
+// The days that the ticks count on either side of it.
+constexpr qint64 daysOfTheTicks =
+    std::numeric_limits<std::int64_t>::max() / (ticksPerMillisecond * millisecondsPerDay);
 
 // Source code text to target code text to ratio, the form in which the table is stored.
 using RatesTable = QMap<QString, QMap<QString, double>>;
 
 QString invalidData() {
     return QObject::tr("Contains invalid data.");
+}
+
+// What a ratio must be: how many units of one currency a unit of another buys. The layout
+// holds any double; no rate is zero, negative, infinite or not a number.
+bool isRatio(double ratio) {
+    return std::isfinite(ratio) && ratio > 0;
+}
+
+QString notARatio(QString const& source, QString const& target, double ratio) {
+    return QObject::tr("The ratio from %1 to %2, %3, is not a finite positive number.")
+        .arg(source, target, QString::number(ratio));
+}
+
+// Damage that the layout cannot tell (a value it holds, but no store writes), as the cause of
+// the load's refusal.
+[[noreturn]] void damaged(QString const& why) {
+    throw std::runtime_error(why.toStdString());
 }
 
 QString codeText(orvalis::currency::Iso4217Codes const& code) {
@@ -61,11 +88,18 @@ orvalis::currency::Iso4217Codes codeOf(QString const& text) {
     return orvalis::currency::toIso4217Code(text.toStdString());
 }
 
-RatesTable ratesTable(conversion::ConversionMap const& rates) {
+// The table as the file holds it. Throws BinaryFileError, naming path, for a ratio that a load
+// would refuse.
+RatesTable ratesTable(conversion::ConversionMap const& rates, QString const& path) {
     RatesTable table;
     for (auto const& [source, ratios] : rates) {
         for (auto const& ratio : ratios) {
-            table[codeText(source)][codeText(ratio.code())] = ratio.ratio().underlying();
+            auto const value = ratio.ratio().underlying();
+            if (!isRatio(value)) {
+                throw internal::ratesFileError(
+                    path, notARatio(codeText(source), codeText(ratio.code()), value));
+            }
+            table[codeText(source)][codeText(ratio.code())] = value;
         }
     }
     return table;
@@ -78,8 +112,9 @@ RatesTable ratesTable(conversion::ConversionMap const& rates) {
 // reading of a RatesTable accepts within those bounds (keys in any order, the last of equal
 // keys winning). A count or a text length beyond them, or beyond what the rest of the file can
 // hold, fails at once, before anything is allocated for it or a loop runs over it; a text
-// that names no active code fails as soon as it is read. Failures of the layout are left in
-// the stream's status, as QDataStream reports its own; a text that names no code throws.
+// that names no active code, and a ratio that is no rate, fail as soon as they are read.
+// Failures of the layout are left in the stream's status, as QDataStream reports its own; a
+// text that names no code and a ratio that is no rate throw.
 qsizetype activeCodes() {
     return qsizetype(orvalis::currency::allIso4217Codes().size());
 }
@@ -125,7 +160,7 @@ void readCode(QDataStream& stream, QString& text) {
     }
 }
 
-void readRatios(QDataStream& stream, QMap<QString, double>& ratios) {
+void readRatios(QDataStream& stream, QString const& source, QMap<QString, double>& ratios) {
     quint32 count = 0;
     stream >> count;
     if (stream.status() != QDataStream::Ok || !fits(stream, count, smallestRatio)) {
@@ -138,6 +173,9 @@ void readRatios(QDataStream& stream, QMap<QString, double>& ratios) {
         stream >> ratio;
         if (stream.status() != QDataStream::Ok) {
             return;
+        }
+        if (!isRatio(ratio)) {
+            damaged(notARatio(source, target, ratio));
         }
         ratios.insert(target, ratio);
     }
@@ -156,7 +194,7 @@ void readRatesTable(QDataStream& stream, RatesTable& table) {
         if (stream.status() != QDataStream::Ok) {
             return;
         }
-        readRatios(stream, ratios);
+        readRatios(stream, source, ratios);
         if (stream.status() != QDataStream::Ok) {
             return;
         }
@@ -164,10 +202,51 @@ void readRatesTable(QDataStream& stream, RatesTable& table) {
     }
 }
 
+// The last-fetched time in the stream form of a QDateTime at version 21. The form also holds
+// time specs other than local time (UTC; an offset, followed by its seconds; a zone, followed by
+// its name), and dates and times of day that QDate and QTime do not hold, which Qt's reading
+// turns into another time without a word; the store writes local time only.
+struct TimeStamp {
+    qint64 julianDay = 0;
+    quint32 millisecond = 0; // of the day
+    quint8 timeSpec = 0;
+};
+
+QDataStream& operator>>(QDataStream& stream, TimeStamp& stamp) {
+    return stream >> stamp.julianDay >> stamp.millisecond >> stamp.timeSpec;
+}
+
+char const* const outOfRange = "The last-fetched time is out of range.";
+
+// The local time that stamp holds. Throws for one that a store cannot have written.
+QDateTime lastFetchedOf(TimeStamp const& stamp) {
+    if (stamp.timeSpec != quint8(Qt::LocalTime)) {
+        damaged(QObject::tr("The last-fetched time has the time spec %1, where a store writes 0, "
+                            "local time.")
+                    .arg(uint{stamp.timeSpec}));
+    }
+    auto const date = QDate::fromJulianDay(stamp.julianDay);
+    if (!date.isValid()) {
+        damaged(QObject::tr("The last-fetched date, Julian day %1, is outside the range of dates.")
+                    .arg(stamp.julianDay));
+    }
+    if (stamp.millisecond >= millisecondsPerDay) {
+        damaged(QObject::tr("The last-fetched time of day, %1 milliseconds, is beyond the end of "
+                            "a day.")
+                    .arg(stamp.millisecond));
+    }
+    // Checked before a QDateTime is made of it, whose milliseconds since 1970 would overflow for
+    // dates that QDate holds.
+    if (qAbs(stamp.julianDay - julianDayOfTheEpoch) >= daysOfTheTicks) {
+        throw std::overflow_error(outOfRange);
+    }
+    return QDateTime(date, QTime::fromMSecsSinceStartOfDay(int(stamp.millisecond)));
+}
+
 conversion::TimePoint timePointOf(QDateTime const& time) {
     std::int64_t ticks = 0;
     if (qMulOverflow(std::int64_t{time.toMSecsSinceEpoch()}, ticksPerMillisecond, &ticks)) {
-        throw std::overflow_error("The last-fetched time is out of range.");
+        throw std::overflow_error(outOfRange);
     }
     return conversion::TimePoint(conversion::Ticks(ticks));
 }
@@ -235,12 +314,20 @@ conversion::ConversionMap ExchangeRatesFile::load() const {
     try {
         stream.setVersion(streamVersion);
         RatesTable table;
-        QDateTime lastFetched;
+        TimeStamp lastFetched;
         readRatesTable(stream, table);
         stream >> lastFetched;
         // A short or damaged file stops the reading part-way; what was read is not the file.
         if (stream.status() == QDataStream::Ok) {
-            rates.emplace(conversionMap(table, lastFetched));
+            auto const time = lastFetchedOf(lastFetched);
+            // The time stamp ends the file: what follows it is not read.
+            if (file.size() > file.pos()) {
+                damaged(QObject::tr("The last-fetched time ends at byte %1, but the file holds %2 "
+                                    "bytes.")
+                            .arg(file.pos())
+                            .arg(file.size()));
+            }
+            rates.emplace(conversionMap(table, time));
         }
     } catch (std::exception const& error) {
         throw BinaryFileError(file.fileName(), invalidData(), error);
@@ -253,7 +340,7 @@ conversion::ConversionMap ExchangeRatesFile::load() const {
 
 void ExchangeRatesFile::store(conversion::ConversionMap const& rates) const {
     // Built before the file is touched, so that a map that cannot be stored leaves the old file.
-    RatesTable const table = ratesTable(rates);
+    RatesTable const table = ratesTable(rates, filePathName());
     QDateTime const lastFetched = QDateTime::fromMSecsSinceEpoch(
         rates.lastFetched().time_since_epoch().count() / ticksPerMillisecond);
 

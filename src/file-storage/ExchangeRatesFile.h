@@ -43,13 +43,17 @@ public:
     void remove() const override;
     // Reads the ratios and the last-fetched time. Throws BinaryFileError when the file cannot be
     // opened or is not a regular file, is not an exchange-rates file, has another version, or holds
-    // a table, time stamp or currency code that cannot be read ("Contains invalid data.").
+    // a table, time stamp or currency code that cannot be read, a ratio that is not a finite
+    // positive number, a time stamp that a store does not write (another time spec than local
+    // time, a date or time of day out of range), or anything after the time stamp ("Contains
+    // invalid data.", with the reason as its cause).
     conversion::ConversionMap load() const override;
     // Writes the ratios and the last-fetched time, the time truncated to the millisecond,
     // creating the cache directory if needed. The file is replaced in one step and synced: a
     // crash or a failure at any point leaves the previous file or the new one, and a load
-    // running meanwhile reads one of them whole. Throws BinaryFileError when the directory
-    // cannot be created or the new file cannot be written, synced or put in place.
+    // running meanwhile reads one of them whole. Throws BinaryFileError, touching nothing, for a
+    // ratio that is not a finite positive number, which no load would take; and when the
+    // directory cannot be created or the new file cannot be written, synced or put in place.
     void store(conversion::ConversionMap const& rates) const override;
 
     // The file's full path: the one given, or the one in the cache directory.

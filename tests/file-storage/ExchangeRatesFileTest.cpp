@@ -27,6 +27,7 @@
 #include <bit>
 #include <csignal>
 #include <cstdlib>
+#include <limits>
 #include <set>
 #include <sstream>
 #include <string>
@@ -218,6 +219,25 @@ TEST_F(ExchangeRatesFileTest, EveryStoredFileCutShortFails) {
             EXPECT_THROW(file.load(), BinaryFileError) << record.name() << " cut to " << size;
         }
     }
+}
+
+// What a load refuses, a store refuses before it touches the file.
+TEST_F(ExchangeRatesFileTest, AStoreRefusesARatioThatIsNoRateAndKeepsThePreviousFile) {
+    QByteArray const previous = data("small.dat");
+    write(previous);
+    for (auto const& [ratio, text] : {std::pair(std::numeric_limits<double>::quiet_NaN(), "nan"),
+                                      std::pair(-std::numeric_limits<double>::infinity(), "-inf"),
+                                      std::pair(0.0, "0"), std::pair(-1.5, "-1.5")}) {
+        ConversionMap const rates(
+            TimePoint(), {{code("EUR"),
+                           {ConversionRatio(code("CHF"), orvalis::FloatingPoint(0.95)),
+                            ConversionRatio(code("USD"), orvalis::FloatingPoint(ratio))}}});
+        EXPECT_EQ(failure([&] { file.store(rates); }).secondText().toStdString(),
+                  std::string("The ratio from EUR to USD, ") + text +
+                      ", is not a finite positive number.");
+        EXPECT_EQ(hex(stored()), hex(previous));
+    }
+    EXPECT_EQ(entries(), QStringList{QStringLiteral("exchange-rates.dat")});
 }
 
 TEST_F(ExchangeRatesFileTest, ExistsAndRemoveFollowTheFile) {

@@ -9,7 +9,10 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QLocale>
 
+#include <map>
+#include <optional>
 #include <set>
 
 namespace zel::tool {
@@ -185,6 +188,45 @@ QJsonArray warningsArray(std::vector<file_storage::DocumentWarning> const& warni
     return array;
 }
 
+QJsonObject moreObject(std::map<QString, qint64> const& moreOfKind) {
+    QJsonObject object;
+    for (auto const& [kind, more] : moreOfKind) {
+        object.insert(kind, more);
+    }
+    return object;
+}
+
+// A count with its thousands grouped, as "9,999,000".
+QString grouped(qint64 count) {
+    return QLocale(QLocale::English, QLocale::UnitedStates).toString(count);
+}
+
+// The warnings in document order; after the last one shown of a kind that has more, how many
+// more.
+void printWarnings(Streams io, QString const& file,
+                   file_storage::DocumentInspection const& inspection) {
+    QString const shownFile = printable(file);
+    std::map<QString, std::size_t> left;
+    for (auto const& warning : inspection.warnings) {
+        ++left[warning.kind];
+    }
+    for (auto const& warning : inspection.warnings) {
+        io.out << shownFile << ':' << warning.place.line << ':' << warning.place.column
+               << ": warning: " << printable(warning.text) << '\n';
+        auto const more = inspection.moreOfKind.find(warning.kind);
+        if (--left[warning.kind] == 0 && more != inspection.moreOfKind.end()) {
+            io.out << shownFile << ": ... and " << grouped(more->second) << " more of this kind ("
+                   << warning.kind << ")\n";
+        }
+    }
+    auto const count = inspection.count();
+    io.out << shownFile << ": "
+           << (count == 0   ? QStringLiteral("no warnings")
+               : count == 1 ? QStringLiteral("1 warning")
+                            : QStringLiteral("%1 warnings").arg(grouped(count)))
+           << '\n';
+}
+
 } // namespace
 
 int check(Streams io, QString const& file, Options const& options) {
@@ -200,6 +242,13 @@ int check(Streams io, QString const& file, Options const& options) {
     auto const budgetFile = budgetFileAt(io, options, file, true);
     if (!budgetFile) {
         return 1;
+    }
+    // The warnings are looked for before the load, so that the inspection's memory is free
+    // again when the load takes its own: a large budget would otherwise need both at once. Only
+    // a regular file is opened here; the load says what is wrong with anything else.
+    std::optional<file_storage::DocumentInspection> lint;
+    if (QFile bytes(file); info.isFile() && bytes.open(QIODevice::ReadOnly)) {
+        lint = file_storage::inspectBudgetDocument(bytes.readAll());
     }
     Counts counts;
     try {
@@ -225,36 +274,32 @@ int check(Streams io, QString const& file, Options const& options) {
         return fail(io, options, file, error);
     }
 
-    // The load has read the file; its bytes are read again for the warnings.
-    QFile bytes(file);
-    if (!bytes.open(QIODevice::ReadOnly)) {
-        return fail(io, options, file, bytes.errorString());
+    // A file that a store was writing while it was first read (the load waited for the store)
+    // is read again, now that it loads.
+    if (!lint || !lint->failure.isEmpty()) {
+        QFile bytes(file);
+        if (!bytes.open(QIODevice::ReadOnly)) {
+            return fail(io, options, file, bytes.errorString());
+        }
+        lint = file_storage::inspectBudgetDocument(bytes.readAll());
+        if (!lint->failure.isEmpty()) {
+            return fail(io, options, file,
+                        QStringLiteral("changed while it was checked (%1); check it again")
+                            .arg(lint->failure));
+        }
     }
-    auto const lint = file_storage::inspectBudgetDocument(bytes.readAll());
-    if (!lint.failure.isEmpty()) {
-        return fail(
-            io, options, file,
-            QStringLiteral("changed while it was checked (%1); check it again").arg(lint.failure));
-    }
-    auto const& warnings = lint.warnings;
     if (options.json) {
         auto object = countsObject(counts);
-        object.insert(QStringLiteral("warnings"), warningsArray(warnings));
+        object.insert(QStringLiteral("warnings"), warningsArray(lint->warnings));
+        if (!lint->moreOfKind.empty()) {
+            object.insert(QStringLiteral("moreWarnings"), moreObject(lint->moreOfKind));
+        }
         printJson(io, file, true, object);
     } else {
         printCounts(io, file, counts);
-        QString const shownFile = printable(file);
-        for (auto const& warning : warnings) {
-            io.out << shownFile << ':' << warning.place.line << ':' << warning.place.column
-                   << ": warning: " << printable(warning.text) << '\n';
-        }
-        io.out << shownFile << ": "
-               << (warnings.empty()       ? QStringLiteral("no warnings")
-                   : warnings.size() == 1 ? QStringLiteral("1 warning")
-                                          : QStringLiteral("%1 warnings").arg(warnings.size()))
-               << '\n';
+        printWarnings(io, file, *lint);
     }
-    return options.strict && !warnings.empty() ? 1 : 0;
+    return options.strict && !lint->warnings.empty() ? 1 : 0;
 }
 
 } // namespace zel::tool

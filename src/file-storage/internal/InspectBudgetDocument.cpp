@@ -13,12 +13,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <type_traits>
 #include <unordered_map>
 
@@ -458,11 +460,19 @@ public:
         } else {
             crossReferences();
         }
-        std::stable_sort(result_.warnings.begin(), result_.warnings.end(),
-                         [](DocumentWarning const& a, DocumentWarning const& b) {
-                             return std::pair(a.place.line, a.place.column) <
-                                    std::pair(b.place.line, b.place.column);
-                         });
+        std::vector<Kept> kept;
+        for (auto& [kind, warnings] : kinds_) {
+            if (warnings.count > qint64(warnings.kept.size())) {
+                result_.moreOfKind.emplace(QString::fromLatin1(kind.data(), qsizetype(kind.size())),
+                                           warnings.count - qint64(warnings.kept.size()));
+            }
+            std::move(warnings.kept.begin(), warnings.kept.end(), std::back_inserter(kept));
+        }
+        std::sort(kept.begin(), kept.end(), earlier);
+        result_.warnings.reserve(kept.size());
+        for (auto& warning : kept) {
+            result_.warnings.push_back(std::move(warning.warning));
+        }
         return std::move(result_);
     }
 
@@ -487,8 +497,29 @@ private:
         }
     }
 
-    void warn(Position at, char const* kind, QString text) {
-        result_.warnings.push_back({at, QString::fromLatin1(kind), std::move(text)});
+    // Keeps the warning if it is among the first warningsKeptOfAKind of its kind in document
+    // order (most are found in that order, but not those of the whole document), and counts it.
+    // text is the warning's text, or what makes it, called only for a warning that is kept.
+    template <class Text> void warn(Position at, char const* kind, Text&& text) {
+        auto& ofKind = kinds_[std::string_view(kind)];
+        ++ofKind.count;
+        Kept warning{{at, {}, {}}, order_++};
+        auto& kept = ofKind.kept;
+        if (kept.size() == warningsKeptOfAKind) {
+            if (!earlier(warning, kept.front())) {
+                return;
+            }
+            std::pop_heap(kept.begin(), kept.end(), earlier);
+            kept.pop_back();
+        }
+        warning.warning.kind = QString::fromLatin1(kind);
+        if constexpr (std::is_invocable_v<Text>) {
+            warning.warning.text = text();
+        } else {
+            warning.warning.text = std::forward<Text>(text);
+        }
+        kept.push_back(std::move(warning));
+        std::push_heap(kept.begin(), kept.end(), earlier);
     }
 
     Position readerPosition() const { return {reader_.lineNumber(), reader_.columnNumber() + 1}; }
@@ -524,8 +555,9 @@ private:
 
     void ignoredMarkup(Position at, QString const& what) {
         if (!inIgnored()) {
-            warn(at, "ignored-markup",
-                 QStringLiteral("%1: the load ignores it and a store drops it").arg(what));
+            warn(at, "ignored-markup", [&] {
+                return QStringLiteral("%1: the load ignores it and a store drops it").arg(what);
+            });
         }
     }
 
@@ -543,10 +575,12 @@ private:
             return;
         }
         frame.textReported = true;
-        warn(at, "ignored-text",
-             QStringLiteral("text %1 in '%2' is not part of the format; the load ignores it and a "
-                            "store drops it")
-                 .arg(quoted(reader_.text()), frame.form->tag.latin1));
+        warn(at, "ignored-text", [&] {
+            return QStringLiteral(
+                       "text %1 in '%2' is not part of the format; the load ignores it and a "
+                       "store drops it")
+                .arg(quoted(reader_.text()), frame.form->tag.latin1);
+        });
     }
 
     void startElement() {
@@ -557,10 +591,11 @@ private:
             form = internal::format::elementOf(
                 stack_.empty() ? QStringView() : stack_.back().form->tag.utf16, reader_.name());
             if (form == nullptr) {
-                warn(at, "unknown-element",
-                     QStringLiteral("element '%1' is not part of the format; the load ignores it "
-                                    "and a store drops it")
-                         .arg(reader_.name()));
+                warn(at, "unknown-element", [&] {
+                    return QStringLiteral("element '%1' is not part of the format; the load "
+                                          "ignores it and a store drops it")
+                        .arg(reader_.name());
+                });
             }
         }
         auto& frame = stack_.emplace_back();
@@ -625,22 +660,28 @@ private:
     void names(Element const& form, Position at) {
         auto const tag = form.tag.latin1;
         if (!reader_.namespaceUri().isEmpty()) {
-            warn(at, "namespace",
-                 QStringLiteral("element '%1' is in the namespace '%2'; the load reads it as '%1' "
-                                "and a store writes it without")
-                     .arg(tag, reader_.namespaceUri()));
+            warn(at, "namespace", [&] {
+                return QStringLiteral(
+                           "element '%1' is in the namespace '%2'; the load reads it as '%1' "
+                           "and a store writes it without")
+                    .arg(tag, reader_.namespaceUri());
+            });
         } else if (!reader_.namespaceDeclarations().isEmpty()) {
-            warn(at, "namespace",
-                 QStringLiteral("element '%1' declares a namespace; a store drops the declaration")
-                     .arg(tag));
+            warn(at, "namespace", [&] {
+                return QStringLiteral(
+                           "element '%1' declares a namespace; a store drops the declaration")
+                    .arg(tag);
+            });
         }
         for (auto const& attribute : attributes_) {
             auto const name = attribute.qualifiedName();
             if (internal::format::attributeOf(form, name) == nullptr) {
-                warn(at, "unknown-attribute",
-                     QStringLiteral("attribute '%1' of '%2' is not part of the format; the load "
-                                    "ignores it and a store drops it")
-                         .arg(name, tag));
+                warn(at, "unknown-attribute", [&] {
+                    return QStringLiteral(
+                               "attribute '%1' of '%2' is not part of the format; the load "
+                               "ignores it and a store drops it")
+                        .arg(name, tag);
+                });
             }
         }
     }
@@ -654,11 +695,13 @@ private:
             }
             if (auto const minor = numberOf<quint16>(attributes_.value(name));
                 minor && *minor >= 100) {
-                warn(at, "minor-over-99",
-                     QStringLiteral("%1 %2 is 100 or more; the load keeps it as written rather "
-                                    "than carrying it into the major part")
-                         .arg(name)
-                         .arg(*minor));
+                warn(at, "minor-over-99", [&] {
+                    return QStringLiteral(
+                               "%1 %2 is 100 or more; the load keeps it as written rather "
+                               "than carrying it into the major part")
+                        .arg(name)
+                        .arg(*minor);
+                });
             }
         }
         for (auto const& date : form.attributes) {
@@ -668,17 +711,20 @@ private:
             }
             auto const text = attributes_.value(name);
             if (text.size() > 10) {
-                warn(at, "date-suffix",
-                     QStringLiteral("%1 %2 is read as %3; the rest is dropped")
-                         .arg(name, quoted(text), text.left(10).toString()));
+                warn(at, "date-suffix", [&] {
+                    return QStringLiteral("%1 %2 is read as %3; the rest is dropped")
+                        .arg(name, quoted(text), text.left(10).toString());
+                });
                 continue;
             }
             // Qt's reading of ISO dates takes other separators too; a store writes yyyy-MM-dd.
             auto const day = QDate::fromString(text.toString(), Qt::ISODate);
             if (day.isValid() && day.toString(Qt::ISODate) != text) {
-                warn(at, "date-rewritten",
-                     QStringLiteral("%1 %2 is read as %3, which the next store writes instead")
-                         .arg(name, quoted(text), day.toString(Qt::ISODate)));
+                warn(at, "date-rewritten", [&] {
+                    return QStringLiteral(
+                               "%1 %2 is read as %3, which the next store writes instead")
+                        .arg(name, quoted(text), day.toString(Qt::ISODate));
+                });
             }
         }
     }
@@ -707,18 +753,21 @@ private:
         auto const interest = attribute(attributes::interest);
         auto const value = interest.toDouble();
         if (!std::isfinite(value)) {
-            warn(at, "interest-not-finite",
-                 QStringLiteral("interest %1 is not a number; the load takes it and a store "
-                                "keeps it, but no sum can use it")
-                     .arg(quoted(interest)));
+            warn(at, "interest-not-finite", [&] {
+                return QStringLiteral("interest %1 is not a number; the load takes it and a store "
+                                      "keeps it, but no sum can use it")
+                    .arg(quoted(interest));
+            });
             return;
         }
         auto const stored = QString::number(value, 'g', 6);
         if (stored.toDouble() != value) {
-            warn(at, "interest-precision",
-                 QStringLiteral("interest %1 has more digits than a store keeps; the next store "
-                                "writes %2")
-                     .arg(interest.toString(), stored));
+            warn(at, "interest-precision", [&] {
+                return QStringLiteral(
+                           "interest %1 has more digits than a store keeps; the next store "
+                           "writes %2")
+                    .arg(interest.toString(), stored);
+            });
         }
     }
 
@@ -729,11 +778,13 @@ private:
         }
         auto const [first, inserted] = accounts_.try_emplace(*id, at);
         if (!inserted) {
-            warn(at, "duplicate-account",
-                 QStringLiteral("account %1 appears again; the load keeps the first, at %2, and "
-                                "drops this one")
-                     .arg(*id)
-                     .arg(where(first->second, at)));
+            warn(at, "duplicate-account", [&, first = first] {
+                return QStringLiteral(
+                           "account %1 appears again; the load keeps the first, at %2, and "
+                           "drops this one")
+                    .arg(*id)
+                    .arg(where(first->second, at));
+            });
         } else if (auto const parent = numberOf<quint32>(attribute(attributes::parentId))) {
             parents_.push_back({at, *id, *parent});
         }
@@ -747,11 +798,12 @@ private:
         stack_.back().number = *id;
         auto const [first, inserted] = ledgers_.try_emplace(*id, at);
         if (!inserted) {
-            warn(at, "duplicate-ledger",
-                 QStringLiteral("ledger %1 appears again; the load adds its transactions to "
-                                "those of the first, at %2")
-                     .arg(*id)
-                     .arg(where(first->second, at)));
+            warn(at, "duplicate-ledger", [&, first = first] {
+                return QStringLiteral("ledger %1 appears again; the load adds its transactions to "
+                                      "those of the first, at %2")
+                    .arg(*id)
+                    .arg(where(first->second, at));
+            });
         }
     }
 
@@ -770,19 +822,23 @@ private:
         copy.currency = interned_.of(attribute(attributes::currency));
         copy.status = interned_.of(attribute(attributes::status));
         if (copy.entry == 0) {
-            warn(at, "self-booking",
-                 QStringLiteral("entry %1 is neither 'Dr' nor 'Cr'; the load books transaction %2 "
-                                "from account %3 to itself, without account %4")
-                     .arg(quoted(entry))
-                     .arg(copy.number)
-                     .arg(copy.ledger)
-                     .arg(copy.other));
+            warn(at, "self-booking", [&] {
+                return QStringLiteral(
+                           "entry %1 is neither 'Dr' nor 'Cr'; the load books transaction %2 "
+                           "from account %3 to itself, without account %4")
+                    .arg(quoted(entry))
+                    .arg(copy.number)
+                    .arg(copy.ledger)
+                    .arg(copy.other);
+            });
         } else if (copy.other == copy.ledger) {
-            warn(at, "self-booking",
-                 QStringLiteral("transaction %1 names its own ledger's account, %2, as the other "
-                                "side; the load books it from the account to itself")
-                     .arg(copy.number)
-                     .arg(copy.ledger));
+            warn(at, "self-booking", [&] {
+                return QStringLiteral(
+                           "transaction %1 names its own ledger's account, %2, as the other "
+                           "side; the load books it from the account to itself")
+                    .arg(copy.number)
+                    .arg(copy.ledger);
+            });
         }
     }
 
@@ -794,12 +850,14 @@ private:
             transactions_.push_back(copy);
             return;
         }
-        warn(copy.position, "duplicate-transaction",
-             QStringLiteral("transaction %1 appears again in the ledger of account %2; the load "
-                            "keeps the first, at %3, and drops this one")
-                 .arg(copy.number)
-                 .arg(copy.ledger)
-                 .arg(where(transactions_[first->second].position, copy.position)));
+        warn(copy.position, "duplicate-transaction", [&, first = first] {
+            return QStringLiteral(
+                       "transaction %1 appears again in the ledger of account %2; the load "
+                       "keeps the first, at %3, and drops this one")
+                .arg(copy.number)
+                .arg(copy.ledger)
+                .arg(where(transactions_[first->second].position, copy.position));
+        });
     }
 
     void bankAccount(Position at) {
@@ -812,11 +870,13 @@ private:
         bankAccounts_.push_back({at, *id});
         auto const [first, inserted] = bank.accounts.try_emplace(*id, at, type);
         if (!inserted) {
-            warn(at, "duplicate-bank-account",
-                 QStringLiteral("account %1 appears again in the bank '%2', after %3; the load "
-                                "keeps it once, of this later type, '%4'")
-                     .arg(*id)
-                     .arg(bank.name, where(first->second.first, at), type));
+            warn(at, "duplicate-bank-account", [&, first = first] {
+                return QStringLiteral(
+                           "account %1 appears again in the bank '%2', after %3; the load "
+                           "keeps it once, of this later type, '%4'")
+                    .arg(*id)
+                    .arg(bank.name, where(first->second.first, at), type);
+            });
             first->second.second = type;
         }
         everBanked_.insert(*id);
@@ -859,10 +919,11 @@ private:
             }
         }
         if (!missing.isEmpty()) {
-            warn(at, "missing-amount",
-                 QStringLiteral("%1 has no %2; the load takes %3 as 0, and a store writes 0")
-                     .arg(what, missing.join(QStringLiteral(" and no ")),
-                          missing.size() == 1 ? QStringLiteral("it") : QStringLiteral("both")));
+            warn(at, "missing-amount", [&] {
+                return QStringLiteral("%1 has no %2; the load takes %3 as 0, and a store writes 0")
+                    .arg(what, missing.join(QStringLiteral(" and no ")),
+                         missing.size() == 1 ? QStringLiteral("it") : QStringLiteral("both"));
+            });
         }
     }
 
@@ -876,11 +937,13 @@ private:
         auto const [first, inserted] = reconciliations_.try_emplace(*account, at);
         frame.kept = inserted;
         if (!inserted) {
-            warn(at, "duplicate-reconciliation",
-                 QStringLiteral("the reconciliation of account %1 appears again; the load keeps "
-                                "the first, at %2, and drops this one with its distributions")
-                     .arg(*account)
-                     .arg(where(first->second, at)));
+            warn(at, "duplicate-reconciliation", [&, first = first] {
+                return QStringLiteral(
+                           "the reconciliation of account %1 appears again; the load keeps "
+                           "the first, at %2, and drops this one with its distributions")
+                    .arg(*account)
+                    .arg(where(first->second, at));
+            });
             return;
         }
         reconciled_.push_back({at, *account});
@@ -897,12 +960,14 @@ private:
         auto const what = QStringLiteral("the distribution to %1 %2").arg(type).arg(id);
         auto const [first, inserted] = reconciliation.shares.try_emplace({type, id}, at);
         if (!inserted) {
-            warn(at, "duplicate-distribution",
-                 QStringLiteral("%1 appears again in the reconciliation of account %2; the load "
-                                "keeps the first, at %3, and drops this one")
-                     .arg(what)
-                     .arg(reconciliation.number)
-                     .arg(where(first->second, at)));
+            warn(at, "duplicate-distribution", [&, first = first] {
+                return QStringLiteral(
+                           "%1 appears again in the reconciliation of account %2; the load "
+                           "keeps the first, at %3, and drops this one")
+                    .arg(what)
+                    .arg(reconciliation.number)
+                    .arg(where(first->second, at));
+            });
             return;
         }
         missingAmount(at, what);
@@ -913,24 +978,29 @@ private:
     void crossReferences() {
         itemIdentifiers();
         for (auto const& [at, id] : orphanLedgers()) {
-            warn(at, "orphan-ledger",
-                 QStringLiteral("ledger %1 belongs to no account; the load drops it").arg(id));
+            warn(at, "orphan-ledger", [&, id = id] {
+                return QStringLiteral("ledger %1 belongs to no account; the load drops it").arg(id);
+            });
         }
         for (auto const& parent : parents_) {
             if (accounts_.count(parent.parent) == 0) {
-                warn(parent.position, "unknown-parent",
-                     QStringLiteral("account %1 names the parent %2, which is no account; the "
-                                    "load keeps it as written")
-                         .arg(parent.account)
-                         .arg(parent.parent));
+                warn(parent.position, "unknown-parent", [&] {
+                    return QStringLiteral(
+                               "account %1 names the parent %2, which is no account; the "
+                               "load keeps it as written")
+                        .arg(parent.account)
+                        .arg(parent.parent);
+                });
             }
         }
         for (auto const& [at, id] : bankAccounts_) {
             if (accounts_.count(id) == 0) {
-                warn(at, "unknown-bank-account",
-                     QStringLiteral("bank account %1 is no account of the ledger; the load keeps "
-                                    "it as written")
-                         .arg(id));
+                warn(at, "unknown-bank-account", [&, id = id] {
+                    return QStringLiteral(
+                               "bank account %1 is no account of the ledger; the load keeps "
+                               "it as written")
+                        .arg(id);
+                });
             }
         }
         unbankedReconciliations();
@@ -954,12 +1024,15 @@ private:
             auto const& [kind, id] = key;
             for (std::size_t i = 1; i < named.size(); ++i) {
                 warn(named[i].first, "duplicate-item-id",
-                     QStringLiteral("%1 identifier %2 is given again, to '%3', after '%4' at %5; "
+                     [&, kind = kind, id = id, &named = named] {
+                         return QStringLiteral(
+                                    "%1 identifier %2 is given again, to '%3', after '%4' at %5; "
                                     "distributions to %1 %2 go to the last item given it, '%6'")
-                         .arg(kind->tag.latin1)
-                         .arg(id)
-                         .arg(named[i].second, named[0].second,
-                              where(named[0].first, named[i].first), named.back().second));
+                             .arg(kind->tag.latin1)
+                             .arg(id)
+                             .arg(named[i].second, named[0].second,
+                                  where(named[0].first, named[i].first), named.back().second);
+                     });
             }
         }
     }
@@ -973,11 +1046,13 @@ private:
         }
         for (auto const& [at, account] : reconciled_) {
             if (held.count(account) == 0 && everBanked_.count(account) != 0) {
-                warn(at, "unbanked-reconciliation",
-                     QStringLiteral("the reconciliation of account %1 names an account that only "
-                                    "a replaced bank held; the load keeps it, but a store refuses "
-                                    "the budget")
-                         .arg(account));
+                warn(at, "unbanked-reconciliation", [&, account = account] {
+                    return QStringLiteral(
+                               "the reconciliation of account %1 names an account that only "
+                               "a replaced bank held; the load keeps it, but a store refuses "
+                               "the budget")
+                        .arg(account);
+                });
             }
         }
     }
@@ -992,25 +1067,29 @@ private:
             }
             auto const found = copies_.find(keyOf(copy.other, copy.number));
             if (found == copies_.end()) {
-                warn(copy.position, "missing-copy",
-                     QStringLiteral("transaction %1 names account %2, but the ledger of account %2 "
-                                    "holds no transaction %1; the load books it in the ledger of "
-                                    "account %3 only")
-                         .arg(copy.number)
-                         .arg(copy.other)
-                         .arg(copy.ledger));
+                warn(copy.position, "missing-copy", [&] {
+                    return QStringLiteral(
+                               "transaction %1 names account %2, but the ledger of account %2 "
+                               "holds no transaction %1; the load books it in the ledger of "
+                               "account %3 only")
+                        .arg(copy.number)
+                        .arg(copy.other)
+                        .arg(copy.ledger);
+                });
                 continue;
             }
             auto const& other = transactions_[found->second];
             if (other.other != copy.ledger) {
-                warn(copy.position, "copies-disagree",
-                     QStringLiteral("transaction %1 names account %2, but its copy in the ledger "
-                                    "of account %2, at %3, names account %4, not %5")
-                         .arg(copy.number)
-                         .arg(copy.other)
-                         .arg(where(other.position, copy.position))
-                         .arg(other.other)
-                         .arg(copy.ledger));
+                warn(copy.position, "copies-disagree", [&] {
+                    return QStringLiteral(
+                               "transaction %1 names account %2, but its copy in the ledger "
+                               "of account %2, at %3, names account %4, not %5")
+                        .arg(copy.number)
+                        .arg(copy.other)
+                        .arg(where(other.position, copy.position))
+                        .arg(other.other)
+                        .arg(copy.ledger);
+                });
             } else if (found->second > index) {
                 // Each pair once, at its later copy.
                 compare(copy, other);
@@ -1049,19 +1128,37 @@ private:
         if (differences.isEmpty()) {
             return;
         }
-        warn(later.position, "copies-disagree",
-             QStringLiteral("transaction %1 disagrees with its copy in the ledger of account %2, "
-                            "at %3: %4; the load keeps both as written")
-                 .arg(later.number)
-                 .arg(first.ledger)
-                 .arg(where(first.position, later.position),
-                      differences.join(QStringLiteral(", "))));
+        warn(later.position, "copies-disagree", [&] {
+            return QStringLiteral(
+                       "transaction %1 disagrees with its copy in the ledger of account %2, "
+                       "at %3: %4; the load keeps both as written")
+                .arg(later.number)
+                .arg(first.ledger)
+                .arg(where(first.position, later.position), differences.join(QStringLiteral(", ")));
+        });
     }
 
     struct Parent {
         Position position;
         quint32 account;
         quint32 parent;
+    };
+
+    // A warning, and where it was found among all: of two at one place, the one found first
+    // comes first.
+    struct Kept {
+        DocumentWarning warning;
+        quint64 order = 0;
+    };
+    static bool earlier(Kept const& a, Kept const& b) {
+        return std::tuple(a.warning.place.line, a.warning.place.column, a.order) <
+               std::tuple(b.warning.place.line, b.warning.place.column, b.order);
+    }
+    // The warnings of one kind: how many there are, and the first of them, as a heap whose top
+    // is the last one kept.
+    struct OfKind {
+        qint64 count = 0;
+        std::vector<Kept> kept;
     };
 
     Locator locator_;
@@ -1071,6 +1168,8 @@ private:
     QXmlStreamAttributes attributes_;
     std::vector<Frame> stack_;
     DocumentInspection result_;
+    std::map<std::string_view, OfKind> kinds_;
+    quint64 order_ = 0;
     ConversionPlace const* target_;
     std::size_t targetOrdinal_ = 0;
     std::optional<Position> targetPlace_;

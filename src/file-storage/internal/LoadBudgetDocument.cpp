@@ -193,14 +193,16 @@ private:
 
 using Transactions = std::map<accounting::TransactionNumber, accounting::Transaction>;
 
-std::map<quint32, Transactions> readTransactions(LedgersElement const& ledgers,
-                                                 AccountNames const& names, Place& place) {
+// Empties each ledger's elements once its transactions are made of them: a large budget is
+// mostly transactions, which are then held once rather than twice.
+std::map<quint32, Transactions> readTransactions(LedgersElement& ledgers, AccountNames const& names,
+                                                 Place& place) {
     std::map<quint32, Transactions> byLedger;
     auto const& ledgerForm = elementUnder(names::ledgers, names::ledger);
     auto const& transactionForm = elementUnder(names::ledger, names::transaction);
     std::size_t ordinal = 0;
     std::size_t ledgerOrdinal = 0;
-    for (auto const& ledger : ledgers.ledgers) {
+    for (auto& ledger : ledgers.ledgers) {
         for (auto const& t : ledger.transactions) {
             accounting::TransactionNumber const number(t.identifier);
             // An account that is not there is the fault of the attribute that names it: the
@@ -252,6 +254,7 @@ std::map<quint32, Transactions> readTransactions(LedgersElement const& ledgers,
             byLedger[ledger.identifier].try_emplace(number, std::move(transaction));
             ++ordinal;
         }
+        std::vector<TransactionElement>().swap(ledger.transactions);
         ++ledgerOrdinal;
     }
     return byLedger;

@@ -30,12 +30,12 @@ def table(sources):
     return out
 
 
-def stamp(local):
+def stamp(local, time_spec=0):
     """A local date and time, "YYYY-MM-DDTHH:MM:SS.mmm"."""
     when = datetime.datetime.strptime(local, "%Y-%m-%dT%H:%M:%S.%f")
     julian_day = when.date().toordinal() + 1721425
     millisecond = ((when.hour * 60 + when.minute) * 60 + when.second) * 1000 + when.microsecond // 1000
-    return struct.pack(">qIB", julian_day, millisecond, 0)
+    return struct.pack(">qIB", julian_day, millisecond, time_spec)
 
 
 def header(version=1):
@@ -51,7 +51,7 @@ files = {
     "small.dat": header() + table(SMALL) + SMALL_TIME,
     "bit-exact.dat": header()
     + table([("EUR", [("AUD", 0.1), ("CAD", 1e-300), ("CHF", 5e-324),
-                      ("GBP", 2.2250738585072009e-308), ("JPY", -0.0),
+                      ("GBP", 2.2250738585072009e-308), ("JPY", 1.0000000000000002),
                       ("NZD", 1.7976931348623157e308), ("USD", 1.0 / 3.0)])])
     + stamp("1969-07-20T20:17:40.001"),
     "unordered.dat": header()
@@ -64,8 +64,10 @@ files = {
     "source-without-targets.dat": header()
     + table([("AUD", [("USD", 0.66)]), ("CHF", []), ("EUR", SMALL[1][1])])
     + SMALL_TIME,
-    "trailing-bytes.dat": header() + table(SMALL) + SMALL_TIME + b"\x00\x01trailing",
     # Refused.
+    # The test extends this one with a hole to 10 MiB.
+    "trailing-bytes.dat": header() + table(SMALL) + SMALL_TIME + b"\x00\x01trailing",
+    "one-trailing-byte.dat": header() + table(SMALL) + SMALL_TIME + b"\x00",
     "nothing.dat": b"",
     "other-magic.dat": b"ZELF" + b"\x01" + table([]) + SMALL_TIME,
     "version-2.dat": header(2) + table([]) + SMALL_TIME,
@@ -76,6 +78,27 @@ files = {
     "odd-text-length.dat": header() + u32(1) + u32(5) + b"A" * 16,
     "no-time-stamp.dat": header() + table(SMALL),
     "far-time-stamp.dat": header() + table([]) + struct.pack(">qIB", 1_000_000_000, 0, 0),
+    # Time stamps that Qt's own reading takes as another time, without a word.
+    "time-stamp-beyond-the-dates.dat": header() + table([]) + struct.pack(">qIB", 2**62, 0, 0),
+    "time-stamp-before-the-dates.dat": header() + table([])
+    + struct.pack(">qIB", -(2**63), 0, 0),
+    "time-of-day-beyond-the-day.dat": header() + table([])
+    + struct.pack(">qIB", 2460324, 86_400_000, 0),
+    "null-time-of-day.dat": header() + table([]) + struct.pack(">qIB", 2460324, 0xFFFFFFFF, 0),
+    "time-spec-utc.dat": header() + table(SMALL) + stamp("2024-01-15T12:34:56.789", 1),
+    "time-spec-9.dat": header() + table(SMALL) + stamp("2024-01-15T12:34:56.789", 9),
+    # A zone, whose name follows: Qt reads it as a text of the length that it claims.
+    "time-spec-zone.dat": header() + table(SMALL) + stamp("2024-01-15T12:34:56.789", 3)
+    + u32(0xFFFFFFF0),
+    # Ratios that are no rate, each among good ones.
+    "ratio-not-a-number.dat": header()
+    + table([("EUR", [("CHF", 0.95), ("GBP", float("nan")), ("USD", 1.1)])]) + SMALL_TIME,
+    "ratio-infinite.dat": header() + table([("EUR", [("USD", float("inf"))])]) + SMALL_TIME,
+    "ratio-negative-infinite.dat": header() + table([("EUR", [("USD", float("-inf"))])])
+    + SMALL_TIME,
+    "ratio-zero.dat": header() + table([("AUD", [("USD", 0.0)])]) + SMALL_TIME,
+    "ratio-negative-zero.dat": header() + table([("AUD", [("USD", -0.0)])]) + SMALL_TIME,
+    "ratio-negative.dat": header() + table([("AUD", [("USD", -0.66)])]) + SMALL_TIME,
     "huge-source-count.dat": header() + u32(0xFFFFFFFF) + SMALL_TIME,
     "huge-target-count.dat": header() + u32(1) + text("EUR") + u32(0xFFFFFFFF) + SMALL_TIME,
     "huge-text-length.dat": header() + u32(1) + u32(0xFFFFFFFE) + SMALL_TIME,

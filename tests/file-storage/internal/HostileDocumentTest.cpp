@@ -1,16 +1,19 @@
-// Documents too large to keep as data (deep nesting, huge attributes) and documents that name
-// a file of this run: each one either loads correctly or fails with a library error, and none
-// may crash, hang, be half-read or read another file. Also a device that cannot rewind.
+// Documents too large to keep as data (deep nesting, huge attributes, entities referred to a
+// million times) and documents that name a file of this run: each one either loads correctly
+// or fails with a library error, and none may crash, hang, be half-read or read another file.
+// Also a device that cannot rewind.
 #include "DocumentSupport.h"
 
 #include "support/Budgets.h"
 
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <string>
 
 namespace {
 
@@ -23,9 +26,10 @@ QByteArray document(QByteArray const& body, QByteArray const& doctype = {}) {
 }
 
 // A document of one wage, holding content, and the account it is booked to, whose ledger holds
-// a transaction described by the entity "secret".
+// a transaction described as "[]", or as doctype makes it.
 QByteArray wageDocument(QByteArray const& name, QByteArray const& major = "1",
-                        QByteArray const& content = {}) {
+                        QByteArray const& content = {}, QByteArray const& doctype = {},
+                        QByteArray const& description = "[]") {
     return document(
         "<wages>\n<wage id=\"1\" major=\"" + major + "\" minor=\"0\" period=\"Monthly\" name=\"" +
             name + "\" currency=\"USD\" nextOccurOn=\"2026-03-01\" accountId=\"10\">" + content +
@@ -33,9 +37,9 @@ QByteArray wageDocument(QByteArray const& name, QByteArray const& major = "1",
             "type=\"Asset\" major=\"0\" minor=\"0\" currency=\"USD\" closed=\"false\"/>"
             "\n</accounts>\n<ledgers>\n<ledger id=\"10\">\n"
             "<transaction id=\"1\" date=\"2026-01-02\" accountId=\"10\" entry=\"Dr\" "
-            "major=\"1\" minor=\"0\" currency=\"USD\" status=\"Cleared\">[&secret;]"
-            "</transaction>\n</ledger>\n</ledgers>\n",
-        "<!DOCTYPE KelvoraMindrath [<!ENTITY secret \"\">]>\n");
+            "major=\"1\" minor=\"0\" currency=\"USD\" status=\"Cleared\">" +
+            description + "</transaction>\n</ledger>\n</ledgers>\n",
+        doctype);
 }
 
 QByteArray nested(int depth, QByteArray const& content = {}) {
@@ -68,9 +72,11 @@ TEST(HostileDocument, LoadsCorrectlyOrFailsWithALibraryError) {
     QFile secret(directory.filePath(QStringLiteral("secret.txt")));
     ASSERT_TRUE(secret.open(QIODevice::WriteOnly) && secret.write("top secret") == 10);
     secret.close();
-    auto const external = wageDocument("Salary").replace("<!ENTITY secret \"\">",
-                                                         "<!ENTITY secret SYSTEM \"file://" +
-                                                             secret.fileName().toUtf8() + "\">");
+    auto const external = wageDocument("Salary", "1", {},
+                                       "<!DOCTYPE KelvoraMindrath [<!ENTITY secret SYSTEM "
+                                       "\"file://" +
+                                           secret.fileName().toUtf8() + "\">]>\n",
+                                       "[&secret;]");
     std::string const topLevel =
         "An unexpected error top-level element, deep, appeared in the file.";
     std::string const misplaced = "An unexpected element, deep, appeared in the element ";
@@ -78,13 +84,29 @@ TEST(HostileDocument, LoadsCorrectlyOrFailsWithALibraryError) {
     auto const eastern = megabytes(1, "\xe6\x9d\xb1");
     auto const latin = megabytes(8, "Salary ");
     // What looks like markup, where the reader sees none: in values, comments, CDATA sections,
-    // instructions and the document type declaration, which has them of its own.
+    // instructions and the document type declaration, which has comments and instructions of
+    // its own.
     auto const fake = QByteArray("<deep x='' y=\"\">").repeated(70);
-    auto const notMarkup =
-        wageDocument(QByteArray(" a=''").repeated(70), "1",
-                     "<!--" + fake + "--><![CDATA[" + fake + "]]><?pi " + fake + "?>")
-            .replace("<!ENTITY secret \"\">",
-                     "<!-- >]>" + fake + " --><?pi >]>" + fake + " ?><!ENTITY secret \"]>'\">");
+    auto const notMarkup = wageDocument(
+        QByteArray(" a=''").repeated(70), "1",
+        "<!--" + fake + "--><![CDATA[" + fake + "]]><?pi " + fake + "?>",
+        "<!DOCTYPE KelvoraMindrath [<!-- >]>" + fake + " --><?pi >]>" + fake + " ?>]>\n", "[]>']");
+    // An entity of 4,000 characters, referred to a million times: 4 GB of text from 3 MB.
+    auto const amplified =
+        wageDocument("Salary", "1", {},
+                     "<!DOCTYPE KelvoraMindrath [<!ENTITY e \"" + QByteArray(4000, 'x') + "\">]>\n",
+                     QByteArray("&e;").repeated(1'000'000));
+    // Each wage given 60 attributes more, of 4,000 characters each.
+    QByteArray defaults;
+    for (int i = 0; i < 60; ++i) {
+        defaults += " b" + QByteArray::number(i) + " CDATA '" + QByteArray(4000, 'x') + "'";
+    }
+    auto const defaulted = wageDocument(
+        "Salary", "1", {}, "<!DOCTYPE KelvoraMindrath [<!ATTLIST wage" + defaults + ">]>\n");
+    std::string const declaration =
+        "The document type declaration holds a declaration, which a budget file never does: the "
+        "entities and default attributes it may declare can make a document cost far more than "
+        "its size to read.";
     Hostile const cases[] = {
         {"NestingUnderTheRoot", document(nested(100000)), topLevel},
         {"NestingAroundTheRoot", nested(100000, "<KelvoraMindrath revision=\"2\"/>"), tooDeep},
@@ -106,6 +128,8 @@ TEST(HostileDocument, LoadsCorrectlyOrFailsWithALibraryError) {
         {"AttributesBeyondTheBound", wageDocument("Salary\"" + attributes(80000) + " last=\""),
          "An element has more than 64 attributes."},
         {"MarkupWhereTheReaderSeesNone", notMarkup, {}, "description=[[]>']]"},
+        {"EntityReferredToAMillionTimes", amplified, declaration},
+        {"DefaultAttributesDeclared", defaulted, declaration},
         {"NestingAfterMarkupWhereTheReaderSeesNone",
          QByteArray(notMarkup).replace("</wage>", nested(30) + "</wage>"), tooDeep},
         {"NameOfOneMegabyteBeyondLatin1",
@@ -119,7 +143,7 @@ TEST(HostileDocument, LoadsCorrectlyOrFailsWithALibraryError) {
         {"AttributeOfEightMegabytesNeverClosed",
          document("<wages>\n<wage name=\"" + megabytes(8, "a")),
          "An unexpected error appeared in the file."},
-        {"ExternalEntityInADescription", external, {}, "Cleared description=[[]]"},
+        {"ExternalEntityInADescription", external, declaration},
     };
     for (auto const& c : cases) {
         SCOPED_TRACE(c.name);
@@ -138,6 +162,38 @@ TEST(HostileDocument, LoadsCorrectlyOrFailsWithALibraryError) {
         EXPECT_NE(describe(*state).find(c.loaded), std::string::npos);
         EXPECT_EQ(describe(zel::testing::loadDocument(zel::testing::storeDocument(*state))),
                   describe(*state));
+    }
+}
+
+// The bounded device reads its source 16 KiB at a time: a declaration is told from a comment by
+// the two characters after its '<', wherever the block ends among them.
+TEST(HostileDocument, DeclarationIsRefusedWhereverTheReadEnds) {
+    for (bool const utf8 : {true, false}) {
+        for (int shift = -4; shift <= 4; ++shift) {
+            SCOPED_TRACE((utf8 ? "UTF-8" : "UTF-16LE") + std::string(", shifted by ") +
+                         std::to_string(shift));
+            auto const document = [&](QString const& subset) {
+                QString const head =
+                    QStringLiteral("<?xml version=\"1.0\" encoding=\"%1\"?>\n"
+                                   "<!DOCTYPE KelvoraMindrath [<!--")
+                        .arg(utf8 ? QStringLiteral("UTF-8") : QStringLiteral("UTF-16LE"));
+                // The '<' after the comment, shift units away from the end of the first block.
+                qsizetype const units = 16 * 1024 / (utf8 ? 1 : 2);
+                QString const text = head + QString(units + shift - head.size() - 3, u'x') +
+                                     QStringLiteral("-->") + subset +
+                                     QStringLiteral("]>\n<KelvoraMindrath revision=\"2\"/>\n");
+                return utf8 ? text.toUtf8()
+                            : QByteArray(QStringEncoder(QStringConverter::Utf16LE)(text));
+            };
+            EXPECT_EQ(
+                errorOf([&] { zel::testing::loadDocument(document(QStringLiteral("<!-- -->"))); }),
+                "no error");
+            auto const error = errorOf(
+                [&] { zel::testing::loadDocument(document(QStringLiteral("<!ENTITY e 'x'>"))); });
+            EXPECT_NE(error.find("second: The document type declaration holds a declaration"),
+                      std::string::npos)
+                << error;
+        }
     }
 }
 
