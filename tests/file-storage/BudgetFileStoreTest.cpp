@@ -115,7 +115,7 @@ std::string standing(QString const& path, std::optional<zel::storage::BudgetStat
     }
     for (auto const* name :
          {"previous", "earlier", "stale", "cut-short", "trailing-comment", "self-closing-root",
-          "end-tag-with-space", "utf16", "nested-beyond-the-bound"}) {
+          "end-tag-with-space", "utf16", "nested-beyond-the-bound", "declares-an-entity"}) {
         if (content == budgets::dataFile(QStringLiteral("store/%1.xml").arg(QLatin1String(name)))) {
             return name;
         }
