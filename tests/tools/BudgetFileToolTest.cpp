@@ -5,6 +5,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -12,6 +15,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -24,6 +28,71 @@ struct Outcome {
     QString out;
     QString err;
 };
+
+// Every text of a JSON value, object keys included, in strings.
+void textsOf(QJsonValue const& value, QStringList& strings) {
+    if (value.isString()) {
+        strings << value.toString();
+    } else if (value.isArray()) {
+        for (auto const& item : value.toArray()) {
+            textsOf(item, strings);
+        }
+    } else if (value.isObject()) {
+        auto const object = value.toObject();
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            strings << it.key();
+            textsOf(it.value(), strings);
+        }
+    }
+}
+
+// Whether a string of the JSON text holds a character below U+0020 as it is: JSON has it
+// escaped, but lenient parsers, Qt's among them, let it through.
+bool rawControlInString(QByteArray const& json) {
+    bool inString = false;
+    bool escaped = false;
+    for (char const c : json) {
+        if (!inString) {
+            inString = c == '"';
+        } else if (escaped) {
+            escaped = false;
+        } else if (c == '\\') {
+            escaped = true;
+        } else if (c == '"') {
+            inString = false;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The texts of output read by a JSON parser: one document, or one a line. Empty, with a failure
+// of the test, where the output is not JSON.
+QStringList jsonTexts(QString const& output) {
+    QStringList strings;
+    if (rawControlInString(output.toUtf8())) {
+        ADD_FAILURE() << "a JSON string holds a control character as it is: "
+                      << output.left(300).toStdString();
+        return strings;
+    }
+    QJsonParseError error{};
+    auto const whole = QJsonDocument::fromJson(output.toUtf8(), &error);
+    if (error.error == QJsonParseError::NoError) {
+        textsOf(whole.isArray() ? QJsonValue(whole.array()) : QJsonValue(whole.object()), strings);
+        return strings;
+    }
+    for (auto const& line : output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        auto const document = QJsonDocument::fromJson(line.toUtf8(), &error);
+        if (error.error != QJsonParseError::NoError) {
+            ADD_FAILURE() << "not JSON (" << error.errorString().toStdString()
+                          << "): " << line.left(300).toStdString();
+            return {};
+        }
+        textsOf(QJsonValue(document.object()), strings);
+    }
+    return strings;
+}
 
 class BudgetFileTool : public testing::TestWithParam<Record> {
 protected:
@@ -128,6 +197,15 @@ TEST_P(BudgetFileTool, DoesWhatItsCommandLineAsks) {
         struct stat status {};
         ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &status), 0) << permissions;
         EXPECT_EQ(status.st_mode & 0777, mode.toUInt(nullptr, 8)) << permissions;
+    }
+    if (record.has("json")) {
+        auto const texts = jsonTexts(result.out);
+        for (auto const& text : record.values("json")) {
+            EXPECT_TRUE(
+                std::any_of(texts.begin(), texts.end(),
+                            [&](QString const& read) { return read.contains(filled(text)); }))
+                << "no JSON string holds \"" << text << "\"";
+        }
     }
     for (auto const& has : record.values("has")) {
         auto const [path, text] = split(has);
