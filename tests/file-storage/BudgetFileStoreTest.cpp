@@ -401,49 +401,6 @@ TEST(FolderSync, FailsForAFolderThatCannotBeOpened) {
     }
 }
 
-// A marker left by a store that did not finish, beside a file that matches neither of its
-// budgets (new bytes landed over an old tail): the load refuses the file and names the back-up;
-// the next store keeps that back-up and stores whole.
-TEST(PartWrittenFile, IsRefusedByTheLoadAndNotBackedUpByTheNextStore) {
-    QTemporaryDir folder;
-    support::Layout const layout(folder.path(), false);
-    layout.make();
-    QByteArray const previous = "<KelvoraMindrath revision=\"2\"></KelvoraMindrath>\n";
-    support::writeFile(layout.backUp, previous);
-    support::writeFile(layout.budget, "<KelvoraMindrath revision=\"2\"><wages/></KelvoraMindrath>");
-    // The format of the marker, written here by hand: fingerprints of two other documents.
-    QByteArray const body = "zel-budget-store 1\nnext 10 0000000000000001\nprevious none\n";
-    auto const check = zel::file_storage::internal::fingerprintOf(body).hash;
-    support::writeFile(folder.filePath(QStringLiteral(".budget.xml.storing")),
-                       body + "check " + QByteArray::number(check, 16).rightJustified(16, '0') +
-                           '\n');
-    budgets::LogCapture quiet;
-    BudgetFile const file(layout.budgetPath, QStringLiteral("~"));
-    try {
-        (void)file.load();
-        ADD_FAILURE() << "the part-written file loaded";
-    } catch (StorageError const& error) {
-        EXPECT_EQ(error.firstText(),
-                  QStringLiteral("A store of the budget file did not finish, so the file may hold "
-                                 "parts of two budgets. Its back-up, ") +
-                      layout.backUp +
-                      QStringLiteral(", holds the budget before that store: "
-                                     "restore it."));
-        EXPECT_EQ(error.secondText(),
-                  QStringLiteral("The budget file, budget.xml, failed to be loaded."));
-    }
-    auto const next = budgets::smallFullBudget();
-    support::store(file, next);
-    EXPECT_TRUE(support::holds(layout.budgetPath, next));
-    EXPECT_EQ(support::contentOf(layout.backUp), previous);
-    // The part-written file, which may hold the newest of the budget, is kept beside it.
-    auto const kept = layout.others();
-    ASSERT_EQ(kept.size(), 1);
-    EXPECT_TRUE(kept.front().startsWith(QStringLiteral("budget.xml.incomplete-")));
-    EXPECT_EQ(support::contentOf(folder.filePath(kept.front())),
-              QByteArray("<KelvoraMindrath revision=\"2\"><wages/></KelvoraMindrath>"));
-}
-
 // A link at the marker's name (another user's, in a shared folder) is removed, never written
 // through, whether it names a file or nothing.
 TEST(MarkerName, ALinkInItsPlaceIsNeverFollowed) {

@@ -48,44 +48,53 @@ uint constexpr otherUser = 61002;
 // The budgets that the sequences store, by the store child's names.
 char const* const versions[] = {"empty", "small", "random:1", "random:2"};
 
-enum class Kind {
-    // Calls of the library.
-    store,
-    restore,
-    load,
-    // What others leave between them.
-    staleMarker,   // a marker of a store of another budget
-    oldBackUp,     // an old back-up left over, holding bytes of its own
-    cutShort,      // the budget file cut short
-    foreignBytes,  // the budget file replaced by bytes that are no budget
-    noBackUp,      // the back-up removed
-    othersMarker,  // another user's marker (as root only)
-    othersRecord,  // another user's record (as root only)
-    othersBudget,  // another user's file at the budget name (as root only)
-    othersRemoved, // what other users put there removed again
+// What a step does: a call of the library, or one of the events that others bring about between
+// the calls.
+enum class Call { store, restore, load, none };
+
+// An event: bytes put at a name beside the budget file (by this user or, as root only, another),
+// or the name cleared.
+enum class Bytes {
+    none,     // the name cleared; with no name, every file of another user's
+    marker,   // the marker of a store of another budget
+    noBudget, // bytes that are no budget
+    cutShort, // what the budget file holds, cut short
+};
+struct Event {
+    char const* name;
+    char const* file;
+    Bytes bytes;
+    bool others;
+};
+Event const events[] = {
+    {"stale marker", ".budget.xml.storing", Bytes::marker, false},
+    {"old back-up", "budget.xml~.old", Bytes::noBudget, false},
+    {"cut short", "budget.xml", Bytes::cutShort, false},
+    {"foreign bytes", "budget.xml", Bytes::noBudget, false},
+    {"no back-up", "budget.xml~", Bytes::none, false},
+    {"other's marker", ".budget.xml.storing", Bytes::marker, true},
+    {"other's record", ".budget.xml.stored", Bytes::marker, true},
+    {"other's budget", "budget.xml", Bytes::noBudget, true},
+    {"others' files removed", nullptr, Bytes::none, true},
 };
 
 struct Step {
-    Kind kind = Kind::load;
+    Call call = Call::none;
+    int event = 0;       // what others do, for no call
     int version = 0;     // store: which budget
     long failAt = 0;     // a call's step that fails, counting from 1 (0: none)
     bool failOn = false; // and every step after it
     long limit = -1;     // a file-size limit in bytes, as on a full disk (-1: none)
-    int keep = 0;        // cutShort: the bytes kept, in thousandths
+    int keep = 0;        // cut short: the bytes kept, in thousandths
     unsigned salt = 0;   // what makes planted bytes differ
 };
 
 std::string describe(Step const& step) {
-    static char const* const names[] = {"store",          "restore",        "load",
-                                        "stale marker",   "old back-up",    "cut short",
-                                        "foreign bytes",  "no back-up",     "other's marker",
-                                        "other's record", "other's budget", "others removed"};
-    std::string text = names[static_cast<int>(step.kind)];
-    if (step.kind == Kind::store) {
-        text += std::string(" ") + versions[step.version];
-    }
-    if (step.kind == Kind::cutShort) {
-        text += " to " + std::to_string(step.keep) + "/1000";
+    static char const* const calls[] = {"store ", "restore", "load"};
+    std::string text =
+        step.call == Call::none ? events[step.event].name : calls[static_cast<int>(step.call)];
+    if (step.call == Call::store) {
+        text += versions[step.version];
     }
     if (step.failAt != 0) {
         text += (step.failOn ? ", failing from step " : ", failing at step ") +
@@ -97,32 +106,23 @@ std::string describe(Step const& step) {
     return text;
 }
 
-bool isCall(Kind kind) {
-    return kind == Kind::store || kind == Kind::restore || kind == Kind::load;
-}
-
 // A sequence of steps, drawn from seed.
 std::vector<Step> draw(unsigned seed, int calls, bool asRoot) {
     std::mt19937 random(seed);
     auto const pick = [&](int low, int high) {
         return std::uniform_int_distribution<int>(low, high)(random);
     };
+    int const usable = asRoot ? static_cast<int>(std::size(events)) : 5;
     std::vector<Step> steps;
     for (int made = 0; made < calls;) {
         Step step;
         int const roll = pick(0, 99);
-        if (roll < 45) {
-            step.kind = Kind::store;
-        } else if (roll < 55) {
-            step.kind = Kind::restore;
-        } else if (roll < 62) {
-            step.kind = Kind::load;
-        } else {
-            int const last =
-                asRoot ? static_cast<int>(Kind::othersRemoved) : static_cast<int>(Kind::noBackUp);
-            step.kind = static_cast<Kind>(pick(static_cast<int>(Kind::staleMarker), last));
-        }
-        if (isCall(step.kind)) {
+        step.call = roll < 45   ? Call::store
+                    : roll < 55 ? Call::restore
+                    : roll < 62 ? Call::load
+                                : Call::none;
+        step.event = pick(0, usable - 1);
+        if (step.call != Call::none) {
             ++made;
             step.version = pick(0, 3);
             if (pick(0, 99) < 40) {
@@ -156,7 +156,7 @@ public:
 #endif
         for (std::size_t i = 0; i < steps.size(); ++i) {
             auto const& step = steps[i];
-            if (!isCall(step.kind)) {
+            if (step.call == Call::none) {
                 plant(step);
                 continue;
             }
@@ -189,64 +189,41 @@ private:
         return files;
     }
 
-    void write(QString const& path, QByteArray const& bytes, bool others) const {
-        QFile::remove(path);
-        support::writeFile(path, bytes);
-#if !defined(_WIN32)
-        if (others) {
-            (void)::chown(QFile::encodeName(path).constData(), otherUser, otherUser);
-        }
-#else
-        (void)others;
-#endif
-    }
-
-    QByteArray markerOfAnotherBudget(unsigned salt) const {
-        return zel::file_storage::internal::markerBytes(
-            {zel::file_storage::internal::fingerprintOf(QByteArray::number(salt)), std::nullopt});
-    }
-
     void plant(Step const& step) const {
-        QString const budget = path("budget.xml");
-        QByteArray const noBudget = "not a budget " + QByteArray::number(step.salt);
-        switch (step.kind) {
-        case Kind::staleMarker:
-            write(path(".budget.xml.storing"), markerOfAnotherBudget(step.salt), false);
-            break;
-        case Kind::oldBackUp:
-            write(path("budget.xml~.old"), "an old back-up " + QByteArray::number(step.salt),
-                  false);
-            break;
-        case Kind::cutShort:
-            if (auto const bytes = support::contentOf(budget)) {
-                write(budget, bytes->left(bytes->size() * step.keep / 1000), false);
-            }
-            break;
-        case Kind::foreignBytes:
-            write(budget, noBudget, false);
-            break;
-        case Kind::noBackUp:
-            QFile::remove(path("budget.xml~"));
-            break;
-        case Kind::othersMarker:
-            write(path(".budget.xml.storing"), markerOfAnotherBudget(step.salt), true);
-            break;
-        case Kind::othersRecord:
-            write(path(".budget.xml.stored"), markerOfAnotherBudget(step.salt), true);
-            break;
-        case Kind::othersBudget:
-            write(budget, noBudget, true);
-            break;
-        case Kind::othersRemoved:
+        auto const& event = events[step.event];
+        if (event.file == nullptr) {
             for (auto const& info : QDir(folder_).entryInfoList(QDir::Files | QDir::Hidden)) {
                 if (info.ownerId() == otherUser) {
                     QFile::remove(info.filePath());
                 }
             }
+            return;
+        }
+        QString const file = path(event.file);
+        auto const held = support::contentOf(file);
+        QFile::remove(file);
+        QByteArray const salt = QByteArray::number(step.salt);
+        switch (event.bytes) {
+        case Bytes::none:
+            return;
+        case Bytes::marker:
+            support::writeFile(
+                file, zel::file_storage::internal::markerBytes(
+                          {zel::file_storage::internal::fingerprintOf(salt), std::nullopt}));
             break;
-        default:
+        case Bytes::noBudget:
+            support::writeFile(file, "not a budget " + salt);
+            break;
+        case Bytes::cutShort:
+            support::writeFile(file,
+                               held.value_or("").left(held.value_or("").size() * step.keep / 1000));
             break;
         }
+#if !defined(_WIN32)
+        if (event.others) {
+            (void)::chown(QFile::encodeName(file).constData(), otherUser, otherUser);
+        }
+#endif
     }
 
     // Makes the call under the step's faults; what it threw that it should not have, if
@@ -263,10 +240,10 @@ private:
                                                                 : seam::Action::fail});
         installed.skipSyncs();
         try {
-            if (step.kind == Kind::store) {
+            if (step.call == Call::store) {
                 support::store(file, budgets::store_child::budgetNamed(
                                          QString::fromLatin1(versions[step.version])));
-            } else if (step.kind == Kind::restore) {
+            } else if (step.call == Call::restore) {
                 (void)file.restoreBackUp();
             } else {
                 (void)file.load();
@@ -303,7 +280,7 @@ private:
                     return name == QLatin1String("budget.xml~") ||
                            name == QLatin1String("budget.xml~.old");
                 });
-            if (step.kind == Kind::store && succeeded && backUpOnly) {
+            if (step.call == Call::store && succeeded && backUpOnly) {
                 continue;
             }
             return "the bytes of " + names.join(QStringLiteral(", ")).toStdString() +
@@ -319,7 +296,7 @@ private:
                 return "left " + name.toStdString() + ", which no later store can explain";
             }
         }
-        if (step.kind == Kind::store && succeeded &&
+        if (step.call == Call::store && succeeded &&
             !support::holds(path("budget.xml"), budgets::store_child::budgetNamed(
                                                     QString::fromLatin1(versions[step.version])))) {
             return "the store succeeded, and the budget file does not hold its budget";
