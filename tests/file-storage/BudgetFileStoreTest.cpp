@@ -488,6 +488,10 @@ namespace {
 // and another store make a new one and lock that: the store then stops before it cuts the
 // budget file, which it would otherwise write into beside the other.
 TEST(LockFile, ReplacedWhileHeldStopsTheStoreBeforeTheBudgetFileIsCut) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows keeps a file removed while it is open at its name until it is "
+                    "closed, so no other lock file can take the name while the lock is held";
+#endif
     QTemporaryDir folder;
     support::Layout const layout(folder.path(), false);
     layout.make();

@@ -477,17 +477,21 @@ bool Rewrite::abort() {
 
 bool Rewrite::writeBack(bool& renamedBack) {
     QString const copy = *previousCopy_;
-    File source;
-    File target;
-    Result failure = source.open(place_.folder, copy, File::Access::read);
-    if (failure.ok()) {
-        failure = target.open(place_.folder, place_.name, File::Access::write);
-    }
-    if (failure.ok()) {
-        failure = copyInto(source, target);
-    }
-    if (failure.ok()) {
-        failure = target.close();
+    Result failure;
+    {
+        // Both closed before the last resort: Windows cannot remove or replace an open file.
+        File source;
+        File target;
+        failure = source.open(place_.folder, copy, File::Access::read);
+        if (failure.ok()) {
+            failure = target.open(place_.folder, place_.name, File::Access::write);
+        }
+        if (failure.ok()) {
+            failure = copyInto(source, target);
+        }
+        if (failure.ok()) {
+            failure = target.close();
+        }
     }
     if (failure.ok()) {
         if (records_) {
