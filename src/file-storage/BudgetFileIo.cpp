@@ -1,20 +1,16 @@
-#include "file-storage/BoundedDocumentDevice.h"
 #include "file-storage/BudgetFile.h"
 
-#include "file-storage/internal/ApplicationElement.h"
-#include "file-storage/internal/BudgetDocument.h"
-#include "file-storage/internal/ErrorForms.h"
-#include "file-storage/internal/FileSync.h"
-#include "file-storage/internal/Log.h"
-#include "file-storage/internal/Rewrite.h"
-#include "file-storage/internal/StoreMarker.h"
+#include "file-storage/common/ErrorForms.h"
+#include "file-storage/common/Log.h"
+#include "file-storage/document/BudgetDocument.h"
+#include "file-storage/files/FileSync.h"
+#include "file-storage/files/Rewrite.h"
+#include "file-storage/files/StoreMarker.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QObject>
-#include <QXmlStreamReader>
 
-#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <optional>
@@ -23,7 +19,7 @@
 // into it, rather than writing a new file and renaming it over the old one. Written in place,
 // the file keeps what the user gave it (hard links, permissions, owner, the file a symbolic
 // link names) and stays where a synced folder expects it. The price is a moment in which the
-// file holds no complete budget; the rewrite (internal/Rewrite.h, which also states the rule
+// file holds no complete budget; the rewrite (files/Rewrite.h, which also states the rule
 // that no call loses the only copy of a budget's bytes) pays it, for the store and the restore
 // alike. What is here is what each call supplies: the bytes to write, what to keep beside the
 // file, and the texts of its errors.
@@ -129,32 +125,14 @@ storage::BudgetState loadFrom(File const& opened, QString const& path, QString c
     return internal::loadBudgetDocument(file);
 }
 
-// Whether the open file holds a well-formed document. A store that died while writing leaves
-// the file cut short, which does not. Every document a store writes ends with the root's end
-// tag, and that ending alone settles it; only a file that ends otherwise (a comment after the
-// root, a root with no end tag of its own, another encoding) is read through, and that within
-// the format's bounds: a document that crosses them, which no load reads, is not whole either.
+// Whether the open file holds a whole document (see internal::holdsCompleteDocument).
 bool holdsCompleteDocument(File const& budget) {
     QFile file;
     if (!file.open(budget.handle(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
         // Unreadable is not known to be cut short; the copy that follows reports it.
         return true;
     }
-    auto const tail = QByteArray("</") + internal::ApplicationElement::tag_.latin1.data() + '>';
-    auto const size = file.size();
-    auto const start = std::max<qint64>(0, size - tail.size() - 64);
-    if (file.seek(start) && file.read(size - start).trimmed().endsWith(tail)) {
-        return true;
-    }
-    if (!file.seek(0)) {
-        return true;
-    }
-    BoundedDocumentDevice bounded(file);
-    QXmlStreamReader reader(&bounded);
-    while (!reader.atEnd()) {
-        reader.readNext();
-    }
-    return !reader.hasError();
+    return internal::holdsCompleteDocument(file);
 }
 
 // The fingerprint of the whole of the open file.

@@ -1,9 +1,9 @@
 #include "file-storage/ExchangeRatesFile.h"
 
 #include "file-storage/Errors.h"
-#include "file-storage/internal/ErrorForms.h"
-#include "file-storage/internal/FileSync.h"
-#include "file-storage/internal/Log.h"
+#include "file-storage/common/ErrorForms.h"
+#include "file-storage/common/Log.h"
+#include "file-storage/files/FileSync.h"
 #include "money/Currency.h"
 
 #include <QBuffer>

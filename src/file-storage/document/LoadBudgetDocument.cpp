@@ -1,0 +1,593 @@
+#include "file-storage/document/BudgetDocument.h"
+
+#include "file-storage/common/Log.h"
+#include "file-storage/document/BoundedDocumentDevice.h"
+#include "file-storage/document/BudgetItemIdMap.h"
+
+#include <QObject>
+#include <QXmlStreamReader>
+
+#include <algorithm>
+#include <exception>
+#include <stdexcept>
+#include <unordered_map>
+
+namespace zel::file_storage::internal {
+
+ItemsElement& BudgetDocumentElements::items(ItemKind kind) {
+    switch (kind) {
+    case ItemKind::wage:
+        return wages;
+    case ItemKind::bill:
+        return bills;
+    case ItemKind::debt:
+        return debts;
+    case ItemKind::goal:
+        return goals;
+    case ItemKind::nontrack:
+        return nontracks;
+    }
+    Q_UNREACHABLE();
+}
+
+ItemsElement const& BudgetDocumentElements::items(ItemKind kind) const {
+    return const_cast<BudgetDocumentElements&>(*this).items(kind);
+}
+
+namespace {
+
+using accounting::AccountCode;
+namespace attributes = names::attributes;
+
+// Sets where the conversion stands, for a caller that asks where it failed.
+class Place {
+public:
+    explicit Place(ConversionPlace* place) : place_(place != nullptr ? *place : unused_) {}
+    void at(format::Element const& element, std::size_t ordinal, QLatin1String attribute = {}) {
+        place_.element = &element;
+        place_.ordinal = ordinal;
+        place_.attribute = attribute;
+    }
+    // The same element, another attribute.
+    void attribute(QLatin1String name) { place_.attribute = name; }
+
+private:
+    ConversionPlace unused_;
+    ConversionPlace& place_;
+};
+
+// The element of the format under parent with tag, looked up once by each conversion.
+format::Element const& elementUnder(Name const& parent, Name const& tag) {
+    return *format::elementOf(parent.utf16, tag.utf16);
+}
+using accounting::AccountNumber;
+
+// The collections that each revision of the format holds under the root.
+using TopLevelTable = std::map<quint8, std::vector<BasicElement*>>;
+
+TopLevelTable topLevelTable(BudgetDocumentElements& e) {
+    std::vector<BasicElement*> revision1{&e.wages,     &e.bills,    &e.debts,   &e.goals,
+                                         &e.nontracks, &e.accounts, &e.ledgers, &e.banks};
+    auto revision2 = revision1;
+    revision2.push_back(&e.reconciliations);
+    return {{quint8{1}, std::move(revision1)}, {quint8{2}, std::move(revision2)}};
+}
+
+BudgetFileError unexpectedElement(QXmlStreamReader const& reader, QLatin1String const& within) {
+    return readerError(reader, QObject::tr("An unexpected element, %1, appeared in the element %2.")
+                                   .arg(reader.name().toString(), within));
+}
+
+// A collection returns early, without error, at a child of a tag it does not hold, or at the
+// end tag of such a child. Reading on from there would take the rest of the document for
+// top-level content or end it early and silently lose what follows, so a collection must end
+// on its own end tag.
+void requireReadToEnd(QXmlStreamReader const& reader, QLatin1String const& tag) {
+    if (!reader.hasError() && !(reader.isEndElement() && reader.name() == tag)) {
+        throw unexpectedElement(reader, tag);
+    }
+}
+
+// After the root's end tag only comments, processing instructions and white space may follow.
+void requireDocumentEnd(QXmlStreamReader& reader, QLatin1String const& rootTag) {
+    if (!(reader.isEndElement() && reader.name() == rootTag)) {
+        throw unexpectedElement(reader, rootTag);
+    }
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (reader.isStartElement() || reader.isEndElement()) {
+            throw unexpectedElement(reader, rootTag);
+        }
+    }
+}
+
+// Returns read(reader), for a reader of the document on device that is kept within the format's
+// bounds. Where the document crosses one, the reader finds the document ended there, and
+// whatever read makes of that end, the bound is reported instead.
+template <class Read> auto readWithinBounds(QIODevice& device, Read const& read) {
+    BoundedDocumentDevice bounded(device);
+    QXmlStreamReader reader(&bounded);
+    try {
+        return read(reader);
+    } catch (BudgetFileError const&) {
+        if (auto crossing = bounded.crossing(reader)) {
+            throw BudgetFileError(std::move(*crossing));
+        }
+        throw;
+    }
+}
+
+void readDocument(QXmlStreamReader& reader, BudgetDocumentElements& elements, quint8 revision) {
+    auto const table = topLevelTable(elements);
+    auto const& rootTag = elements.application.tagName();
+    while (reader.readNextStartElement()) {
+        if (reader.name() == rootTag) {
+            elements.application.read(reader);
+            continue;
+        }
+        std::vector<BasicElement*> const* allowed = nullptr;
+        try {
+            allowed = &table.at(revision);
+        } catch (std::out_of_range const& cause) {
+            throw contentError(QObject::tr("The revision %1 of the budget file has no top-level "
+                                           "element %2.")
+                                   .arg(revision)
+                                   .arg(reader.name().toString()),
+                               cause);
+        }
+        auto const found = std::find_if(allowed->begin(), allowed->end(), [&](BasicElement* e) {
+            return reader.name() == e->tagName();
+        });
+        if (found == allowed->end()) {
+            throw readerError(reader, QObject::tr("An unexpected error top-level element, %1, "
+                                                  "appeared in the file.")
+                                          .arg(reader.name().toString()));
+        }
+        (*found)->read(reader);
+        requireReadToEnd(reader, (*found)->tagName());
+    }
+    if (reader.hasError()) {
+        throw readerError(reader, QObject::tr("An unexpected error appeared in the file."));
+    }
+    requireDocumentEnd(reader, rootTag);
+    if (reader.hasError()) {
+        throw readerError(reader, QObject::tr("An unexpected error appeared in the file."));
+    }
+}
+
+orvalis::currency::Iso4217Codes currencyOf(QString const& text) {
+    return orvalis::currency::toIso4217Code(text.toStdString());
+}
+
+orvalis::currency::Money moneyOf(qint64 major, quint16 minor, QString const& currency) {
+    return orvalis::currency::Money(major, minor, currencyOf(currency));
+}
+
+// The first account element, in document order, of each account number: where transactions,
+// reconciliations and the opening account find an account's name.
+class AccountNames {
+public:
+    explicit AccountNames(AccountsElement const& accounts) {
+        names_.reserve(accounts.accounts.size());
+        for (auto const& account : accounts.accounts) {
+            names_.try_emplace(account.identifier, &account.name);
+        }
+    }
+
+    // A code of the number and its account's name, without parent. Throws BudgetFileError
+    // when no account element has the number.
+    AccountCode code(quint32 number) const {
+        auto const found = names_.find(number);
+        if (found == names_.end()) {
+            throw contentError(QObject::tr("The budget file contains malformed "
+                                           "account/transaction/reconciliation data. Failed to "
+                                           "locate account name for account number %1.")
+                                   .arg(number));
+        }
+        return AccountCode(AccountNumber(number), *found->second, std::nullopt);
+    }
+
+private:
+    std::unordered_map<quint32, QString const*> names_;
+};
+
+using Transactions = std::map<accounting::TransactionNumber, accounting::Transaction>;
+
+// Empties each ledger's elements once its transactions are made of them: a large budget is
+// mostly transactions, which are then held once rather than twice.
+std::map<quint32, Transactions> readTransactions(LedgersElement& ledgers, AccountNames const& names,
+                                                 Place& place) {
+    std::map<quint32, Transactions> byLedger;
+    auto const& ledgerForm = elementUnder(names::ledgers, names::ledger);
+    auto const& transactionForm = elementUnder(names::ledger, names::transaction);
+    std::size_t ordinal = 0;
+    std::size_t ledgerOrdinal = 0;
+    for (auto& ledger : ledgers.ledgers) {
+        for (auto const& t : ledger.transactions) {
+            accounting::TransactionNumber const number(t.identifier);
+            // An account that is not there is the fault of the attribute that names it: the
+            // transaction's other account, or the ledger's own.
+            auto const code = [&](bool other) {
+                if (other) {
+                    place.at(transactionForm, ordinal, attributes::accountId);
+                    return names.code(t.otherAccountNumber);
+                }
+                place.at(ledgerForm, ledgerOrdinal, attributes::id);
+                return names.code(ledger.identifier);
+            };
+            auto const debited = code(t.entry == accounting::debitAbbreviation());
+            auto const credited = code(t.entry == accounting::creditAbbreviation());
+            if (t.entry != accounting::debitAbbreviation() &&
+                t.entry != accounting::creditAbbreviation()) {
+                // Taken as it always was, but said: the other account is lost from the budget.
+                ZEL_LOG_WARNING().noquote()
+                    << QStringLiteral("The transaction %1 of the account %2 has the entry '%3', "
+                                      "neither Dr nor Cr: it is booked from the account to "
+                                      "itself, without the account %4.")
+                           .arg(t.identifier)
+                           .arg(ledger.identifier)
+                           .arg(t.entry)
+                           .arg(t.otherAccountNumber);
+            }
+            place.at(transactionForm, ordinal);
+            auto transaction = [&] {
+                // A bad currency or status is reported as bad transaction data, so that every
+                // failure of a load can be caught as a library error.
+                try {
+                    place.attribute(attributes::currency);
+                    auto const amount = moneyOf(t.major, t.minor, t.currency);
+                    place.attribute(attributes::status);
+                    auto const status = accounting::toTransactionStatuses(t.status);
+                    place.attribute({});
+                    return accounting::Transaction(t.date, debited, credited, amount, t.description,
+                                                   number, status);
+                } catch (std::exception const& cause) {
+                    throw contentError(
+                        QObject::tr("The budget file contains malformed transaction data in the "
+                                    "ledger %1, transaction %2.")
+                            .arg(ledger.identifier)
+                            .arg(t.identifier),
+                        cause);
+                }
+            }();
+            // The first transaction of a number in a ledger wins.
+            byLedger[ledger.identifier].try_emplace(number, std::move(transaction));
+            ++ordinal;
+        }
+        std::vector<TransactionElement>().swap(ledger.transactions);
+        ++ledgerOrdinal;
+    }
+    return byLedger;
+}
+
+std::map<AccountCode, accounting::LedgerAccount>
+readLedger(AccountsElement const& accounts, std::map<quint32, Transactions>& transactions,
+           Place& place) {
+    std::map<AccountCode, accounting::LedgerAccount> ledgers;
+    auto const& accountForm = elementUnder(names::accounts, names::account);
+    std::size_t ordinal = 0;
+    for (auto const& a : accounts.accounts) {
+        try {
+            place.at(accountForm, ordinal++, attributes::currency);
+            auto const balance = moneyOf(a.major, a.minor, a.currency);
+            foundation::Optional<AccountNumber> parent;
+            if (a.parentNumber) {
+                parent = AccountNumber(*a.parentNumber);
+            }
+            place.attribute(attributes::name);
+            AccountCode code(AccountNumber(a.identifier), a.name, parent);
+            place.attribute(attributes::type);
+            auto const type = accounting::toAccountTypes(a.type);
+            place.attribute({});
+            accounting::Account account(type, code, balance, a.closed);
+            // The first account of a number wins; later ones are dropped, so their
+            // transactions can be moved to the first rather than copied.
+            if (ledgers.find(code) == ledgers.end()) {
+                Transactions own;
+                if (auto const found = transactions.find(a.identifier);
+                    found != transactions.end()) {
+                    own = std::move(found->second);
+                    transactions.erase(found);
+                }
+                ledgers.emplace(std::move(code),
+                                accounting::LedgerAccount{std::move(account), std::move(own)});
+            }
+        } catch (std::exception const& cause) {
+            throw contentError(QObject::tr("The budget file contains malformed ledger data."),
+                               cause);
+        }
+    }
+    return ledgers;
+}
+
+// Adds the item to the budget, as the domain class of its kind.
+void addItem(budgeting::Budget& budget, ItemElement const& e, budgeting::BudgetSource const& source,
+             orvalis::currency::Iso4217Codes code, budgeting::EventFrequency frequency) {
+    using orvalis::currency::Money;
+    switch (e.kind) {
+    case ItemKind::wage:
+        budget.wages().add(
+            budgeting::Wage(source, Money(e.major, e.minor, code), frequency, e.nextOccurOn));
+        return;
+    case ItemKind::bill:
+        budget.bills().add(
+            budgeting::Bill(source, Money(e.major, e.minor, code), frequency, e.nextOccurOn));
+        return;
+    case ItemKind::debt:
+        budget.debts().add(budgeting::Debt(source, Money(e.otherMajor, e.otherMinor, code),
+                                           frequency, e.nextOccurOn, Money(e.major, e.minor, code),
+                                           budgeting::Percentage{e.interest}));
+        return;
+    case ItemKind::goal:
+        budget.goals().add(budgeting::Goal(source, Money(e.major, e.minor, code), frequency,
+                                           e.nextOccurOn, Money(e.otherMajor, e.otherMinor, code)));
+        return;
+    case ItemKind::nontrack:
+        budget.nontracks().add(
+            budgeting::Nontrack(source, Money(e.major, e.minor, code), frequency, e.nextOccurOn));
+        return;
+    }
+}
+
+void addItemAccount(storage::ItemAccountMap& itemAccounts, ItemKind kind,
+                    budgeting::BudgetSource source, AccountCode const& account) {
+    switch (kind) {
+    case ItemKind::wage:
+        itemAccounts.insert<budgeting::Wage>(std::move(source), account);
+        return;
+    case ItemKind::bill:
+        itemAccounts.insert<budgeting::Bill>(std::move(source), account);
+        return;
+    case ItemKind::debt:
+        itemAccounts.insert<budgeting::Debt>(std::move(source), account);
+        return;
+    case ItemKind::goal:
+        itemAccounts.insert<budgeting::Goal>(std::move(source), account);
+        return;
+    case ItemKind::nontrack:
+        itemAccounts.insert<budgeting::Nontrack>(std::move(source), account);
+        return;
+    }
+}
+
+budgeting::Budget readBudgetItems(BudgetDocumentElements const& elements, BudgetItemIdMap& ids,
+                                  Place& place) {
+    budgeting::Budget budget{budgeting::WageMap(), budgeting::BillMap(), budgeting::DebtMap(),
+                             budgeting::GoalMap(), budgeting::NontrackMap()};
+    for (auto const kind : itemKinds) {
+        auto const& form = formOf(kind);
+        std::size_t ordinal = 0;
+        for (auto const& element : elements.items(kind).items) {
+            try {
+                place.at(form.element, ordinal++, attributes::name);
+                budgeting::BudgetSource const source(element.name);
+                place.attribute(attributes::currency);
+                auto const code = currencyOf(element.currency);
+                place.attribute(attributes::period);
+                auto const period = budgeting::toEventFrequency(element.period);
+                place.attribute({});
+                addItem(budget, element, source, code, period);
+                recordItemIdentifier(ids, form.type, element.identifier, source);
+            } catch (std::exception const& cause) {
+                throw contentError(QObject::tr(form.malformed), cause);
+            }
+        }
+    }
+    return budget;
+}
+
+storage::ItemAccountMap
+readItemAccounts(BudgetDocumentElements const& elements,
+                 std::map<AccountCode, accounting::LedgerAccount> const& ledgers, Place& place) {
+    storage::ItemAccountMap itemAccounts;
+    for (auto const kind : itemKinds) {
+        auto const& form = formOf(kind);
+        std::size_t ordinal = 0;
+        for (auto const& element : elements.items(kind).items) {
+            place.at(form.element, ordinal++, attributes::accountId);
+            AccountCode const key(AccountNumber(element.accountId), std::nullopt);
+            auto const found = ledgers.find(key);
+            if (found == ledgers.end()) {
+                throw contentError(
+                    QObject::tr("The budget file contains malformed %1 data. The %1 '%2' names "
+                                "the account number %3, which is not an account of the ledger.")
+                        .arg(budgeting::toWeak(form.type), element.name)
+                        .arg(element.accountId));
+            }
+            addItemAccount(itemAccounts, kind, budgeting::BudgetSource(element.name),
+                           found->second.account.code());
+        }
+    }
+    return itemAccounts;
+}
+
+surveying::ReconciledSurveys readReconciliations(ReconciliationsElement const& reconciliations,
+                                                 banking::AccountTypeMap const& accountTypes,
+                                                 AccountNames const& names,
+                                                 BudgetItemIdMap const& ids, Place& place) {
+    // The bank of each account number: the first bank, by name, that holds it.
+    std::map<AccountNumber, std::pair<banking::BankName const*, banking::SupportedAccountTypes>>
+        banks;
+    for (auto const& [bank, accounts] : accountTypes) {
+        for (auto const& [number, type] : accounts) {
+            banks.try_emplace(number, &bank, type);
+        }
+    }
+
+    std::map<banking::BankAccount, surveying::ReconciledSurvey> surveys;
+    auto const& reconciliationForm = elementUnder(names::reconciliations, names::reconciliation);
+    auto const& distributionForm = elementUnder(names::reconciliation, names::distribution);
+    std::size_t ordinal = 0;
+    std::size_t distributionOrdinal = 0;
+    for (auto const& r : reconciliations.reconciliations) {
+        place.at(reconciliationForm, ordinal++, attributes::account);
+        AccountNumber const number(r.number);
+        auto const bank = banks.find(number);
+        if (bank == banks.end()) {
+            throw contentError(QObject::tr("The budget file contains malformed reconciliation "
+                                           "data, failed to locate thebank information for %1.")
+                                   .arg(accounting::presentationText(number)));
+        }
+        banking::BankAccount account{*bank->second.first, names.code(r.number),
+                                     bank->second.second};
+        try {
+            surveying::ReconciledSurvey::Distribution distribution;
+            for (auto const& d : r.distributions) {
+                place.at(distributionForm, distributionOrdinal++, attributes::type);
+                auto const type = budgeting::toBudgetItemTypes(d.itemType);
+                place.attribute(attributes::currency);
+                auto const amount = moneyOf(d.major, d.minor, d.currency);
+                place.attribute(attributes::id);
+                auto const& source = sourceOfIdentifier(ids, type, d.itemIdentifier);
+                // The first distribution of an item wins.
+                distribution.try_emplace(budgeting::BudgetItemIdentifier{type, source}, amount);
+            }
+            place.at(reconciliationForm, ordinal - 1, attributes::currency);
+            auto const balance = moneyOf(r.major, r.minor, r.currency);
+            place.attribute({});
+            banking::ReconciledBankAccount reconciled(account, balance, r.reconciledOn);
+            surveys.try_emplace(account, std::move(reconciled), std::move(distribution),
+                                r.checksum);
+        } catch (BudgetFileError const&) {
+            throw;
+        } catch (std::exception const& cause) {
+            // A bad item type or currency is reported as bad reconciliation data, so that every
+            // failure of a load can be caught as a library error.
+            throw contentError(QObject::tr("The budget file contains malformed reconciliation "
+                                           "data for the account %1.")
+                                   .arg(accounting::presentationText(number)),
+                               cause);
+        }
+    }
+    return surveying::ReconciledSurveys(std::move(surveys));
+}
+
+// Reads the device as stored for as long as it lives, then gives the device its text mode back.
+// The text mode drops every carriage-return byte before the reader sees it. The reader handles
+// line ends itself, and in a UTF-16 document such bytes are parts of characters: dropping them
+// garbles the document, or silently turns two characters into another one.
+class StoredBytes {
+public:
+    explicit StoredBytes(QIODevice& device)
+        : device_(device), textMode_(device.isTextModeEnabled()) {
+        if (textMode_) {
+            device_.setTextModeEnabled(false);
+        }
+    }
+    ~StoredBytes() {
+        if (textMode_) {
+            device_.setTextModeEnabled(true);
+        }
+    }
+    StoredBytes(StoredBytes const&) = delete;
+    StoredBytes& operator=(StoredBytes const&) = delete;
+
+private:
+    QIODevice& device_;
+    bool textMode_;
+};
+
+} // namespace
+
+bool holdsCompleteDocument(QIODevice& device) {
+    auto const tail = QByteArray("</") + ApplicationElement::tag_.latin1.data() + '>';
+    auto const size = device.size();
+    auto const start = std::max<qint64>(0, size - tail.size() - 64);
+    if (device.seek(start) && device.read(size - start).trimmed().endsWith(tail)) {
+        return true;
+    }
+    if (!device.seek(0)) {
+        return true;
+    }
+    BoundedDocumentDevice bounded(device);
+    QXmlStreamReader reader(&bounded);
+    while (!reader.atEnd()) {
+        reader.readNext();
+    }
+    return !reader.hasError();
+}
+
+quint8 readApplicationRevision(QIODevice& device, ApplicationElement& application) {
+    return readWithinBounds(device, [&](QXmlStreamReader& reader) {
+        while (reader.readNextStartElement()) {
+            if (reader.name() == application.tagName()) {
+                application.read(reader);
+                return application.revision;
+            }
+        }
+        throw readerError(reader,
+                          QObject::tr("Missing the application element in the budget file."));
+    });
+}
+
+std::map<banking::BankName, banking::Bank>
+readBanks(BanksElement const& banks, banking::AccountTypeMap& accountTypes, ConversionPlace* at) {
+    Place place(at);
+    std::map<banking::BankName, banking::Bank> result;
+    try {
+        auto const& bankForm = elementUnder(names::banks, names::bank);
+        auto const& accountForm = elementUnder(names::bank, names::account);
+        std::size_t ordinal = 0;
+        std::size_t accountOrdinal = 0;
+        for (auto const& b : banks.banks) {
+            place.at(bankForm, ordinal++, attributes::name);
+            banking::BankName const name(b.name);
+            std::set<AccountNumber> numbers;
+            auto& types = accountTypes[name];
+            for (auto const& account : b.accounts) {
+                place.at(accountForm, accountOrdinal++, attributes::type);
+                AccountNumber const number(account.number);
+                numbers.insert(number);
+                types.insert_or_assign(number, banking::toSupportedAccountTypes(account.type));
+            }
+            place.at(bankForm, ordinal - 1);
+            // A later bank of the same name replaces the bank, while the type map keeps the
+            // accounts of both.
+            result.insert_or_assign(name, banking::Bank(name, std::move(numbers), b.closed));
+        }
+    } catch (std::exception const& cause) {
+        throw contentError(QObject::tr("The budget file contains malformed banks data."), cause);
+    }
+    return result;
+}
+
+storage::BudgetState loadBudgetDocument(QIODevice& device, ConversionPlace* at) {
+    ZEL_LOG_DEBUG() << "Reading from budget file.";
+    BudgetDocumentElements elements;
+    StoredBytes const stored(device);
+    auto const revision = readApplicationRevision(device, elements.application);
+    ZEL_LOG_DEBUG() << "Parsing budget file revision" << revision;
+    if (!device.reset()) {
+        throw deviceError(device, QObject::tr("Failed to reset budget file, after reading the "
+                                              "application element."));
+    }
+    readWithinBounds(device,
+                     [&](QXmlStreamReader& reader) { readDocument(reader, elements, revision); });
+
+    Place place(at);
+    BudgetItemIdMap ids;
+    auto budget = readBudgetItems(elements, ids, place);
+    AccountNames const names(elements.accounts);
+    auto transactions = readTransactions(elements.ledgers, names, place);
+    auto ledgers = readLedger(elements.accounts, transactions, place);
+    foundation::Optional<AccountCode> opening;
+    if (elements.ledgers.openingAccountNumber) {
+        // The last "ledgers" that carries it gives the opening account.
+        place.at(elementUnder(names::application, names::ledgers), ConversionPlace::lastCarrying,
+                 attributes::openingAccountId);
+        opening = names.code(*elements.ledgers.openingAccountNumber);
+    }
+    banking::AccountTypeMap accountTypes;
+    auto banks = readBanks(elements.banks, accountTypes, at);
+    auto itemAccounts = readItemAccounts(elements, ledgers, place);
+    auto surveys = readReconciliations(elements.reconciliations, accountTypes, names, ids, place);
+
+    return {accounting::GeneralLedger(std::move(ledgers), std::move(opening)),
+            std::move(budget),
+            std::move(itemAccounts),
+            banking::BankMap(std::move(banks)),
+            std::move(accountTypes),
+            std::move(surveys)};
+}
+
+} // namespace zel::file_storage::internal
