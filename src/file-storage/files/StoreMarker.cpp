@@ -1,37 +1,16 @@
 #include "file-storage/files/StoreMarker.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QList>
 
-#include <algorithm>
-#include <bit>
-#include <cstdint>
-#include <cstring>
+#include <cstddef>
+
+// XXH64 compiled into this file from the header alone: nothing to link, on every system.
+#define XXH_INLINE_ALL
+#include <xxhash.h>
 
 namespace zel::file_storage::internal {
 
 namespace {
-
-std::uint64_t constexpr prime1 = 0x9E3779B185EBCA87ULL;
-std::uint64_t constexpr prime2 = 0xC2B2AE3D27D4EB4FULL;
-std::uint64_t constexpr prime3 = 0x165667B19E3779F9ULL;
-std::uint64_t constexpr prime4 = 0x85EBCA77C2B2AE63ULL;
-std::uint64_t constexpr prime5 = 0x27D4EB2F165667C5ULL;
-
-std::uint64_t round(std::uint64_t lane, std::uint64_t input) {
-    return std::rotl(lane + input * prime2, 31) * prime1;
-}
-
-// The little-endian number in the bytes at at, the same on every system, so that a marker
-// means the same everywhere.
-std::uint64_t readLittleEndian(char const* at, int bytes) {
-    std::uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i) {
-        value = (value << 8) | static_cast<std::uint8_t>(at[i]);
-    }
-    return value;
-}
 
 QByteArray hashText(quint64 hash) {
     return QByteArray::number(hash, 16).rightJustified(16, '0');
@@ -42,9 +21,7 @@ QByteArray fingerprintText(Fingerprint const& fingerprint) {
 }
 
 quint64 hashOf(QByteArray const& bytes) {
-    Fingerprinter fingerprinter;
-    fingerprinter.add(bytes);
-    return fingerprinter.fingerprint().hash;
+    return XXH64(bytes.constData(), static_cast<std::size_t>(bytes.size()), 0);
 }
 
 // "SIZE HASH" as markerBytes writes it, and nothing else.
@@ -65,62 +42,24 @@ Fingerprint fingerprintOf(QByteArray const& bytes) {
     return {bytes.size(), hashOf(bytes)};
 }
 
-Fingerprinter::Fingerprinter() : lanes_{prime1 + prime2, prime2, 0, 0 - prime1} {}
+// The hash's running state, kept out of the header so that only this file needs xxHash's.
+struct Fingerprinter::State {
+    XXH64_state_t hash;
+};
+
+Fingerprinter::Fingerprinter() : state_(std::make_unique<State>()) {
+    XXH64_reset(&state_->hash, 0);
+}
+
+Fingerprinter::~Fingerprinter() = default;
 
 void Fingerprinter::add(char const* data, qsizetype size) {
     total_ += size;
-    // Top up a partly filled stripe first.
-    if (buffered_ > 0) {
-        auto const take = std::min<qsizetype>(size, 32 - buffered_);
-        std::memcpy(buffer_ + buffered_, data, static_cast<std::size_t>(take));
-        buffered_ += take;
-        data += take;
-        size -= take;
-        if (buffered_ < 32) {
-            return;
-        }
-        stripe(buffer_);
-        buffered_ = 0;
-    }
-    for (; size >= 32; data += 32, size -= 32) {
-        stripe(data);
-    }
-    std::memcpy(buffer_, data, static_cast<std::size_t>(size));
-    buffered_ = size;
-}
-
-void Fingerprinter::stripe(char const* at) {
-    for (int i = 0; i < 4; ++i) {
-        lanes_[i] = round(lanes_[i], readLittleEndian(at + 8 * i, 8));
-    }
+    XXH64_update(&state_->hash, data, static_cast<std::size_t>(size));
 }
 
 Fingerprint Fingerprinter::fingerprint() const {
-    std::uint64_t hash = prime5;
-    if (total_ >= 32) {
-        hash = std::rotl(lanes_[0], 1) + std::rotl(lanes_[1], 7) + std::rotl(lanes_[2], 12) +
-               std::rotl(lanes_[3], 18);
-        for (auto const lane : lanes_) {
-            hash = (hash ^ round(0, lane)) * prime1 + prime4;
-        }
-    }
-    hash += static_cast<std::uint64_t>(total_);
-    char const* at = buffer_;
-    qsizetype left = buffered_;
-    for (; left >= 8; at += 8, left -= 8) {
-        hash = std::rotl(hash ^ round(0, readLittleEndian(at, 8)), 27) * prime1 + prime4;
-    }
-    if (left >= 4) {
-        hash = std::rotl(hash ^ (readLittleEndian(at, 4) * prime1), 23) * prime2 + prime3;
-        at += 4;
-        left -= 4;
-    }
-    for (; left > 0; ++at, --left) {
-        hash = std::rotl(hash ^ (static_cast<std::uint8_t>(*at) * prime5), 11) * prime1;
-    }
-    hash = (hash ^ (hash >> 33)) * prime2;
-    hash = (hash ^ (hash >> 29)) * prime3;
-    return {total_, hash ^ (hash >> 32)};
+    return {total_, XXH64_digest(&state_->hash)};
 }
 
 Result fingerprintOfFile(File& file, Fingerprint& fingerprint) {

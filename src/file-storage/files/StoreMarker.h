@@ -6,6 +6,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <memory>
 #include <optional>
 
 // The record that a store of a budget file is under way.
@@ -31,23 +32,23 @@ struct Fingerprint {
 
 Fingerprint fingerprintOf(QByteArray const& bytes);
 
-// The fingerprint of bytes given block by block: XXH64 with seed 0, fast enough to fingerprint
-// a budget of many years in a few milliseconds, and as good as a cryptographic hash at telling
-// torn writes apart, which is all it is asked.
+// The fingerprint of bytes given block by block: XXH64 with seed 0 (the xxHash library's), fast
+// enough to fingerprint a budget of many years in a few milliseconds, and as good as a
+// cryptographic hash at telling torn writes apart, which is all it is asked.
 class Fingerprinter {
 public:
     Fingerprinter();
+    ~Fingerprinter();
+    Fingerprinter(Fingerprinter const&) = delete;
+    Fingerprinter& operator=(Fingerprinter const&) = delete;
 
     void add(char const* data, qsizetype size);
     void add(QByteArray const& block) { add(block.constData(), block.size()); }
     Fingerprint fingerprint() const;
 
 private:
-    void stripe(char const* at);
-
-    quint64 lanes_[4];
-    char buffer_[32] = {};
-    qsizetype buffered_ = 0;
+    struct State;
+    std::unique_ptr<State> state_;
     qint64 total_ = 0;
 };
 
