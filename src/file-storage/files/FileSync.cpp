@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QObject>
+#include <QRandomGenerator>
 #include <QStringList>
 
 #include <algorithm>
@@ -55,6 +56,23 @@ QString system::errnoText(int error) {
 
 Result system::injected(FileStep step, QString const& path, QString const& other) {
     return failureOf(verdict(step, path, other));
+}
+
+// ---- Alike on every system ---------------------------------------------------------------------
+
+bool system::cannotSyncFolders(int error) {
+    return error == EINVAL || error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS ||
+           error == EBADF;
+}
+
+QString system::hiddenNameFor(QString const& name, bool namesIgnoreCase) {
+    static char const letters[] = "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    QString hidden = QLatin1Char('.') + name + QLatin1Char('.');
+    for (int i = 0; i < 8; ++i) {
+        hidden +=
+            QLatin1Char(letters[QRandomGenerator::system()->bounded(namesIgnoreCase ? 36 : 62)]);
+    }
+    return hidden;
 }
 
 // ---- What stands at a name ---------------------------------------------------------------------

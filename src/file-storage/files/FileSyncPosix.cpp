@@ -4,7 +4,6 @@
 #include "file-storage/files/FileSyncSystem.h"
 
 #include <QObject>
-#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cerrno>
@@ -65,12 +64,6 @@ bool syncHandle(int fd) {
 #endif
 }
 
-// Errors with which a file system says that it cannot sync a folder at all.
-bool cannotSyncDirectories(int error) {
-    return error == EINVAL || error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS ||
-           error == EBADF;
-}
-
 // Puts everything of the file system that holds the open folder fd on the disk, the folder's
 // entries included: the strongest call left where the folder itself cannot be synced. Returns
 // 0 or the errno of the failure.
@@ -120,16 +113,6 @@ int renameNoReplace(int dir, QByteArray const& from, QByteArray const& to) {
         return errno;
     }
     return ::unlinkat(dir, from.constData(), 0) == 0 ? 0 : errno;
-}
-
-// A name for a hidden file beside the file to be named name, unlikely to be taken.
-QString hiddenNameFor(QString const& name) {
-    static char const letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    QString hidden = QLatin1Char('.') + name + QLatin1Char('.');
-    for (int i = 0; i < 8; ++i) {
-        hidden += QLatin1Char(letters[QRandomGenerator::system()->bounded(62)]);
-    }
-    return hidden;
 }
 
 // Gives the file open at fd the owner, group and permissions of the file described by like.
@@ -329,7 +312,7 @@ Result Folder::sync() const {
     if (error == 0 && !syncHandle(handle_)) {
         error = errno;
     }
-    if (error != 0 && cannotSyncDirectories(error)) {
+    if (error != 0 && system::cannotSyncFolders(error)) {
         // The folder's entries can only reach the disk with everything else on its file system.
         error = syncFileSystem(handle_, path_);
     }
@@ -402,7 +385,7 @@ Result File::createUnnamed(Folder const& folder, QString const& name, uint mode)
     }
 #endif
     for (int attempt = 0; attempt < 100; ++attempt) {
-        QString const hidden = hiddenNameFor(name);
+        QString const hidden = system::hiddenNameFor(name, false);
         int const fd =
             openAt(folder.handle(), hidden, O_RDWR | O_CREAT | O_EXCL, static_cast<mode_t>(mode));
         if (fd >= 0) {
@@ -435,7 +418,7 @@ Result File::name(bool replace) {
             return Result::done();
         }
         for (int attempt = 0; hiddenName_.isEmpty(); ++attempt) {
-            QString const hidden = hiddenNameFor(name_);
+            QString const hidden = system::hiddenNameFor(name_, false);
             if (::linkat(AT_FDCWD, entry.constData(), dir, encoded(hidden).constData(),
                          AT_SYMLINK_FOLLOW) == 0) {
                 hiddenName_ = hidden;

@@ -34,6 +34,15 @@ Result syncFile(int handle);
 // What the file open at the C library's handle is.
 FileKind kindOfHandle(int handle);
 
+// Whether the errno value is one with which a file system says that it cannot sync a folder at
+// all, rather than that the sync failed.
+bool cannotSyncFolders(int error);
+
+// A name for a hidden file beside the file to be named name, unlikely to be taken: ".NAME." and
+// eight random letters and digits, of one case only where the system does not tell names apart
+// by case.
+QString hiddenNameFor(QString const& name, bool namesIgnoreCase);
+
 // ---- Locks -------------------------------------------------------------------------------------
 
 // Why a lock file could not be opened.

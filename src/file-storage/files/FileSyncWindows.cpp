@@ -11,7 +11,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QObject>
-#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cstdint>
@@ -92,16 +91,6 @@ bool statusOfHandle(HANDLE handle, FileStatus& status) {
     status.group = 0;
     status.mode = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
     return true;
-}
-
-// A name for a hidden file beside the file to be named name, unlikely to be taken.
-QString hiddenNameFor(QString const& name) {
-    static char const letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    QString hidden = QLatin1Char('.') + name + QLatin1Char('.');
-    for (int i = 0; i < 8; ++i) {
-        hidden += QLatin1Char(letters[QRandomGenerator::system()->bounded(36)]);
-    }
-    return hidden;
 }
 
 // Marks the open file to be deleted when its last handle closes, or takes the mark away.
@@ -296,8 +285,7 @@ Result Folder::sync() const {
     if (decided == 0 || decided == skipStep) {
         return Result::done();
     }
-    if (decided == EINVAL || decided == ENOTSUP || decided == EOPNOTSUPP || decided == ENOSYS ||
-        decided == EBADF) {
+    if (system::cannotSyncFolders(decided)) {
         int const fallback = verdict(FileStep::syncFileSystem, path_);
         return fallback == skipStep ? Result::done() : failureOf(fallback);
     }
@@ -361,7 +349,7 @@ Result File::createUnnamed(Folder const& folder, QString const& name, uint) {
         return failure;
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
-        QString const hidden = hiddenNameFor(name);
+        QString const hidden = system::hiddenNameFor(name, true);
         HANDLE const handle = ::CreateFileW(native(folder.pathOf(hidden)).c_str(),
                                             GENERIC_READ | GENERIC_WRITE | DELETE, shareAll,
                                             nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
