@@ -1,6 +1,6 @@
 #include "file-storage/document/ApplicationElement.h"
 
-#include "file-storage/document/AttributeCodecs.h"
+#include "file-storage/document/TableElement.h"
 #include "foundation/PresentationText.h"
 
 #include <QObject>
@@ -17,7 +17,10 @@ void ApplicationElement::read(QXmlStreamReader& reader) {
         throw readerError(
             reader, QObject::tr("This file does not appear to be a budget application file."));
     }
-    auto const value = readNumericAttribute<quint8>(reader, names::attributes::revision);
+    static_assert(
+        bindsAttributes<std::tuple<decltype(&ApplicationElement::revision)>>(form_.attributes));
+    quint8 value = 0;
+    readAttribute(reader, form_.attributes[0], *this, value);
     if (value > latestRevision_) {
         throw readerError(reader,
                           QObject::tr("The revision %1 of the budget file is not supported by this "
@@ -31,7 +34,7 @@ void ApplicationElement::read(QXmlStreamReader& reader) {
 void ApplicationElement::write(QXmlStreamWriter& writer) const {
     logWriting(tag_);
     startElement(writer, tag_);
-    writeTextAttribute(writer, names::attributes::revision, QString::number(latestRevision_));
+    writeValue(writer, tag_.latin1, form_.attributes[0].name, latestRevision_);
 }
 
 } // namespace zel::file_storage::internal

@@ -10,8 +10,11 @@ namespace zel::file_storage::internal {
 // It holds no children: the load and store procedures own the collections beside it. read()
 // leaves the reader on the root's start tag, so the caller's next readNextStartElement()
 // reaches the first collection; write() leaves the root open for the collections, and the
-// caller closes it.
+// caller closes it. Its one attribute is read and written through the format's table, as every
+// element's (TableElement.h).
 struct ApplicationElement final : BasicElement {
+    static constexpr format::Element const& form_ =
+        format::elementAt(format::none, names::application);
     static constexpr Name tag_ = names::application;
     // The highest revision this library reads, and the one it always writes.
     static constexpr quint8 latestRevision_ = 2;

@@ -90,14 +90,6 @@ template quint16 readNumericAttribute<quint16>(QXmlStreamReader&, QLatin1String 
 template quint32 readNumericAttribute<quint32>(QXmlStreamReader&, QLatin1String const&);
 template double readNumericAttribute<double>(QXmlStreamReader&, QLatin1String const&);
 
-foundation::Optional<quint32> readOptionalNumericAttribute(QXmlStreamReader& reader,
-                                                           QLatin1String const& name) {
-    if (!hasAttribute(reader, name)) {
-        return std::nullopt;
-    }
-    return readNumericAttribute<quint32>(reader, name);
-}
-
 bool readBoolAttribute(QXmlStreamReader& reader, QLatin1String const& name) {
     auto const text = attributeValue(reader, name);
     if (text == QLatin1String("true")) {
@@ -162,6 +154,10 @@ void writeDateAttribute(QXmlStreamWriter& writer, QLatin1String const& tag, Name
 }
 
 void writeNumericAttribute(QXmlStreamWriter& writer, Name const& name, qint64 value) {
+    writeTextAttribute(writer, name, decimal(value));
+}
+
+void writeNumericAttribute(QXmlStreamWriter& writer, Name const& name, quint8 value) {
     writeTextAttribute(writer, name, decimal(value));
 }
 

@@ -10,21 +10,18 @@
 #include <QXmlStreamWriter>
 #include <QtGlobal>
 
+#include <type_traits>
+
 // How values are stored in the attributes of the budget document.
 //
 // Readers take the value from the reader's current start element. Every failure throws
 // AttributeError with the element's tag, the attribute's name and the reader's position; no
-// codec ever substitutes a default. An absent attribute reads like an empty one, except for
-// readOptionalNumericAttribute.
+// codec ever substitutes a default. An absent attribute reads like an empty one.
 namespace zel::file_storage::internal {
 
 // Decimal integers (qint64, quint8, quint16, quint32) and doubles, with range checks against
 // the destination type. Instantiated for exactly those five types.
 template <class T> T readNumericAttribute(QXmlStreamReader& reader, QLatin1String const& name);
-
-// Absent: empty. Present: an unsigned 32-bit number (a present 0 is kept).
-foundation::Optional<quint32> readOptionalNumericAttribute(QXmlStreamReader& reader,
-                                                           QLatin1String const& name);
 
 // Exactly "true" or "false".
 bool readBoolAttribute(QXmlStreamReader& reader, QLatin1String const& name);
@@ -32,7 +29,7 @@ bool readBoolAttribute(QXmlStreamReader& reader, QLatin1String const& name);
 // Any non-empty text, unchanged (blanks count as content).
 QString readRequiredAttribute(QXmlStreamReader& reader, QLatin1String const& name);
 
-// A valid date in ISO form, yyyy-MM-dd.
+// A date, read as format::Codec::date says.
 QDate readDateAttribute(QXmlStreamReader& reader, QLatin1String const& name);
 
 // Whether the current element carries the attribute at all (an empty value counts).
@@ -53,8 +50,55 @@ void writeDateAttribute(QXmlStreamWriter& writer, QLatin1String const& tag, Name
 // Numbers in the form the numeric readers accept: plain decimal; doubles with six
 // significant digits (the format keeps no more).
 void writeNumericAttribute(QXmlStreamWriter& writer, Name const& name, qint64 value);
+void writeNumericAttribute(QXmlStreamWriter& writer, Name const& name, quint8 value);
 void writeNumericAttribute(QXmlStreamWriter& writer, Name const& name, quint16 value);
 void writeNumericAttribute(QXmlStreamWriter& writer, Name const& name, quint32 value);
 void writeNumericAttribute(QXmlStreamWriter& writer, Name const& name, double value);
+
+// The codec of each type of value, for the elements that read and write through the format's
+// table: readValue<T> reads a T, writeValue writes one (tag names the writing element in an
+// error). An Optional is written only when it holds a value, and an Optional text only when
+// that text is not empty: an empty value would not read back.
+template <class T> T readValue(QXmlStreamReader& reader, QLatin1String const& name) {
+    if constexpr (std::is_same_v<T, bool>) {
+        return readBoolAttribute(reader, name);
+    } else if constexpr (std::is_same_v<T, QString>) {
+        return readRequiredAttribute(reader, name);
+    } else if constexpr (std::is_same_v<T, QDate>) {
+        return readDateAttribute(reader, name);
+    } else {
+        return readNumericAttribute<T>(reader, name);
+    }
+}
+
+inline void writeValue(QXmlStreamWriter& writer, QLatin1String const&, Name const& name,
+                       QString const& value) {
+    writeTextAttribute(writer, name, value);
+}
+inline void writeValue(QXmlStreamWriter& writer, QLatin1String const&, Name const& name,
+                       bool value) {
+    writeBoolAttribute(writer, name, value);
+}
+inline void writeValue(QXmlStreamWriter& writer, QLatin1String const& tag, Name const& name,
+                       QDate const& value) {
+    writeDateAttribute(writer, tag, name, value);
+}
+template <class T>
+requires std::is_arithmetic_v<T> &&
+    (!std::is_same_v<T, bool>)inline void writeValue(QXmlStreamWriter& writer, QLatin1String const&,
+                                                     Name const& name, T value) {
+    writeNumericAttribute(writer, name, value);
+}
+template <class T>
+void writeValue(QXmlStreamWriter& writer, QLatin1String const& tag, Name const& name,
+                foundation::Optional<T> const& value) {
+    if constexpr (std::is_same_v<T, QString>) {
+        if (value && !value->isEmpty()) {
+            writeValue(writer, tag, name, *value);
+        }
+    } else if (value) {
+        writeValue(writer, tag, name, *value);
+    }
+}
 
 } // namespace zel::file_storage::internal

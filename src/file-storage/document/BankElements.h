@@ -1,7 +1,7 @@
 #pragma once
 
-#include "file-storage/document/BasicElement.h"
 #include "file-storage/document/DocumentFormat.h"
+#include "file-storage/document/TableElement.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -15,8 +15,8 @@ namespace zel::file_storage::internal {
 
 // A ledger account that a bank holds. Its "id" is a plain number, not an identifier of an
 // indexed element: 0 is accepted.
-struct BankAccountElement final : BasicElement {
-    static constexpr Name tag_ = names::account;
+struct BankAccountElement final : LeafElement<BankAccountElement> {
+    static constexpr format::Element const& form_ = format::elementAt(names::bank, names::account);
 
     quint32 number = 0;
     // Display text of the bank's type of the account.
@@ -25,37 +25,30 @@ struct BankAccountElement final : BasicElement {
     BankAccountElement() = default;
     BankAccountElement(quint32 number, QString const& type);
 
-    QLatin1String const& tagName() const override;
-    void read(QXmlStreamReader& reader) override;
-    void write(QXmlStreamWriter& writer) const override;
+    static constexpr auto fields() {
+        return std::tuple{&BankAccountElement::number, &BankAccountElement::type};
+    }
 };
 
-struct BankElement final : BasicElement {
-    static constexpr Name tag_ = names::bank;
+struct BankElement final : ParentElement<BankElement, BankAccountElement> {
+    static constexpr format::Element const& form_ = format::elementAt(names::banks, names::bank);
 
     QString name;
     bool closed = false;
     std::vector<BankAccountElement> accounts;
+    static constexpr auto children_ = &BankElement::accounts;
 
     BankElement() = default;
     BankElement(QString const& name, bool closed, std::vector<BankAccountElement> accounts);
 
-    QLatin1String const& tagName() const override;
-    void read(QXmlStreamReader& reader) override;
-    void write(QXmlStreamWriter& writer) const override;
+    static constexpr auto fields() { return std::tuple{&BankElement::name, &BankElement::closed}; }
 };
 
-struct BanksElement final : BasicElement {
-    static constexpr Name tag_ = names::banks;
+struct BanksElement final : ParentElement<BanksElement, BankElement> {
+    static constexpr format::Element const& form_ =
+        format::elementAt(names::application, names::banks);
 
     std::vector<BankElement> banks;
-
-    BanksElement() = default;
-    explicit BanksElement(std::vector<BankElement> banks);
-
-    QLatin1String const& tagName() const override;
-    void read(QXmlStreamReader& reader) override;
-    void write(QXmlStreamWriter& writer) const override;
 };
 
 } // namespace zel::file_storage::internal

@@ -1,7 +1,6 @@
 #include "file-storage/document/BasicElement.h"
 
 #include "file-storage/common/Log.h"
-#include "file-storage/document/AttributeCodecs.h"
 
 #include <QObject>
 
@@ -15,18 +14,9 @@ IndexedElement::IndexedElement(quint32 value) : identifier(value) {
     }
 }
 
-void IndexedElement::readIdentifier(QXmlStreamReader& reader) {
-    auto const value = readNumericAttribute<quint32>(reader, names::attributes::id);
-    if (value == 0) {
-        // This message has always been left untranslated.
-        throw readerError(reader,
-                          QStringLiteral("The %1 identifier cannot be invalid.").arg(tagName()));
-    }
-    identifier = value;
-}
-
-void IndexedElement::writeIdentifier(QXmlStreamWriter& writer) const {
-    writeNumericAttribute(writer, names::attributes::id, identifier);
+QString IndexedElement::invalidIdentifier() const {
+    // This message has always been left untranslated.
+    return QStringLiteral("The %1 identifier cannot be invalid.").arg(tagName());
 }
 
 void logReading(QLatin1String const& tag) {

@@ -10,8 +10,6 @@
 #include <QXmlStreamWriter>
 #include <QtGlobal>
 
-#include <vector>
-
 namespace zel::file_storage::internal {
 
 // An element of the budget document: it knows its tag, reads itself from a reader standing on
@@ -21,10 +19,8 @@ namespace zel::file_storage::internal {
 // element lives for one load or one store.
 //
 // read() returns with the reader on the element's own end tag, except where an element says
-// otherwise. A collection stops, without error, at the first child of a tag it does not hold
-// and leaves the reader on that child's start tag; an XML syntax error also just ends the read
-// (the caller checks the reader afterwards). Faults in the element itself throw
-// BudgetFileError or AttributeError with the reader's line and column.
+// otherwise (TableElement.h tells how the elements of the format's table read). Faults in the
+// element itself throw BudgetFileError or AttributeError with the reader's line and column.
 struct BasicElement {
     virtual ~BasicElement();
     // The element's tag: the same object on every call, whatever the element holds.
@@ -49,10 +45,8 @@ struct IndexedElement : BasicElement {
     // Throws BudgetFileError for identifier 0.
     explicit IndexedElement(quint32 identifier);
 
-    // Reads "id"; throws AttributeError when it is not a 32-bit number and BudgetFileError
-    // when it is 0.
-    void readIdentifier(QXmlStreamReader& reader);
-    void writeIdentifier(QXmlStreamWriter& writer) const;
+    // The text of the error for an "id" of 0 in a document.
+    QString invalidIdentifier() const;
 };
 
 void logReading(QLatin1String const& tag);
@@ -61,26 +55,5 @@ void logWriting(QLatin1String const& tag);
 // The opening steps that every element's read shares: logs the record, then checks that the
 // reader stands on a start element and that its name is the element's tag.
 void beginRead(QXmlStreamReader& reader, QLatin1String const& tag);
-
-// Reads the children of the element the reader stands in, appending each child tagged
-// Child::tag_ in document order. Stops at the element's end tag, at a reader error, or at the
-// first child of another tag, on whose start tag the reader is then left.
-template <class Child> void readChildren(QXmlStreamReader& reader, std::vector<Child>& children) {
-    while (reader.readNextStartElement()) {
-        if (reader.name() != Child::tag_.latin1) {
-            return;
-        }
-        Child child;
-        child.read(reader);
-        children.push_back(std::move(child));
-    }
-}
-
-template <class Child>
-void writeChildren(QXmlStreamWriter& writer, std::vector<Child> const& children) {
-    for (auto const& child : children) {
-        child.write(writer);
-    }
-}
 
 } // namespace zel::file_storage::internal

@@ -10,25 +10,31 @@
 
 #include <QIODevice>
 
+#include <tuple>
+#include <vector>
+
 namespace zel::file_storage::internal {
 
-// The element tree of one budget document: the root and the nine collections beneath it, in
-// the order in which they are written.
+// The element tree of one budget document: the root and the nine collections beneath it.
 struct BudgetDocumentElements {
     ApplicationElement application;
-    ItemsElement wages{ItemKind::wage};
-    ItemsElement bills{ItemKind::bill};
-    ItemsElement debts{ItemKind::debt};
-    ItemsElement goals{ItemKind::goal};
-    ItemsElement nontracks{ItemKind::nontrack};
-    AccountsElement accounts;
-    LedgersElement ledgers;
-    BanksElement banks;
-    ReconciliationsElement reconciliations;
+    // In no order of the document's: the format's table gives that (inFormatOrder).
+    std::tuple<WagesElement, BillsElement, DebtsElement, GoalsElement, DiscretionariesElement,
+               AccountsElement, LedgersElement, BanksElement, ReconciliationsElement>
+        collections;
 
-    // The collection of the items of kind.
-    ItemsElement& items(ItemKind kind);
-    ItemsElement const& items(ItemKind kind) const;
+    template <class Collection> Collection& get() { return std::get<Collection>(collections); }
+    template <class Collection> Collection const& get() const {
+        return std::get<Collection>(collections);
+    }
+
+    // The items of kind.
+    std::vector<ItemElement>& items(ItemKind kind);
+    std::vector<ItemElement> const& items(ItemKind kind) const;
+
+    // The collections that the format's revision holds, in the order of its table: the order
+    // of the root's children in every stored document.
+    std::vector<BasicElement*> inFormatOrder(quint8 revision);
 };
 
 // Where the conversion of a document's elements into domain values stands: the element of the

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "budgeting/Budgeting.h"
-#include "file-storage/document/BasicElement.h"
 #include "file-storage/document/DocumentFormat.h"
+#include "file-storage/document/TableElement.h"
 
 #include <QDate>
 #include <QString>
@@ -15,8 +15,7 @@
 // and the five collections that hold them under the root.
 //
 // Every item is a leaf with one attribute per value, all of them required when read; "id"
-// comes first. An item reads and writes its attributes as its element in format::elements
-// lists them. Reading takes the values from the attributes alone (the item's contents are
+// comes first. Reading takes the values from the attributes alone (the item's contents are
 // skipped) and checks no more than each attribute's encoding, so an item read from a file may
 // hold values that the value constructor refuses; the first missing or bad attribute throws,
 // and the values read before it are kept. Writing throws AttributeError, after the attributes
@@ -42,9 +41,44 @@ struct ItemKindForm {
     char const* fillRecord;
 };
 
-ItemKindForm const& formOf(ItemKind kind);
+inline constexpr ItemKindForm itemKindForms[]{
+    {format::elementAt(names::wages, names::wage),
+     format::elementAt(names::application, names::wages), budgeting::BudgetItemTypes::wage,
+     QT_TRANSLATE_NOOP("QObject", "The wage currency identifier cannot be zero."),
+     QT_TRANSLATE_NOOP("QObject", "The wage account identifier cannot be zero."),
+     QT_TRANSLATE_NOOP("QObject", "The budget file contains malformed wage data."),
+     "Filling wage elements"},
+    {format::elementAt(names::bills, names::bill),
+     format::elementAt(names::application, names::bills), budgeting::BudgetItemTypes::bill,
+     QT_TRANSLATE_NOOP("QObject", "The bill currency identifier cannot be zero."),
+     QT_TRANSLATE_NOOP("QObject", "The bill account identifier cannot be zero."),
+     QT_TRANSLATE_NOOP("QObject", "The budget file contains malformed bill data."),
+     "Filling bill elements"},
+    {format::elementAt(names::debts, names::debt),
+     format::elementAt(names::application, names::debts), budgeting::BudgetItemTypes::debt,
+     QT_TRANSLATE_NOOP("QObject", "The debt currency identifier cannot be zero."),
+     QT_TRANSLATE_NOOP("QObject", "The debt account identifier cannot be zero."),
+     QT_TRANSLATE_NOOP("QObject", "The budget file contains malformed debt data."),
+     "Filling debt elements"},
+    {format::elementAt(names::goals, names::goal),
+     format::elementAt(names::application, names::goals), budgeting::BudgetItemTypes::goal,
+     QT_TRANSLATE_NOOP("QObject", "The goal currency identifier cannot be zero."),
+     QT_TRANSLATE_NOOP("QObject", "The goal account identifier cannot be zero."),
+     QT_TRANSLATE_NOOP("QObject", "The budget file contains malformed goal data."),
+     "Filling goal elements"},
+    {format::elementAt(names::nontracks, names::nontrack),
+     format::elementAt(names::application, names::nontracks), budgeting::BudgetItemTypes::nontrack,
+     QT_TRANSLATE_NOOP("QObject", "The nontrack spending currency identifier cannot be zero."),
+     QT_TRANSLATE_NOOP("QObject", "The nontrack account identifier cannot be zero."),
+     QT_TRANSLATE_NOOP("QObject", "The budget file contains malformed nontrack data."),
+     "Filling discretionary elements"},
+};
 
-// The values of an item, each held by the member that format::ItemMember names.
+constexpr ItemKindForm const& formOf(ItemKind kind) {
+    return itemKindForms[static_cast<std::size_t>(kind)];
+}
+
+// The values of an item.
 struct ItemValues {
     // The budgeted amount; a debt's borrowed total.
     qint64 major = 0;
@@ -63,7 +97,9 @@ struct ItemValues {
 };
 
 // One item of one kind: its identifier, then its values.
-struct ItemElement final : IndexedElement, ItemValues {
+struct ItemElement final : LeafElement<ItemElement, IndexedElement>, ItemValues {
+    static constexpr bool logsWriting_ = true;
+
     ItemKind kind = ItemKind::wage;
 
     explicit ItemElement(ItemKind kind);
@@ -71,23 +107,61 @@ struct ItemElement final : IndexedElement, ItemValues {
     // once trimmed, and for account number 0; the values are taken unchanged.
     ItemElement(ItemKind kind, quint32 identifier, ItemValues const& values);
 
-    QLatin1String const& tagName() const override;
-    void read(QXmlStreamReader& reader) override;
-    void write(QXmlStreamWriter& writer) const override;
+    format::Element const& form() const { return formOf(kind).element; }
+
+    // The members that hold the attributes of each kind.
+    static constexpr auto amountFields() {
+        return std::tuple{&ItemElement::identifier,  &ItemElement::major,    &ItemElement::minor,
+                          &ItemElement::period,      &ItemElement::name,     &ItemElement::currency,
+                          &ItemElement::nextOccurOn, &ItemElement::accountId};
+    }
+    static constexpr auto debtFields() {
+        return std::tuple{
+            &ItemElement::identifier,  &ItemElement::major,      &ItemElement::minor,
+            &ItemElement::period,      &ItemElement::name,       &ItemElement::currency,
+            &ItemElement::otherMajor,  &ItemElement::otherMinor, &ItemElement::interest,
+            &ItemElement::nextOccurOn, &ItemElement::accountId};
+    }
+    static constexpr auto goalFields() {
+        return std::tuple{&ItemElement::identifier,  &ItemElement::major,
+                          &ItemElement::minor,       &ItemElement::period,
+                          &ItemElement::name,        &ItemElement::currency,
+                          &ItemElement::otherMajor,  &ItemElement::otherMinor,
+                          &ItemElement::nextOccurOn, &ItemElement::accountId};
+    }
+    template <class F> decltype(auto) withFields(F&& f) const {
+        switch (kind) {
+        case ItemKind::debt:
+            return f(debtFields());
+        case ItemKind::goal:
+            return f(goalFields());
+        default:
+            return f(amountFields());
+        }
+    }
 };
 
-// The items of one kind, in document order. read() stops, without error, at the first child
-// that is not one of its items and leaves the reader on its start tag. An empty collection is
-// written as an empty element.
-struct ItemsElement final : BasicElement {
-    ItemKind kind;
-    std::vector<ItemElement> items;
+// The collection of the items of one kind.
+template <class Self, ItemKind Kind>
+struct ItemsOfKind : ParentElement<Self, ItemElement, BasicElement, Kind> {
+    static constexpr bool logsWriting_ = true;
+    static constexpr format::Element const& form_ = formOf(Kind).collection;
+};
 
-    explicit ItemsElement(ItemKind kind);
-
-    QLatin1String const& tagName() const override;
-    void read(QXmlStreamReader& reader) override;
-    void write(QXmlStreamWriter& writer) const override;
+struct WagesElement final : ItemsOfKind<WagesElement, ItemKind::wage> {
+    std::vector<ItemElement> wages;
+};
+struct BillsElement final : ItemsOfKind<BillsElement, ItemKind::bill> {
+    std::vector<ItemElement> bills;
+};
+struct DebtsElement final : ItemsOfKind<DebtsElement, ItemKind::debt> {
+    std::vector<ItemElement> debts;
+};
+struct GoalsElement final : ItemsOfKind<GoalsElement, ItemKind::goal> {
+    std::vector<ItemElement> goals;
+};
+struct DiscretionariesElement final : ItemsOfKind<DiscretionariesElement, ItemKind::nontrack> {
+    std::vector<ItemElement> nontracks;
 };
 
 } // namespace zel::file_storage::internal

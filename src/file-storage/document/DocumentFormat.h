@@ -103,14 +103,22 @@ enum class Codec : quint8 {
     minorUnits, // quint16, the minor part of an amount; 100 or more is kept as written
     unsigned8,  // quint8, plain decimal
     unsigned32, // quint32, plain decimal
+    identifier, // quint32, plain decimal, naming an element: a load refuses 0
     real,       // double; written with six significant digits, the most the format keeps
     boolean,    // exactly "true" or "false"
     text,       // any non-empty text, kept unchanged (blanks count as content)
-    date,       // yyyy-MM-dd; a read takes the first ten characters of a longer text
+    // yyyy-MM-dd when written. A load reads what Qt's ISO date reading reads: four digits, any
+    // punctuation, two digits, any punctuation, two digits, making a valid date of the years 1
+    // to 9999; what follows them is dropped unless it begins with a digit. So "2026-03-01T10:00"
+    // and "2026/03/01" read as the first of March 2026, and the next store writes "2026-03-01".
+    date,
 };
 
 // Whether a load needs the attribute. An optional attribute that is absent leaves its value as
-// default-constructed; one that is present is read with its codec, so an empty value fails.
+// it was (an empty Optional, a number 0, an empty text); one that is present is read with its
+// codec, so an empty value fails. A store writes every attribute whose value it holds: an
+// attribute held in an Optional only when there is a value, and a text one only when that text
+// is not empty, since an empty value would not read back.
 enum class Presence : quint8 { required, optional };
 
 // What an element holds beside its attributes, which decides how it is read and what its
@@ -118,7 +126,7 @@ enum class Presence : quint8 { required, optional };
 enum class Shape : quint8 {
     root,           // the document's root; the load's two passes start from it
     collection,     // holds any number of one kind of child; at most one of each under the root
-    item,           // a budget item: a leaf whose attributes are its values (ItemValues)
+    item,           // a budget item: a leaf whose attributes are its values
     account,        // an account of the chart of accounts, a leaf
     ledger,         // the ledger of one account: its transactions
     transaction,    // a leaf whose text is its description
@@ -128,19 +136,16 @@ enum class Shape : quint8 {
     distribution,   // the part of a reconciled balance given to one budget item, a leaf
 };
 
-// One attribute of an element.
+// One attribute of an element. An element's attributes are listed in the order in which a
+// store writes them, which decides the stored bytes; "id" comes first for the elements that
+// have one.
 struct Attribute {
     Name name;
     Codec codec;
     Presence presence;
     // The attribute's place, from 0, in the order in which a load reads the element's
-    // attributes (which decides the fault reported for an element with several) and in the
-    // order in which a store writes them (which decides the stored bytes). "id" comes first in
-    // both for indexed elements.
+    // attributes, which decides the fault reported for an element with several.
     quint8 readOrder;
-    quint8 writeOrder;
-    // For an item, the member of ItemValues that holds the value; 0 for other elements.
-    quint8 member = 0;
 };
 
 // One element of the document. The root's parent is empty; every other element is known only
@@ -151,21 +156,8 @@ struct Element {
     Name tag;
     Shape shape;
     std::span<Attribute const> attributes; // in write order
-};
-
-// The members of ItemValues, named in Attribute::member.
-enum ItemMember : quint8 {
-    itemId,
-    itemMajor,
-    itemMinor,
-    itemPeriod,
-    itemName,
-    itemCurrency,
-    itemOtherMajor,
-    itemOtherMinor,
-    itemInterest,
-    itemNextOccurOn,
-    itemAccountId,
+    // The first revision of the format that holds the element.
+    quint8 sinceRevision = 1;
 };
 
 namespace a = names::attributes;
@@ -174,100 +166,91 @@ using enum Presence;
 
 inline constexpr Name none{};
 
-inline constexpr Attribute rootAttributes[]{{a::revision, unsigned8, required, 0, 0}};
+inline constexpr Attribute rootAttributes[]{{a::revision, unsigned8, required, 0}};
 
-inline constexpr Attribute ledgersAttributes[]{{a::openingAccountId, unsigned32, optional, 0, 0}};
+inline constexpr Attribute ledgersAttributes[]{{a::openingAccountId, unsigned32, optional, 0}};
 
 // Wages, bills and nontrack spending: one budgeted amount. The name and currency are read
 // before the period.
 inline constexpr Attribute amountItemAttributes[]{
-    {a::id, unsigned32, required, 0, 0, itemId},
-    {a::major, integer, required, 1, 1, itemMajor},
-    {a::minor, minorUnits, required, 2, 2, itemMinor},
-    {a::period, text, required, 5, 3, itemPeriod},
-    {a::name, text, required, 3, 4, itemName},
-    {a::currency, text, required, 4, 5, itemCurrency},
-    {a::nextOccurOn, date, required, 6, 6, itemNextOccurOn},
-    {a::accountId, unsigned32, required, 7, 7, itemAccountId},
+    {a::id, identifier, required, 0},    {a::major, integer, required, 1},
+    {a::minor, minorUnits, required, 2}, {a::period, text, required, 5},
+    {a::name, text, required, 3},        {a::currency, text, required, 4},
+    {a::nextOccurOn, date, required, 6}, {a::accountId, unsigned32, required, 7},
 };
 
 // A debt: the borrowed total, then the minimum payment, which is its budgeted amount; both in
 // the one currency. Read in the order written.
 inline constexpr Attribute debtAttributes[]{
-    {a::id, unsigned32, required, 0, 0, itemId},
-    {a::totalMajor, integer, required, 1, 1, itemMajor},
-    {a::totalMinor, minorUnits, required, 2, 2, itemMinor},
-    {a::period, text, required, 3, 3, itemPeriod},
-    {a::name, text, required, 4, 4, itemName},
-    {a::currency, text, required, 5, 5, itemCurrency},
-    {a::minimumMajor, integer, required, 6, 6, itemOtherMajor},
-    {a::minimumMinor, minorUnits, required, 7, 7, itemOtherMinor},
-    {a::interest, real, required, 8, 8, itemInterest},
-    {a::nextOccurOn, date, required, 9, 9, itemNextOccurOn},
-    {a::accountId, unsigned32, required, 10, 10, itemAccountId},
+    {a::id, identifier, required, 0},
+    {a::totalMajor, integer, required, 1},
+    {a::totalMinor, minorUnits, required, 2},
+    {a::period, text, required, 3},
+    {a::name, text, required, 4},
+    {a::currency, text, required, 5},
+    {a::minimumMajor, integer, required, 6},
+    {a::minimumMinor, minorUnits, required, 7},
+    {a::interest, real, required, 8},
+    {a::nextOccurOn, date, required, 9},
+    {a::accountId, unsigned32, required, 10},
 };
 
 // A goal: the budgeted amount and the final amount, in the one currency. The name and currency
 // are read before the period.
 inline constexpr Attribute goalAttributes[]{
-    {a::id, unsigned32, required, 0, 0, itemId},
-    {a::major, integer, required, 1, 1, itemMajor},
-    {a::minor, minorUnits, required, 2, 2, itemMinor},
-    {a::period, text, required, 5, 3, itemPeriod},
-    {a::name, text, required, 3, 4, itemName},
-    {a::currency, text, required, 4, 5, itemCurrency},
-    {a::finalMajor, integer, required, 6, 6, itemOtherMajor},
-    {a::finalMinor, minorUnits, required, 7, 7, itemOtherMinor},
-    {a::nextOccurOn, date, required, 8, 8, itemNextOccurOn},
-    {a::accountId, unsigned32, required, 9, 9, itemAccountId},
+    {a::id, identifier, required, 0},      {a::major, integer, required, 1},
+    {a::minor, minorUnits, required, 2},   {a::period, text, required, 5},
+    {a::name, text, required, 3},          {a::currency, text, required, 4},
+    {a::finalMajor, integer, required, 6}, {a::finalMinor, minorUnits, required, 7},
+    {a::nextOccurOn, date, required, 8},   {a::accountId, unsigned32, required, 9},
 };
 
 // The parent account is written only when there is one.
 inline constexpr Attribute accountAttributes[]{
-    {a::id, unsigned32, required, 0, 0},    {a::name, text, required, 1, 1},
-    {a::type, text, required, 2, 2},        {a::major, integer, required, 3, 3},
-    {a::minor, minorUnits, required, 4, 4}, {a::currency, text, required, 5, 5},
-    {a::closed, boolean, required, 6, 6},   {a::parentId, unsigned32, optional, 7, 7},
+    {a::id, identifier, required, 0},    {a::name, text, required, 1},
+    {a::type, text, required, 2},        {a::major, integer, required, 3},
+    {a::minor, minorUnits, required, 4}, {a::currency, text, required, 5},
+    {a::closed, boolean, required, 6},   {a::parentId, unsigned32, optional, 7},
 };
 
 // The identifier of a ledger is the number of its account.
-inline constexpr Attribute ledgerAttributes[]{{a::id, unsigned32, required, 0, 0}};
+inline constexpr Attribute ledgerAttributes[]{{a::id, identifier, required, 0}};
 
 // "accountId" names the other account of the transaction; "entry" says whether the ledger's
 // own account is debited ("Dr") or credited ("Cr").
 inline constexpr Attribute transactionAttributes[]{
-    {a::id, unsigned32, required, 0, 0},        {a::date, date, required, 1, 1},
-    {a::accountId, unsigned32, required, 2, 2}, {a::entry, text, required, 3, 3},
-    {a::major, integer, required, 4, 4},        {a::minor, minorUnits, required, 5, 5},
-    {a::currency, text, required, 6, 6},        {a::status, text, required, 7, 7},
+    {a::id, identifier, required, 0},        {a::date, date, required, 1},
+    {a::accountId, unsigned32, required, 2}, {a::entry, text, required, 3},
+    {a::major, integer, required, 4},        {a::minor, minorUnits, required, 5},
+    {a::currency, text, required, 6},        {a::status, text, required, 7},
 };
 
-inline constexpr Attribute bankAttributes[]{{a::name, text, required, 0, 0},
-                                            {a::closed, boolean, required, 1, 1}};
+inline constexpr Attribute bankAttributes[]{{a::name, text, required, 0},
+                                            {a::closed, boolean, required, 1}};
 
 // "id" is the number of a ledger account, a plain number: 0 is read as it stands.
-inline constexpr Attribute bankAccountAttributes[]{{a::id, unsigned32, required, 0, 0},
-                                                   {a::type, text, required, 1, 1}};
+inline constexpr Attribute bankAccountAttributes[]{{a::id, unsigned32, required, 0},
+                                                   {a::type, text, required, 1}};
 
-// "account" must not be 0. The amount is always written; the date and checksum only when the
-// reconciliation has them.
+// "account" names the reconciled account. The amount is always written; the date and checksum
+// only when the reconciliation has them.
 inline constexpr Attribute reconciliationAttributes[]{
-    {a::account, unsigned32, required, 0, 0}, {a::major, integer, optional, 1, 1},
-    {a::minor, minorUnits, optional, 2, 2},   {a::currency, text, optional, 3, 3},
-    {a::date, date, optional, 4, 4},          {a::checksum, text, optional, 5, 5},
+    {a::account, identifier, required, 0}, {a::major, integer, optional, 1},
+    {a::minor, minorUnits, optional, 2},   {a::currency, text, optional, 3},
+    {a::date, date, optional, 4},          {a::checksum, text, optional, 5},
 };
 
-// "type" and "id" name a budget item by its kind's text and its identifier within that kind;
-// "id" must not be 0. Every attribute is always written.
+// "type" and "id" name a budget item by its kind's text and its identifier within that kind.
+// Every attribute is always written.
 inline constexpr Attribute distributionAttributes[]{
-    {a::type, text, optional, 0, 0},     {a::id, unsigned32, required, 1, 1},
-    {a::major, integer, optional, 2, 2}, {a::minor, minorUnits, optional, 3, 3},
-    {a::currency, text, optional, 4, 4},
+    {a::type, text, optional, 0},     {a::id, identifier, required, 1},
+    {a::major, integer, optional, 2}, {a::minor, minorUnits, optional, 3},
+    {a::currency, text, optional, 4},
 };
 
 // Every element of the format, and nothing else: what is not here, a load ignores or refuses,
 // and a store never writes. The root comes first; the collections follow in the order in which
-// a store writes them ("reconciliations" only from revision 2 on), then what they hold.
+// a store writes them, then what they hold.
 inline constexpr Element elements[]{
     {none, names::application, Shape::root, rootAttributes},
     {names::application, names::wages, Shape::collection, {}},
@@ -278,7 +261,7 @@ inline constexpr Element elements[]{
     {names::application, names::accounts, Shape::collection, {}},
     {names::application, names::ledgers, Shape::collection, ledgersAttributes},
     {names::application, names::banks, Shape::collection, {}},
-    {names::application, names::reconciliations, Shape::collection, {}},
+    {names::application, names::reconciliations, Shape::collection, {}, 2},
     {names::wages, names::wage, Shape::item, amountItemAttributes},
     {names::bills, names::bill, Shape::item, amountItemAttributes},
     {names::debts, names::debt, Shape::item, debtAttributes},
@@ -294,14 +277,58 @@ inline constexpr Element elements[]{
     {names::reconciliation, names::distribution, Shape::distribution, distributionAttributes},
 };
 
+// Whether two names are the same, as the table is built.
+constexpr bool sameName(Name const& x, Name const& y) {
+    if (x.latin1.size() != y.latin1.size()) {
+        return false;
+    }
+    for (qsizetype i = 0; i < x.latin1.size(); ++i) {
+        if (x.latin1.data()[i] != y.latin1.data()[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The element of the format under parent with tag, for a class that reads and writes it.
+consteval Element const& elementAt(Name const& parent, Name const& tag) {
+    for (auto const& element : elements) {
+        if (sameName(element.parent, parent) && sameName(element.tag, tag)) {
+            return element;
+        }
+    }
+    throw "no such element in the format";
+}
+
+// The place, in attributes, of the attribute that a load reads at place `place` of its order.
+constexpr std::size_t readAt(std::span<Attribute const> attributes, std::size_t place) {
+    for (std::size_t index = 0; index < attributes.size(); ++index) {
+        if (attributes[index].readOrder == place) {
+            return index;
+        }
+    }
+    return attributes.size();
+}
+
+// Every element's read order names each of its attributes once: no attribute read twice, none
+// left unread.
+constexpr bool readOrdersArePermutations() {
+    for (auto const& element : elements) {
+        for (std::size_t place = 0; place < element.attributes.size(); ++place) {
+            if (readAt(element.attributes, place) == element.attributes.size()) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+static_assert(readOrdersArePermutations(),
+              "an attribute's read order is given twice or not at all");
+
 // The element of the format under parent with tag, or nothing.
 Element const* elementOf(QStringView parent, QStringView tag);
-// The element of the format with tag, which must be one.
-Element const& elementTagged(QLatin1String tag);
 // The element's attribute named name, or nothing.
 Attribute const* attributeOf(Element const& element, QStringView name);
-// The element's attribute that a load reads at place index of its read order.
-Attribute const& attributeRead(Element const& element, std::size_t index);
 // The element's place in elements, for tables kept beside it.
 inline std::size_t indexOf(Element const& element) {
     return static_cast<std::size_t>(&element - elements);

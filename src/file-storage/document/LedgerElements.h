@@ -1,7 +1,7 @@
 #pragma once
 
-#include "file-storage/document/BasicElement.h"
 #include "file-storage/document/DocumentFormat.h"
+#include "file-storage/document/TableElement.h"
 #include "foundation/Optional.h"
 
 #include <QDate>
@@ -14,12 +14,16 @@
 // and, per account, its ledger of transactions ("ledgers" of "ledger" of "transaction").
 //
 // Texts (names, type and status display texts, currency codes, entry abbreviations) are kept
-// exactly as given; these elements do not interpret them.
+// exactly as given; these elements do not interpret them. Each element reads and writes its
+// attributes as its element in format::elements lists them (TableElement.h).
 namespace zel::file_storage::internal {
 
-// One account of the chart of accounts; identifier is the account number.
-struct AccountElement final : IndexedElement {
-    static constexpr Name tag_ = names::account;
+// One account of the chart of accounts; identifier is the account number. "parentId" is
+// written only when there is a parent. A blank currency is read as it stands; only the
+// constructor refuses it.
+struct AccountElement final : LeafElement<AccountElement, IndexedElement> {
+    static constexpr format::Element const& form_ =
+        format::elementAt(names::accounts, names::account);
 
     QString name;
     QString type;
@@ -35,28 +39,28 @@ struct AccountElement final : IndexedElement {
                    qint64 const& major, quint16 const& minor, QString const& currency, bool closed,
                    foundation::Optional<quint32> parentNumber);
 
-    QLatin1String const& tagName() const override;
-    // Reads every attribute as required, except "parentId", which may be absent (but not
-    // empty). A blank currency is accepted here; only the constructor refuses it.
-    void read(QXmlStreamReader& reader) override;
-    // "parentId" is written only when there is a parent.
-    void write(QXmlStreamWriter& writer) const override;
+    static constexpr auto fields() {
+        return std::tuple{&AccountElement::identifier, &AccountElement::name,
+                          &AccountElement::type,       &AccountElement::major,
+                          &AccountElement::minor,      &AccountElement::currency,
+                          &AccountElement::closed,     &AccountElement::parentNumber};
+    }
 };
 
-struct AccountsElement final : BasicElement {
-    static constexpr Name tag_ = names::accounts;
+struct AccountsElement final : ParentElement<AccountsElement, AccountElement> {
+    static constexpr bool logsWriting_ = true;
+    static constexpr format::Element const& form_ =
+        format::elementAt(names::application, names::accounts);
 
     std::vector<AccountElement> accounts;
-
-    QLatin1String const& tagName() const override;
-    void read(QXmlStreamReader& reader) override;
-    void write(QXmlStreamWriter& writer) const override;
 };
 
 // One transaction of a ledger; identifier is the transaction number. Its text content is the
-// description.
-struct TransactionElement final : IndexedElement {
-    static constexpr Name tag_ = names::transaction;
+// description: any non-empty text, white space included. A child element inside the
+// transaction puts the reader into its error state instead of throwing.
+struct TransactionElement final : LeafElement<TransactionElement, IndexedElement> {
+    static constexpr format::Element const& form_ =
+        format::elementAt(names::ledger, names::transaction);
 
     QDate date;
     quint32 otherAccountNumber = 0;
@@ -74,46 +78,50 @@ struct TransactionElement final : IndexedElement {
                        quint16 const& minor, QString const& currency, QString const& status,
                        foundation::Optional<QString> description);
 
-    QLatin1String const& tagName() const override;
-    // Any non-empty text, white space included, becomes the description. A child element
-    // inside the transaction puts the reader into its error state instead of throwing.
-    void read(QXmlStreamReader& reader) override;
-    // Throws AttributeError, with the start tag already written, when the date is not valid.
-    void write(QXmlStreamWriter& writer) const override;
+    static constexpr auto fields() {
+        return std::tuple{&TransactionElement::identifier,
+                          &TransactionElement::date,
+                          &TransactionElement::otherAccountNumber,
+                          &TransactionElement::entry,
+                          &TransactionElement::major,
+                          &TransactionElement::minor,
+                          &TransactionElement::currency,
+                          &TransactionElement::status};
+    }
+    void readContent(QXmlStreamReader& reader);
+    void writeContent(QXmlStreamWriter& writer) const;
 };
 
-// The ledger of one account; identifier is the account's number.
-struct LedgerElement final : IndexedElement {
-    static constexpr Name tag_ = names::ledger;
+// The ledger of one account; identifier is the account's number. Read only from a reader that
+// its parent has already found on a "ledger" start tag: it neither checks the tag nor logs.
+struct LedgerElement final : ParentElement<LedgerElement, TransactionElement, IndexedElement> {
+    static constexpr bool checksStart_ = false;
+    static constexpr format::Element const& form_ =
+        format::elementAt(names::ledgers, names::ledger);
 
     std::vector<TransactionElement> transactions;
+    static constexpr auto children_ = &LedgerElement::transactions;
 
     LedgerElement() = default;
     // Throws BudgetFileError for identifier 0.
     explicit LedgerElement(quint32 identifier);
 
-    QLatin1String const& tagName() const override;
-    // Only for a reader that its parent has already found on a "ledger" start tag: it neither
-    // checks the tag nor logs.
-    void read(QXmlStreamReader& reader) override;
-    void write(QXmlStreamWriter& writer) const override;
+    static constexpr auto fields() { return std::tuple{&LedgerElement::identifier}; }
 };
 
-struct LedgersElement final : BasicElement {
-    static constexpr Name tag_ = names::ledgers;
+// A missing "openingAccountId" is logged at info level and leaves no opening account.
+struct LedgersElement final : ParentElement<LedgersElement, LedgerElement> {
+    static constexpr bool logsWriting_ = true;
+    static constexpr format::Element const& form_ =
+        format::elementAt(names::application, names::ledgers);
 
     // The ledger's opening account, if it has one.
     foundation::Optional<quint32> openingAccountNumber;
     std::vector<LedgerElement> ledgers;
+    static constexpr auto children_ = &LedgersElement::ledgers;
 
-    LedgersElement() = default;
-    explicit LedgersElement(foundation::Optional<quint32> openingAccountNumber);
-
-    QLatin1String const& tagName() const override;
-    // A missing "openingAccountId" is logged at info level and leaves no opening account; one
-    // that is present is read as a number, so an empty value fails.
-    void read(QXmlStreamReader& reader) override;
-    void write(QXmlStreamWriter& writer) const override;
+    static constexpr auto fields() { return std::tuple{&LedgersElement::openingAccountNumber}; }
+    void attributesRead(QXmlStreamReader& reader) const;
 };
 
 } // namespace zel::file_storage::internal

@@ -14,24 +14,44 @@
 
 namespace zel::file_storage::internal {
 
-ItemsElement& BudgetDocumentElements::items(ItemKind kind) {
+std::vector<ItemElement>& BudgetDocumentElements::items(ItemKind kind) {
     switch (kind) {
     case ItemKind::wage:
-        return wages;
+        return get<WagesElement>().wages;
     case ItemKind::bill:
-        return bills;
+        return get<BillsElement>().bills;
     case ItemKind::debt:
-        return debts;
+        return get<DebtsElement>().debts;
     case ItemKind::goal:
-        return goals;
+        return get<GoalsElement>().goals;
     case ItemKind::nontrack:
-        return nontracks;
+        return get<DiscretionariesElement>().nontracks;
     }
     Q_UNREACHABLE();
 }
 
-ItemsElement const& BudgetDocumentElements::items(ItemKind kind) const {
+std::vector<ItemElement> const& BudgetDocumentElements::items(ItemKind kind) const {
     return const_cast<BudgetDocumentElements&>(*this).items(kind);
+}
+
+std::vector<BasicElement*> BudgetDocumentElements::inFormatOrder(quint8 revision) {
+    std::vector<std::pair<format::Element const*, BasicElement*>> held;
+    std::apply(
+        [&](auto&... collection) {
+            (held.emplace_back(&std::remove_cvref_t<decltype(collection)>::form_, &collection),
+             ...);
+        },
+        collections);
+    std::sort(held.begin(), held.end(), [](auto const& x, auto const& y) {
+        return format::indexOf(*x.first) < format::indexOf(*y.first);
+    });
+    std::vector<BasicElement*> ordered;
+    for (auto const& [form, collection] : held) {
+        if (form->sinceRevision <= revision) {
+            ordered.push_back(collection);
+        }
+    }
+    return ordered;
 }
 
 namespace {
@@ -66,11 +86,11 @@ using accounting::AccountNumber;
 using TopLevelTable = std::map<quint8, std::vector<BasicElement*>>;
 
 TopLevelTable topLevelTable(BudgetDocumentElements& e) {
-    std::vector<BasicElement*> revision1{&e.wages,     &e.bills,    &e.debts,   &e.goals,
-                                         &e.nontracks, &e.accounts, &e.ledgers, &e.banks};
-    auto revision2 = revision1;
-    revision2.push_back(&e.reconciliations);
-    return {{quint8{1}, std::move(revision1)}, {quint8{2}, std::move(revision2)}};
+    TopLevelTable table;
+    for (quint8 revision = 1; revision <= ApplicationElement::latestRevision_; ++revision) {
+        table.emplace(revision, e.inFormatOrder(revision));
+    }
+    return table;
 }
 
 BudgetFileError unexpectedElement(QXmlStreamReader const& reader, QLatin1String const& within) {
@@ -357,7 +377,7 @@ budgeting::Budget readBudgetItems(BudgetDocumentElements const& elements, Budget
     for (auto const kind : itemKinds) {
         auto const& form = formOf(kind);
         std::size_t ordinal = 0;
-        for (auto const& element : elements.items(kind).items) {
+        for (auto const& element : elements.items(kind)) {
             try {
                 place.at(form.element, ordinal++, attributes::name);
                 budgeting::BudgetSource const source(element.name);
@@ -383,7 +403,7 @@ readItemAccounts(BudgetDocumentElements const& elements,
     for (auto const kind : itemKinds) {
         auto const& form = formOf(kind);
         std::size_t ordinal = 0;
-        for (auto const& element : elements.items(kind).items) {
+        for (auto const& element : elements.items(kind)) {
             place.at(form.element, ordinal++, attributes::accountId);
             AccountCode const key(AccountNumber(element.accountId), std::nullopt);
             auto const found = ledgers.find(key);
@@ -567,20 +587,23 @@ storage::BudgetState loadBudgetDocument(QIODevice& device, ConversionPlace* at) 
     Place place(at);
     BudgetItemIdMap ids;
     auto budget = readBudgetItems(elements, ids, place);
-    AccountNames const names(elements.accounts);
-    auto transactions = readTransactions(elements.ledgers, names, place);
-    auto ledgers = readLedger(elements.accounts, transactions, place);
+    auto const& accounts = elements.get<AccountsElement>();
+    auto& ledgerElements = elements.get<LedgersElement>();
+    AccountNames const names(accounts);
+    auto transactions = readTransactions(ledgerElements, names, place);
+    auto ledgers = readLedger(accounts, transactions, place);
     foundation::Optional<AccountCode> opening;
-    if (elements.ledgers.openingAccountNumber) {
+    if (ledgerElements.openingAccountNumber) {
         // The last "ledgers" that carries it gives the opening account.
         place.at(elementUnder(names::application, names::ledgers), ConversionPlace::lastCarrying,
                  attributes::openingAccountId);
-        opening = names.code(*elements.ledgers.openingAccountNumber);
+        opening = names.code(*ledgerElements.openingAccountNumber);
     }
     banking::AccountTypeMap accountTypes;
-    auto banks = readBanks(elements.banks, accountTypes, at);
+    auto banks = readBanks(elements.get<BanksElement>(), accountTypes, at);
     auto itemAccounts = readItemAccounts(elements, ledgers, place);
-    auto surveys = readReconciliations(elements.reconciliations, accountTypes, names, ids, place);
+    auto surveys = readReconciliations(elements.get<ReconciliationsElement>(), accountTypes, names,
+                                       ids, place);
 
     return {accounting::GeneralLedger(std::move(ledgers), std::move(opening)),
             std::move(budget),

@@ -103,11 +103,10 @@ template <class Item, class Items>
 void fillItemElements(ItemKind kind, Items const& items,
                       storage::ItemAccountMap const& itemAccounts,
                       accounting::GeneralLedger const& ledger, BudgetItemIdMap& ids,
-                      ItemsElement& collection) {
+                      std::vector<ItemElement>& elements) {
     auto const& form = formOf(kind);
     ZEL_LOG_DEBUG() << form.fillRecord;
     quint32 identifier = 1;
-    auto& elements = collection.items;
     auto const& accounts = itemAccounts.template values<Item>();
     elements.reserve(items.size());
     for (auto const& [source, item] : items) {
@@ -296,36 +295,36 @@ void storeBudgetDocument(budgeting::Budget const& budget, accounting::GeneralLed
     BudgetDocumentElements elements;
     BudgetItemIdMap ids;
     fillItemElements<budgeting::Wage>(ItemKind::wage, budget.wages(), itemAccounts, ledger, ids,
-                                      elements.wages);
+                                      elements.items(ItemKind::wage));
     fillItemElements<budgeting::Bill>(ItemKind::bill, budget.bills(), itemAccounts, ledger, ids,
-                                      elements.bills);
+                                      elements.items(ItemKind::bill));
     fillItemElements<budgeting::Debt>(ItemKind::debt, budget.debts(), itemAccounts, ledger, ids,
-                                      elements.debts);
+                                      elements.items(ItemKind::debt));
     fillItemElements<budgeting::Goal>(ItemKind::goal, budget.goals(), itemAccounts, ledger, ids,
-                                      elements.goals);
+                                      elements.items(ItemKind::goal));
     fillItemElements<budgeting::Nontrack>(ItemKind::nontrack, budget.nontracks(), itemAccounts,
-                                          ledger, ids, elements.nontracks);
+                                          ledger, ids, elements.items(ItemKind::nontrack));
 
+    auto& ledgers = elements.get<LedgersElement>();
     if (auto const& opening = ledger.openingAccountCode()) {
         requireAccount(ledger, opening->number(),
                        [] { return QObject::tr("opening account of the ledger"); });
-        elements.ledgers.openingAccountNumber = opening->number().integer();
+        ledgers.openingAccountNumber = opening->number().integer();
     }
     ZEL_LOG_DEBUG() << "Filling account, ledger, and transaction elements";
-    fillLedgerElements(ledger, elements.accounts, elements.ledgers);
+    fillLedgerElements(ledger, elements.get<AccountsElement>(), ledgers);
 
     ZEL_LOG_DEBUG() << "Filling bank elements";
-    elements.banks = BanksElement(fillBankElements(banks, accountTypes));
+    elements.get<BanksElement>().banks = fillBankElements(banks, accountTypes);
 
     ZEL_LOG_DEBUG() << "Filling reconciled bank accounts elements";
-    elements.reconciliations = fillReconciliationElements(surveys, ids, ledger, banks);
+    elements.get<ReconciliationsElement>() =
+        fillReconciliationElements(surveys, ids, ledger, banks);
 
     ZEL_LOG_DEBUG() << "Writing budget elements";
     elements.application.write(writer);
-    for (BasicElement const* element : std::initializer_list<BasicElement const*>{
-             &elements.wages, &elements.bills, &elements.debts, &elements.goals,
-             &elements.nontracks, &elements.accounts, &elements.ledgers, &elements.banks,
-             &elements.reconciliations}) {
+    for (BasicElement const* element :
+         elements.inFormatOrder(ApplicationElement::latestRevision_)) {
         element->write(writer);
     }
     writer.writeEndElement();
