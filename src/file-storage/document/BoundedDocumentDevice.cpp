@@ -1,15 +1,11 @@
 #include "file-storage/document/BoundedDocumentDevice.h"
 
+#include "file-storage/document/MarkupScanner.h"
+
 #include <QObject>
 #include <QStringConverter>
 #include <QStringDecoder>
 #include <QSysInfo>
-#include <QtAlgorithms>
-#include <QtEndian>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include <algorithm>
 #include <cstring>
@@ -37,79 +33,9 @@ struct Format {
 
 bool const hostBigEndian = QSysInfo::ByteOrder == QSysInfo::BigEndian;
 
-// Where the bytes stand in the markup. Only what decides where markup begins and ends is told
-// apart: tags (and their quoted values), comments, CDATA sections, processing instructions and
-// the document type declaration, whose internal subset holds declarations, comments and
-// instructions of its own.
-enum class State : quint8 {
-    // Where only '<', '>' and quotes matter: most of a document.
-    text,
-    startTag,
-    value, // of an attribute
-    endTag,
-    // The rest.
-    markup, // after '<'
-    bang,   // after "<!"
-    commentOpen,
-    comment,
-    cdataOpen,
-    cdata,
-    instruction,
-    doctype,
-    doctypeValue,
-    subset,
-    subsetMarkup,
-    subsetBang,
-    subsetCommentOpen,
-    subsetComment,
-    subsetInstruction,
-    subsetDeclaration,
-    subsetValue,
-};
-
 bool isSpace(char32_t c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
-
-template <int Width, bool BigEndian> char32_t unitAt(char const* at) {
-    auto const* b = reinterpret_cast<uchar const*>(at);
-    if constexpr (Width == 1) {
-        return b[0];
-    } else if constexpr (Width == 2) {
-        return BigEndian ? char32_t(b[0]) << 8 | b[1] : char32_t(b[1]) << 8 | b[0];
-    } else {
-        return BigEndian ? char32_t(b[0]) << 24 | char32_t(b[1]) << 16 | char32_t(b[2]) << 8 | b[3]
-                         : char32_t(b[3]) << 24 | char32_t(b[2]) << 16 | char32_t(b[1]) << 8 | b[0];
-    }
-}
-
-// The bytes of a block of a one-byte document that are '<', '>' or quotes: the bits of the
-// result, markBits for each byte, the lowest set for the first such byte.
-#if defined(__SSE2__)
-constexpr qsizetype markBlock = 16;
-constexpr int markBits = 1;
-quint64 marksIn(char const* block) {
-    auto const bytes = _mm_loadu_si128(reinterpret_cast<__m128i const*>(block));
-    auto const is = [&](char c) { return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(c)); };
-    return quint32(_mm_movemask_epi8(
-        _mm_or_si128(_mm_or_si128(is('<'), is('>')), _mm_or_si128(is('"'), is('\'')))));
-}
-#else
-constexpr qsizetype markBlock = 8;
-constexpr int markBits = 8;
-// The bytes of word that are c, each as its high bit.
-constexpr quint64 bytesOf(quint64 word, uchar c) {
-    constexpr quint64 low7 = 0x7F7F7F7F7F7F7F7F;
-    auto const x = word ^ (0x0101010101010101 * c);
-    return ~(((x & low7) + low7) | x | low7);
-}
-quint64 marksIn(char const* block) {
-    quint64 word = 0;
-    std::memcpy(&word, block, 8);
-    word = qFromLittleEndian(word);
-    return bytesOf(word, '<') | bytesOf(word, '>') | bytesOf(word, '"') | bytesOf(word, '\'');
-}
-#endif
 
 // The encoding that the declaration in text ("?xml version=... encoding=...?", white space
 // runs made one blank) names; empty when it names none.
@@ -151,21 +77,44 @@ QByteArray declaredEncoding(QByteArray const& text) {
     return {};
 }
 
+// Where the first unit of size bytes at data stands that a document cannot hold, an unpaired
+// surrogate (UTF-16 and UTF-32 hold none but pairs in UTF-16), with unpaired set; or where a
+// high surrogate at the very end waits for the unit that is to pair with it; or size.
+template <int Width, bool BigEndian>
+qsizetype firstUnpairedSurrogate(char const* data, qsizetype from, qsizetype size, bool& unpaired) {
+    for (qsizetype at = from; at < size; at += Width) {
+        auto const unit = unitAt<Width, BigEndian>(data + at);
+        if (unit < 0xD800 || unit > 0xDFFF) {
+            continue;
+        }
+        if (Width == 2 && unit < 0xDC00) {
+            if (at + Width == size) {
+                return at;
+            }
+            auto const next = unitAt<Width, BigEndian>(data + at + Width);
+            if (next >= 0xDC00 && next <= 0xDFFF) {
+                at += Width;
+                continue;
+            }
+        }
+        unpaired = true;
+        return at;
+    }
+    return size;
+}
+
 } // namespace
 
-struct BoundedDocumentDevice::Scan {
+// Follows the document through the markup scanner, as its observer, and ends it where it first
+// crosses a bound.
+struct BoundedDocumentDevice::Scan : MarkupObserver {
     Format format;
     qsizetype markBytes = 0; // of a byte-order mark at the start
     bool begun = false;
     bool atStart = true;
-    State state = State::text;
+    MarkupScanner scanner;
     int depth = 0;
-    int attributes = 0;     // of the start tag being read
-    char32_t lastUnit = 0;  // of the bytes checked before
-    bool pairedLow = false; // UTF-16: the unit being checked is the second of a surrogate pair
-    char32_t quote = 0;
-    int run = 0; // closing units seen ("--" of a comment, "]]" of a CDATA section, "?" of an
-                 // instruction), or opening units matched ("CDATA[")
+    int attributes = 0;               // of the start tag being read
     bool declarationPossible = false; // the markup begins the document
     bool inDeclaration = false;
     QByteArray declaration;
@@ -264,321 +213,91 @@ struct BoundedDocumentDevice::Scan {
         return offset;
     }
 
-    // Begins a start tag, whose '<' is at offset at. Returns -1, or the offset at which the
-    // document ends.
-    qsizetype startTag(qsizetype at) {
-        if (++depth > deepestNesting_) {
-            return cross(
-                at, QObject::tr("Elements are nested deeper than %1 levels.").arg(deepestNesting_));
+    // ---- What the scanner meets ----------------------------------------------------------
+
+    qsizetype markupBegins(Markup markup, qsizetype at) {
+        inDeclaration = declarationPossible && markup == Markup::instruction;
+        declarationPossible = false;
+        if (inDeclaration) {
+            declaration = "?";
         }
-        state = State::startTag;
-        attributes = 0;
-        return -1;
+        if (markup == Markup::startTag) {
+            if (++depth > deepestNesting_) {
+                return cross(
+                    at,
+                    QObject::tr("Elements are nested deeper than %1 levels.").arg(deepestNesting_));
+            }
+            attributes = 0;
+        }
+        return goOn;
     }
 
-    // Takes the unit at offset at, where only '<', '>' and quotes matter. Returns -1, or the
-    // offset at which the document ends.
-    template <int Width, bool BigEndian>
-    qsizetype mark(char const* data, qsizetype at, qsizetype size, qsizetype& markupStart) {
-        auto const c = unitAt<Width, BigEndian>(data + at);
-        switch (state) {
-        case State::text:
-            if (c == '<') {
-                markupStart = at;
-                state = State::markup;
-                // Most markup is tags, told at once from the unit after '<' when it is at hand.
-                if (at + Width < size) {
-                    auto const next = unitAt<Width, BigEndian>(data + at + Width);
-                    if (next != '?' && next != '!') {
-                        declarationPossible = false;
-                        return next == '/' ? (state = State::endTag, -1) : startTag(at);
-                    }
-                }
-            }
-            break;
-        case State::startTag:
-            // Attributes are counted by their values, each of which a quote opens.
-            if (c == '"' || c == '\'') {
-                if (++attributes > mostAttributes_) {
-                    return cross(at, QObject::tr("An element has more than %1 attributes.")
-                                         .arg(mostAttributes_));
-                }
-                quote = c;
-                state = State::value;
-            } else if (c == '>') {
-                // "/>" ends an empty element's tag.
-                if ((at == 0 ? lastUnit : unitAt<Width, BigEndian>(data + at - Width)) == '/') {
-                    --depth;
-                }
-                state = State::text;
-            }
-            break;
-        case State::value:
-            if (c == quote) {
-                state = State::startTag;
-            }
-            break;
-        case State::endTag:
-            if (c == '>') {
-                depth = std::max(depth - 1, 0);
-                state = State::text;
-            }
-            break;
-        default:
-            break;
+    // Attributes are counted by their values, each of which a quote opens.
+    qsizetype attributeValue(qsizetype at) {
+        if (++attributes > mostAttributes_) {
+            return cross(
+                at, QObject::tr("An element has more than %1 attributes.").arg(mostAttributes_));
         }
-        return -1;
+        return goOn;
     }
+
+    qsizetype elementEnds() {
+        depth = std::max(depth - 1, 0);
+        return goOn;
+    }
+
+    void instructionUnit(char32_t c) {
+        if (!inDeclaration) {
+            return;
+        }
+        // White space runs count as one blank: the declaration's text stays short.
+        char const k = isSpace(c) ? ' ' : c < 0x80 ? char(c) : '\x7f';
+        if (declaration.size() < 1024 && !(k == ' ' && declaration.endsWith(' '))) {
+            declaration.append(k);
+        }
+    }
+
+    qsizetype markupEnds(Markup markup, qsizetype end) {
+        if (markup != Markup::instruction || !std::exchange(inDeclaration, false)) {
+            return goOn;
+        }
+        auto message = encodingCrossed();
+        return message.isEmpty() ? goOn : cross(end, std::move(message));
+    }
+
+    qsizetype subsetDeclaration(qsizetype at) {
+        return cross(at, QObject::tr("The document type declaration holds a declaration, which a "
+                                     "budget file never does: the entities and default attributes "
+                                     "it may declare can make a document cost far more than its "
+                                     "size to read."));
+    }
+
+    // ---- The bytes ------------------------------------------------------------------------
 
     // Checks size bytes (whole code units) at data, which follow those checked before. Returns
     // how many of them are checked: all of them, or fewer where the document crosses a bound
-    // (crossed then says which), or all but a '<' near their end whose meaning the units after
-    // it tell, to be checked again with what follows.
+    // (crossed then says which), or all but a '<' or a surrogate near their end whose meaning
+    // the units after it tell, to be checked again with what follows.
     template <int Width, bool BigEndian> qsizetype check(char const* data, qsizetype size) {
-        // Where the markup being read began.
-        qsizetype markupStart = 0;
-        qsizetype i = 0;
+        qsizetype from = 0;
         if (atStart) {
             atStart = false;
-            i = std::min(markBytes, size);
-            declarationPossible = i < size && unitAt<Width, BigEndian>(data + i) == '<';
+            from = std::min(markBytes, size);
+            declarationPossible = from < size && unitAt<Width, BigEndian>(data + from) == '<';
         }
-        while (i < size) {
-            if constexpr (Width != 1) {
-                if (auto const surrogate = unitAt<Width, BigEndian>(data + i);
-                    surrogate >= 0xD800 && surrogate <= 0xDFFF) {
-                    if (Width == 2 && surrogate < 0xDC00 && i + Width == size) {
-                        // Checked with the unit that is to pair with it.
-                        return holdBack(i, markupStart);
-                    }
-                    if (!paired<Width, BigEndian>(data + i, surrogate)) {
-                        return cross(i, QObject::tr("The document holds an unpaired surrogate, "
-                                                    "U+%1, which a budget file cannot store.")
-                                            .arg(QString::number(uint(surrogate), 16).toUpper()));
-                    }
-                }
-            }
-            if (state <= State::endTag) {
-                if constexpr (Width == 1) {
-                    // A block at a time, of which only '<', '>' and quotes are looked at.
-                    while (state <= State::endTag && size - i >= markBlock) {
-                        auto marks = marksIn(data + i);
-                        auto next = i + markBlock;
-                        while (marks != 0) {
-                            auto const at = i + qCountTrailingZeroBits(marks) / markBits;
-                            marks &= marks - 1;
-                            if (auto const end =
-                                    mark<Width, BigEndian>(data, at, size, markupStart);
-                                end >= 0) {
-                                return end;
-                            }
-                            if (state > State::endTag) {
-                                next = at + 1;
-                                break;
-                            }
-                        }
-                        i = next;
-                    }
-                    if (state > State::endTag || i == size) {
-                        continue;
-                    }
-                }
-                if (auto const end = mark<Width, BigEndian>(data, i, size, markupStart); end >= 0) {
-                    return end;
-                }
-                i += Width;
-                continue;
-            }
-            auto const c = unitAt<Width, BigEndian>(data + i);
-            switch (state) {
-            case State::markup:
-                if (c == '/') {
-                    state = State::endTag;
-                } else if (c == '?') {
-                    state = State::instruction;
-                    run = 0;
-                    inDeclaration = declarationPossible;
-                    declaration = "?";
-                } else if (c == '!') {
-                    state = State::bang;
-                } else if (auto const end = startTag(markupStart); end >= 0) {
-                    return end;
-                }
-                declarationPossible = false;
-                break;
-            case State::instruction:
-            case State::subsetInstruction:
-                if (inDeclaration) {
-                    // White space runs count as one blank: the declaration's text stays short.
-                    char const k = isSpace(c) ? ' ' : c < 0x80 ? char(c) : '\x7f';
-                    if (declaration.size() < 1024 && !(k == ' ' && declaration.endsWith(' '))) {
-                        declaration.append(k);
-                    }
-                }
-                if (c == '>' && run != 0) {
-                    state = state == State::instruction ? State::text : State::subset;
-                    if (inDeclaration) {
-                        inDeclaration = false;
-                        if (auto message = encodingCrossed(); !message.isEmpty()) {
-                            return cross(i + Width, std::move(message));
-                        }
-                    }
-                } else {
-                    run = c == '?' ? 1 : 0;
-                }
-                break;
-            case State::bang:
-                if (c == '-') {
-                    state = State::commentOpen;
-                } else if (c == '[') {
-                    state = State::cdataOpen;
-                    run = 0;
-                } else {
-                    state = State::doctype;
-                    continue;
-                }
-                break;
-            case State::commentOpen:
-            case State::subsetCommentOpen:
-                if (c == '-') {
-                    state = state == State::commentOpen ? State::comment : State::subsetComment;
-                    run = 0;
-                } else {
-                    state = state == State::commentOpen ? State::doctype : State::subsetDeclaration;
-                    continue;
-                }
-                break;
-            case State::comment:
-            case State::subsetComment:
-                if (c == '>' && run >= 2) {
-                    state = state == State::comment ? State::text : State::subset;
-                } else {
-                    run = c == '-' ? run + 1 : 0;
-                }
-                break;
-            case State::cdataOpen: {
-                static char const opening[] = "CDATA[";
-                if (c != char32_t(opening[run])) {
-                    state = State::doctype;
-                    continue;
-                }
-                if (++run == 6) {
-                    state = State::cdata;
-                    run = 0;
-                }
-                break;
-            }
-            case State::cdata:
-                if (c == '>' && run >= 2) {
-                    state = State::text;
-                } else {
-                    run = c == ']' ? run + 1 : 0;
-                }
-                break;
-            case State::doctype:
-                if (c == '"' || c == '\'') {
-                    quote = c;
-                    state = State::doctypeValue;
-                } else if (c == '[') {
-                    state = State::subset;
-                } else if (c == '>') {
-                    state = State::text;
-                }
-                break;
-            case State::doctypeValue:
-                if (c == quote) {
-                    state = State::doctype;
-                }
-                break;
-            case State::subset:
-                if (c == ']') {
-                    state = State::doctype;
-                } else if (c == '<') {
-                    // A declaration ("<!" but for a comment's "<!-") ends the document at its
-                    // '<', which the two units after it tell.
-                    if (i + 3 * Width > size) {
-                        return i;
-                    }
-                    if (unitAt<Width, BigEndian>(data + i + Width) == '!' &&
-                        unitAt<Width, BigEndian>(data + i + 2 * Width) != '-') {
-                        return cross(i, QObject::tr("The document type declaration holds a "
-                                                    "declaration, which a budget file never "
-                                                    "does: the entities and default attributes "
-                                                    "it may declare can make a document cost far "
-                                                    "more than its size to read."));
-                    }
-                    state = State::subsetMarkup;
-                }
-                break;
-            case State::subsetMarkup:
-                if (c == '!') {
-                    state = State::subsetBang;
-                } else if (c == '?') {
-                    state = State::subsetInstruction;
-                    run = 0;
-                } else {
-                    state = State::subsetDeclaration;
-                    continue;
-                }
-                break;
-            case State::subsetBang:
-                // Only a comment gets here: a declaration ended the document.
-                state = State::subsetCommentOpen;
-                break;
-            case State::subsetDeclaration:
-                if (c == '"' || c == '\'') {
-                    quote = c;
-                    state = State::subsetValue;
-                } else if (c == '>') {
-                    state = State::subset;
-                }
-                break;
-            case State::subsetValue:
-                if (c == quote) {
-                    state = State::subsetDeclaration;
-                }
-                break;
-            case State::text:
-            case State::value:
-            case State::startTag:
-            case State::endTag:
-                break;
-            }
-            i += Width;
+        bool unpaired = false;
+        qsizetype limit = size;
+        if constexpr (Width != 1) {
+            limit = firstUnpairedSurrogate<Width, BigEndian>(data, from, size, unpaired);
         }
-        if (state == State::markup) {
-            return holdBack(size, markupStart);
+        auto const end = scanner.scan<Width, BigEndian>(data, from, limit, *this);
+        if (!crossed.isEmpty() || !unpaired) {
+            return end;
         }
-        if (size >= Width) {
-            lastUnit = unitAt<Width, BigEndian>(data + size - Width);
-        }
-        return size;
-    }
-
-    // Leaves the units from offset on to be checked again with the bytes that follow them;
-    // returns where they begin. The unit after '<' tells what it begins, and the document ends
-    // before the '<' if that crosses a bound: a '<' just before offset is left with them.
-    qsizetype holdBack(qsizetype offset, qsizetype markupStart) {
-        if (state == State::markup) {
-            state = State::text;
-            return markupStart;
-        }
-        return offset;
-    }
-
-    // Whether the surrogate at unit is one of a pair, as a document can hold it. UTF-32 holds
-    // none; in UTF-16 a high surrogate is followed by a low one, which is then passed over.
-    template <int Width, bool BigEndian> bool paired(char const* unit, char32_t surrogate) {
-        if constexpr (Width == 2) {
-            if (surrogate < 0xDC00) {
-                auto const next = unitAt<Width, BigEndian>(unit + Width);
-                pairedLow = next >= 0xDC00 && next <= 0xDFFF;
-                return pairedLow;
-            }
-            return std::exchange(pairedLow, false);
-        } else {
-            return false;
-        }
+        auto const surrogate = unitAt<Width, BigEndian>(data + limit);
+        return cross(limit, QObject::tr("The document holds an unpaired surrogate, U+%1, which a "
+                                        "budget file cannot store.")
+                                .arg(QString::number(uint(surrogate), 16).toUpper()));
     }
 
     qsizetype check(char const* data, qsizetype size) {
