@@ -9,6 +9,7 @@
 #include <QtGlobal>
 
 #include <array>
+#include <type_traits>
 #include <vector>
 
 // The budget items of the budget document (wages, bills, debts, goals and nontrack spending)
@@ -78,6 +79,26 @@ constexpr ItemKindForm const& formOf(ItemKind kind) {
     return itemKindForms[static_cast<std::size_t>(kind)];
 }
 
+// The domain class of the items of a budget's map of one kind (budgeting::Wage, ...).
+template <class Map> using ItemOf = typename std::remove_cvref_t<Map>::Items::mapped_type;
+
+// Calls f with the map of budget that holds the items of kind.
+template <class Budget, class F> decltype(auto) withItems(Budget& budget, ItemKind kind, F&& f) {
+    switch (kind) {
+    case ItemKind::wage:
+        return f(budget.wages());
+    case ItemKind::bill:
+        return f(budget.bills());
+    case ItemKind::debt:
+        return f(budget.debts());
+    case ItemKind::goal:
+        return f(budget.goals());
+    case ItemKind::nontrack:
+        return f(budget.nontracks());
+    }
+    Q_UNREACHABLE();
+}
+
 // The values of an item.
 struct ItemValues {
     // The budgeted amount; a debt's borrowed total.
@@ -109,25 +130,31 @@ struct ItemElement final : LeafElement<ItemElement, IndexedElement>, ItemValues 
 
     format::Element const& form() const { return formOf(kind).element; }
 
-    // The members that hold the attributes of each kind.
+private:
+    // The members that hold the attributes of each kind: the budgeted amount, then those of a
+    // debt or a goal, then the date and the account.
+    static constexpr auto leadingFields() {
+        return std::tuple{&ItemElement::identifier, &ItemElement::major, &ItemElement::minor,
+                          &ItemElement::period,     &ItemElement::name,  &ItemElement::currency};
+    }
+    static constexpr auto trailingFields() {
+        return std::tuple{&ItemElement::nextOccurOn, &ItemElement::accountId};
+    }
+
+public:
     static constexpr auto amountFields() {
-        return std::tuple{&ItemElement::identifier,  &ItemElement::major,    &ItemElement::minor,
-                          &ItemElement::period,      &ItemElement::name,     &ItemElement::currency,
-                          &ItemElement::nextOccurOn, &ItemElement::accountId};
+        return std::tuple_cat(leadingFields(), trailingFields());
     }
     static constexpr auto debtFields() {
-        return std::tuple{
-            &ItemElement::identifier,  &ItemElement::major,      &ItemElement::minor,
-            &ItemElement::period,      &ItemElement::name,       &ItemElement::currency,
-            &ItemElement::otherMajor,  &ItemElement::otherMinor, &ItemElement::interest,
-            &ItemElement::nextOccurOn, &ItemElement::accountId};
+        return std::tuple_cat(
+            leadingFields(),
+            std::tuple{&ItemElement::otherMajor, &ItemElement::otherMinor, &ItemElement::interest},
+            trailingFields());
     }
     static constexpr auto goalFields() {
-        return std::tuple{&ItemElement::identifier,  &ItemElement::major,
-                          &ItemElement::minor,       &ItemElement::period,
-                          &ItemElement::name,        &ItemElement::currency,
-                          &ItemElement::otherMajor,  &ItemElement::otherMinor,
-                          &ItemElement::nextOccurOn, &ItemElement::accountId};
+        return std::tuple_cat(leadingFields(),
+                              std::tuple{&ItemElement::otherMajor, &ItemElement::otherMinor},
+                              trailingFields());
     }
     template <class F> decltype(auto) withFields(F&& f) const {
         switch (kind) {

@@ -76,10 +76,6 @@ private:
     ConversionPlace& place_;
 };
 
-// The element of the format under parent with tag, looked up once by each conversion.
-format::Element const& elementUnder(Name const& parent, Name const& tag) {
-    return *format::elementOf(parent.utf16, tag.utf16);
-}
 using accounting::AccountNumber;
 
 // The collections that each revision of the format holds under the root.
@@ -218,8 +214,6 @@ using Transactions = std::map<accounting::TransactionNumber, accounting::Transac
 std::map<quint32, Transactions> readTransactions(LedgersElement& ledgers, AccountNames const& names,
                                                  Place& place) {
     std::map<quint32, Transactions> byLedger;
-    auto const& ledgerForm = elementUnder(names::ledgers, names::ledger);
-    auto const& transactionForm = elementUnder(names::ledger, names::transaction);
     std::size_t ordinal = 0;
     std::size_t ledgerOrdinal = 0;
     for (auto& ledger : ledgers.ledgers) {
@@ -229,10 +223,10 @@ std::map<quint32, Transactions> readTransactions(LedgersElement& ledgers, Accoun
             // transaction's other account, or the ledger's own.
             auto const code = [&](bool other) {
                 if (other) {
-                    place.at(transactionForm, ordinal, attributes::accountId);
+                    place.at(TransactionElement::form_, ordinal, attributes::accountId);
                     return names.code(t.otherAccountNumber);
                 }
-                place.at(ledgerForm, ledgerOrdinal, attributes::id);
+                place.at(LedgerElement::form_, ledgerOrdinal, attributes::id);
                 return names.code(ledger.identifier);
             };
             auto const debited = code(t.entry == accounting::debitAbbreviation());
@@ -249,7 +243,7 @@ std::map<quint32, Transactions> readTransactions(LedgersElement& ledgers, Accoun
                            .arg(t.entry)
                            .arg(t.otherAccountNumber);
             }
-            place.at(transactionForm, ordinal);
+            place.at(TransactionElement::form_, ordinal);
             auto transaction = [&] {
                 // A bad currency or status is reported as bad transaction data, so that every
                 // failure of a load can be caught as a library error.
@@ -284,11 +278,10 @@ std::map<AccountCode, accounting::LedgerAccount>
 readLedger(AccountsElement const& accounts, std::map<quint32, Transactions>& transactions,
            Place& place) {
     std::map<AccountCode, accounting::LedgerAccount> ledgers;
-    auto const& accountForm = elementUnder(names::accounts, names::account);
     std::size_t ordinal = 0;
     for (auto const& a : accounts.accounts) {
         try {
-            place.at(accountForm, ordinal++, attributes::currency);
+            place.at(AccountElement::form_, ordinal++, attributes::currency);
             auto const balance = moneyOf(a.major, a.minor, a.currency);
             foundation::Optional<AccountNumber> parent;
             if (a.parentNumber) {
@@ -324,50 +317,19 @@ readLedger(AccountsElement const& accounts, std::map<quint32, Transactions>& tra
 void addItem(budgeting::Budget& budget, ItemElement const& e, budgeting::BudgetSource const& source,
              orvalis::currency::Iso4217Codes code, budgeting::EventFrequency frequency) {
     using orvalis::currency::Money;
-    switch (e.kind) {
-    case ItemKind::wage:
-        budget.wages().add(
-            budgeting::Wage(source, Money(e.major, e.minor, code), frequency, e.nextOccurOn));
-        return;
-    case ItemKind::bill:
-        budget.bills().add(
-            budgeting::Bill(source, Money(e.major, e.minor, code), frequency, e.nextOccurOn));
-        return;
-    case ItemKind::debt:
-        budget.debts().add(budgeting::Debt(source, Money(e.otherMajor, e.otherMinor, code),
-                                           frequency, e.nextOccurOn, Money(e.major, e.minor, code),
-                                           budgeting::Percentage{e.interest}));
-        return;
-    case ItemKind::goal:
-        budget.goals().add(budgeting::Goal(source, Money(e.major, e.minor, code), frequency,
-                                           e.nextOccurOn, Money(e.otherMajor, e.otherMinor, code)));
-        return;
-    case ItemKind::nontrack:
-        budget.nontracks().add(
-            budgeting::Nontrack(source, Money(e.major, e.minor, code), frequency, e.nextOccurOn));
-        return;
-    }
-}
-
-void addItemAccount(storage::ItemAccountMap& itemAccounts, ItemKind kind,
-                    budgeting::BudgetSource source, AccountCode const& account) {
-    switch (kind) {
-    case ItemKind::wage:
-        itemAccounts.insert<budgeting::Wage>(std::move(source), account);
-        return;
-    case ItemKind::bill:
-        itemAccounts.insert<budgeting::Bill>(std::move(source), account);
-        return;
-    case ItemKind::debt:
-        itemAccounts.insert<budgeting::Debt>(std::move(source), account);
-        return;
-    case ItemKind::goal:
-        itemAccounts.insert<budgeting::Goal>(std::move(source), account);
-        return;
-    case ItemKind::nontrack:
-        itemAccounts.insert<budgeting::Nontrack>(std::move(source), account);
-        return;
-    }
+    withItems(budget, e.kind, [&](auto& items) {
+        using Item = ItemOf<decltype(items)>;
+        if constexpr (std::is_same_v<Item, budgeting::Debt>) {
+            items.add(Item(source, Money(e.otherMajor, e.otherMinor, code), frequency,
+                           e.nextOccurOn, Money(e.major, e.minor, code),
+                           budgeting::Percentage{e.interest}));
+        } else if constexpr (std::is_same_v<Item, budgeting::Goal>) {
+            items.add(Item(source, Money(e.major, e.minor, code), frequency, e.nextOccurOn,
+                           Money(e.otherMajor, e.otherMinor, code)));
+        } else {
+            items.add(Item(source, Money(e.major, e.minor, code), frequency, e.nextOccurOn));
+        }
+    });
 }
 
 budgeting::Budget readBudgetItems(BudgetDocumentElements const& elements, BudgetItemIdMap& ids,
@@ -397,7 +359,7 @@ budgeting::Budget readBudgetItems(BudgetDocumentElements const& elements, Budget
 }
 
 storage::ItemAccountMap
-readItemAccounts(BudgetDocumentElements const& elements,
+readItemAccounts(BudgetDocumentElements const& elements, budgeting::Budget const& budget,
                  std::map<AccountCode, accounting::LedgerAccount> const& ledgers, Place& place) {
     storage::ItemAccountMap itemAccounts;
     for (auto const kind : itemKinds) {
@@ -414,8 +376,10 @@ readItemAccounts(BudgetDocumentElements const& elements,
                         .arg(budgeting::toWeak(form.type), element.name)
                         .arg(element.accountId));
             }
-            addItemAccount(itemAccounts, kind, budgeting::BudgetSource(element.name),
-                           found->second.account.code());
+            withItems(budget, kind, [&](auto const& items) {
+                itemAccounts.insert<ItemOf<decltype(items)>>(budgeting::BudgetSource(element.name),
+                                                             found->second.account.code());
+            });
         }
     }
     return itemAccounts;
@@ -435,12 +399,10 @@ surveying::ReconciledSurveys readReconciliations(ReconciliationsElement const& r
     }
 
     std::map<banking::BankAccount, surveying::ReconciledSurvey> surveys;
-    auto const& reconciliationForm = elementUnder(names::reconciliations, names::reconciliation);
-    auto const& distributionForm = elementUnder(names::reconciliation, names::distribution);
     std::size_t ordinal = 0;
     std::size_t distributionOrdinal = 0;
     for (auto const& r : reconciliations.reconciliations) {
-        place.at(reconciliationForm, ordinal++, attributes::account);
+        place.at(ReconciliationElement::form_, ordinal++, attributes::account);
         AccountNumber const number(r.number);
         auto const bank = banks.find(number);
         if (bank == banks.end()) {
@@ -453,7 +415,7 @@ surveying::ReconciledSurveys readReconciliations(ReconciliationsElement const& r
         try {
             surveying::ReconciledSurvey::Distribution distribution;
             for (auto const& d : r.distributions) {
-                place.at(distributionForm, distributionOrdinal++, attributes::type);
+                place.at(DistributionElement::form_, distributionOrdinal++, attributes::type);
                 auto const type = budgeting::toBudgetItemTypes(d.itemType);
                 place.attribute(attributes::currency);
                 auto const amount = moneyOf(d.major, d.minor, d.currency);
@@ -462,7 +424,7 @@ surveying::ReconciledSurveys readReconciliations(ReconciliationsElement const& r
                 // The first distribution of an item wins.
                 distribution.try_emplace(budgeting::BudgetItemIdentifier{type, source}, amount);
             }
-            place.at(reconciliationForm, ordinal - 1, attributes::currency);
+            place.at(ReconciliationElement::form_, ordinal - 1, attributes::currency);
             auto const balance = moneyOf(r.major, r.minor, r.currency);
             place.attribute({});
             banking::ReconciledBankAccount reconciled(account, balance, r.reconciledOn);
@@ -545,22 +507,20 @@ readBanks(BanksElement const& banks, banking::AccountTypeMap& accountTypes, Conv
     Place place(at);
     std::map<banking::BankName, banking::Bank> result;
     try {
-        auto const& bankForm = elementUnder(names::banks, names::bank);
-        auto const& accountForm = elementUnder(names::bank, names::account);
         std::size_t ordinal = 0;
         std::size_t accountOrdinal = 0;
         for (auto const& b : banks.banks) {
-            place.at(bankForm, ordinal++, attributes::name);
+            place.at(BankElement::form_, ordinal++, attributes::name);
             banking::BankName const name(b.name);
             std::set<AccountNumber> numbers;
             auto& types = accountTypes[name];
             for (auto const& account : b.accounts) {
-                place.at(accountForm, accountOrdinal++, attributes::type);
+                place.at(BankAccountElement::form_, accountOrdinal++, attributes::type);
                 AccountNumber const number(account.number);
                 numbers.insert(number);
                 types.insert_or_assign(number, banking::toSupportedAccountTypes(account.type));
             }
-            place.at(bankForm, ordinal - 1);
+            place.at(BankElement::form_, ordinal - 1);
             // A later bank of the same name replaces the bank, while the type map keeps the
             // accounts of both.
             result.insert_or_assign(name, banking::Bank(name, std::move(numbers), b.closed));
@@ -595,13 +555,13 @@ storage::BudgetState loadBudgetDocument(QIODevice& device, ConversionPlace* at) 
     foundation::Optional<AccountCode> opening;
     if (ledgerElements.openingAccountNumber) {
         // The last "ledgers" that carries it gives the opening account.
-        place.at(elementUnder(names::application, names::ledgers), ConversionPlace::lastCarrying,
+        place.at(LedgersElement::form_, ConversionPlace::lastCarrying,
                  attributes::openingAccountId);
         opening = names.code(*ledgerElements.openingAccountNumber);
     }
     banking::AccountTypeMap accountTypes;
     auto banks = readBanks(elements.get<BanksElement>(), accountTypes, at);
-    auto itemAccounts = readItemAccounts(elements, ledgers, place);
+    auto itemAccounts = readItemAccounts(elements, budget, ledgers, place);
     auto surveys = readReconciliations(elements.get<ReconciliationsElement>(), accountTypes, names,
                                        ids, place);
 

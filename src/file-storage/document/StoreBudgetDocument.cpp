@@ -294,16 +294,12 @@ void storeBudgetDocument(budgeting::Budget const& budget, accounting::GeneralLed
     ZEL_LOG_DEBUG() << "Filling application element";
     BudgetDocumentElements elements;
     BudgetItemIdMap ids;
-    fillItemElements<budgeting::Wage>(ItemKind::wage, budget.wages(), itemAccounts, ledger, ids,
-                                      elements.items(ItemKind::wage));
-    fillItemElements<budgeting::Bill>(ItemKind::bill, budget.bills(), itemAccounts, ledger, ids,
-                                      elements.items(ItemKind::bill));
-    fillItemElements<budgeting::Debt>(ItemKind::debt, budget.debts(), itemAccounts, ledger, ids,
-                                      elements.items(ItemKind::debt));
-    fillItemElements<budgeting::Goal>(ItemKind::goal, budget.goals(), itemAccounts, ledger, ids,
-                                      elements.items(ItemKind::goal));
-    fillItemElements<budgeting::Nontrack>(ItemKind::nontrack, budget.nontracks(), itemAccounts,
-                                          ledger, ids, elements.items(ItemKind::nontrack));
+    for (auto const kind : itemKinds) {
+        withItems(budget, kind, [&](auto const& items) {
+            fillItemElements<ItemOf<decltype(items)>>(kind, items, itemAccounts, ledger, ids,
+                                                      elements.items(kind));
+        });
+    }
 
     auto& ledgers = elements.get<LedgersElement>();
     if (auto const& opening = ledger.openingAccountCode()) {

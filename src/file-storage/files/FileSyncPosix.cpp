@@ -19,11 +19,6 @@
 
 namespace zel::file_storage::internal {
 
-using system::errorText;
-using system::failureOf;
-using system::injected;
-using system::verdict;
-
 namespace {
 
 QByteArray encoded(QString const& name) {

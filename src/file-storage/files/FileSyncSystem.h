@@ -83,3 +83,13 @@ void unlock(int handle);
 void closeHandle(int handle);
 
 } // namespace zel::file_storage::internal::system
+
+namespace zel::file_storage::internal {
+
+// The system files call these by their names alone.
+using system::errorText;
+using system::failureOf;
+using system::injected;
+using system::verdict;
+
+} // namespace zel::file_storage::internal

@@ -30,11 +30,6 @@
 
 namespace zel::file_storage::internal {
 
-using system::errorText;
-using system::failureOf;
-using system::injected;
-using system::verdict;
-
 namespace {
 
 std::wstring native(QString const& path) {
@@ -91,6 +86,18 @@ bool statusOfHandle(HANDLE handle, FileStatus& status) {
     status.group = 0;
     status.mode = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
     return true;
+}
+
+// What stands at path itself, a link not followed, where it can be looked at: otherwise false,
+// with status as it was.
+bool statusAt(QString const& path, FileStatus& status) {
+    HANDLE const entry = openEntry(path);
+    if (entry == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    bool const found = statusOfHandle(entry, status);
+    ::CloseHandle(entry);
+    return found;
 }
 
 // Marks the open file to be deleted when its last handle closes, or takes the mark away.
@@ -307,13 +314,8 @@ Result File::open(Folder const& folder, QString const& name, Access access) {
     }
     // Looked at first without following a link; a link is refused rather than followed.
     FileStatus status;
-    HANDLE const entry = openEntry(path_);
-    if (entry != INVALID_HANDLE_VALUE) {
-        bool const found = statusOfHandle(entry, status);
-        ::CloseHandle(entry);
-        if (found && status.kind != FileKind::regular) {
-            return notARegularFile(path_, status.kind);
-        }
+    if (statusAt(path_, status) && status.kind != FileKind::regular) {
+        return notARegularFile(path_, status.kind);
     }
     HANDLE const handle =
         ::CreateFileW(native(path_).c_str(), access == Access::read ? GENERIC_READ : GENERIC_WRITE,
@@ -467,16 +469,11 @@ int system::openLockFile(Folder const& folder, QString const& name, FileStatus c
     uint const mode = like.kind == FileKind::regular ? like.mode : 0600;
     QString const path = folder.pathOf(name);
     FileStatus status;
-    HANDLE const entry = openEntry(path);
-    if (entry != INVALID_HANDLE_VALUE) {
-        bool const found = statusOfHandle(entry, status);
-        ::CloseHandle(entry);
-        if (found && status.kind != FileKind::regular) {
-            // A link is named as such by the caller, which looks again.
-            error.notRegular = status.kind != FileKind::link;
-            error.why = errorText(ERROR_CANT_ACCESS_FILE);
-            return -1;
-        }
+    if (statusAt(path, status) && status.kind != FileKind::regular) {
+        // A link is named as such by the caller, which looks again.
+        error.notRegular = status.kind != FileKind::link;
+        error.why = errorText(ERROR_CANT_ACCESS_FILE);
+        return -1;
     }
     // Readable and deletable by others, so that they can wait on it and the last one remove it.
     DWORD access = GENERIC_READ | GENERIC_WRITE;

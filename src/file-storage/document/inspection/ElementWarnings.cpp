@@ -119,42 +119,38 @@ void Scan::item(Element const& form, Position at) {
     }
 }
 
-void Scan::account(Position at) {
+void Scan::account(Element const&, Position at) {
     auto const id = numberOf<quint32>(attribute(attributes::id));
     if (!id) {
         return;
     }
-    auto const [first, inserted] = accounts_.try_emplace(*id, at);
-    if (!inserted) {
-        warn(at, "duplicate-account", [&, first = first] {
+    bool const first =
+        metFirst(accounts_, *id, at, "duplicate-account", [&](QString const& earlier) {
             return QStringLiteral("account %1 appears again; the load keeps the first, at %2, and "
                                   "drops this one")
                 .arg(*id)
-                .arg(where(first->second, at));
+                .arg(earlier);
         });
-    } else if (auto const parent = numberOf<quint32>(attribute(attributes::parentId))) {
+    if (auto const parent = numberOf<quint32>(attribute(attributes::parentId)); first && parent) {
         parents_.push_back({at, *id, *parent});
     }
 }
 
-void Scan::ledger(Position at) {
+void Scan::ledger(Element const&, Position at) {
     auto const id = numberOf<quint32>(attribute(attributes::id));
     if (!id) {
         return;
     }
     stack_.back().number = *id;
-    auto const [first, inserted] = ledgers_.try_emplace(*id, at);
-    if (!inserted) {
-        warn(at, "duplicate-ledger", [&, first = first] {
-            return QStringLiteral("ledger %1 appears again; the load adds its transactions to "
-                                  "those of the first, at %2")
-                .arg(*id)
-                .arg(where(first->second, at));
-        });
-    }
+    metFirst(ledgers_, *id, at, "duplicate-ledger", [&](QString const& earlier) {
+        return QStringLiteral("ledger %1 appears again; the load adds its transactions to those "
+                              "of the first, at %2")
+            .arg(*id)
+            .arg(earlier);
+    });
 }
 
-void Scan::transaction(Position at) {
+void Scan::transaction(Element const&, Position at) {
     auto& frame = stack_.back();
     auto& copy = frame.copy;
     copy.position = at;
@@ -205,7 +201,11 @@ void Scan::endTransaction(Frame& frame) {
     });
 }
 
-void Scan::bankAccount(Position at) {
+void Scan::bank(Element const&, Position) {
+    stack_.back().name = attribute(attributes::name).toString();
+}
+
+void Scan::bankAccount(Element const&, Position at) {
     auto const id = numberOf<quint32>(attribute(attributes::id));
     if (!id || stack_.size() < 2) {
         return;
@@ -271,29 +271,29 @@ void Scan::missingAmount(Position at, QString const& what) {
     }
 }
 
-void Scan::reconciliation(Position at) {
+void Scan::reconciliation(Element const&, Position at) {
     auto const account = numberOf<quint32>(attribute(attributes::account));
     if (!account) {
         return;
     }
     auto& frame = stack_.back();
     frame.number = *account;
-    auto const [first, inserted] = reconciliations_.try_emplace(*account, at);
-    frame.kept = inserted;
-    if (!inserted) {
-        warn(at, "duplicate-reconciliation", [&, first = first] {
-            return QStringLiteral("the reconciliation of account %1 appears again; the load keeps "
-                                  "the first, at %2, and drops this one with its distributions")
+    frame.kept = metFirst(
+        reconciliations_, *account, at, "duplicate-reconciliation", [&](QString const& earlier) {
+            return QStringLiteral("the reconciliation of account %1 appears again; the "
+                                  "load keeps the first, at %2, and drops this one with "
+                                  "its distributions")
                 .arg(*account)
-                .arg(where(first->second, at));
+                .arg(earlier);
         });
+    if (!frame.kept) {
         return;
     }
     reconciled_.push_back({at, *account});
     missingAmount(at, QStringLiteral("the reconciliation of account %1").arg(*account));
 }
 
-void Scan::distribution(Position at) {
+void Scan::distribution(Element const&, Position at) {
     if (stack_.size() < 2 || !stack_[stack_.size() - 2].kept) {
         return;
     }
@@ -301,15 +301,15 @@ void Scan::distribution(Position at) {
     auto const type = attribute(attributes::type).toString();
     auto const id = numberOf<quint32>(attribute(attributes::id)).value_or(0);
     auto const what = QStringLiteral("the distribution to %1 %2").arg(type).arg(id);
-    auto const [first, inserted] = reconciliation.shares.try_emplace({type, id}, at);
-    if (!inserted) {
-        warn(at, "duplicate-distribution", [&, first = first] {
-            return QStringLiteral("%1 appears again in the reconciliation of account %2; the load "
-                                  "keeps the first, at %3, and drops this one")
-                .arg(what)
-                .arg(reconciliation.number)
-                .arg(where(first->second, at));
-        });
+    if (!metFirst(reconciliation.shares, {type, id}, at, "duplicate-distribution",
+                  [&](QString const& earlier) {
+                      return QStringLiteral("%1 appears again in the reconciliation of account "
+                                            "%2; the load keeps the first, at %3, and drops this "
+                                            "one")
+                          .arg(what)
+                          .arg(reconciliation.number)
+                          .arg(earlier);
+                  })) {
         return;
     }
     missingAmount(at, what);

@@ -167,36 +167,18 @@ void Scan::startElement() {
     }
     names(*form, at);
     values(*form, at);
-    switch (form->shape) {
-    case Shape::root:
-        break;
-    case Shape::collection:
-        collection(*form, at);
-        break;
-    case Shape::item:
-        item(*form, at);
-        break;
-    case Shape::account:
-        account(at);
-        break;
-    case Shape::ledger:
-        ledger(at);
-        break;
-    case Shape::transaction:
-        transaction(at);
-        break;
-    case Shape::bank:
-        stack_.back().name = attribute(attributes::name).toString();
-        break;
-    case Shape::bankAccount:
-        bankAccount(at);
-        break;
-    case Shape::reconciliation:
-        reconciliation(at);
-        break;
-    case Shape::distribution:
-        distribution(at);
-        break;
+    // What each shape of element is looked at for, as it starts.
+    static constexpr std::pair<Shape, void (Scan::*)(Element const&, Position)> starts[]{
+        {Shape::collection, &Scan::collection},     {Shape::item, &Scan::item},
+        {Shape::account, &Scan::account},           {Shape::ledger, &Scan::ledger},
+        {Shape::transaction, &Scan::transaction},   {Shape::bank, &Scan::bank},
+        {Shape::bankAccount, &Scan::bankAccount},   {Shape::reconciliation, &Scan::reconciliation},
+        {Shape::distribution, &Scan::distribution},
+    };
+    for (auto const& [shape, start] : starts) {
+        if (shape == form->shape) {
+            (this->*start)(*form, at);
+        }
     }
 }
 

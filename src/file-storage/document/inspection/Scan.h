@@ -85,6 +85,18 @@ private:
         std::push_heap(kept.begin(), kept.end(), earlier);
     }
 
+    // Whether key is met for the first time, at at, in seen; otherwise warns of kind, with the
+    // text that text makes of where the key was met first.
+    template <class Seen, class Text>
+    bool metFirst(Seen& seen, typename Seen::key_type const& key, Position at, char const* kind,
+                  Text const& text) {
+        auto const [first, inserted] = seen.try_emplace(key, at);
+        if (!inserted) {
+            warn(at, kind, [&, first = first] { return text(where(first->second, at)); });
+        }
+        return inserted;
+    }
+
     Position readerPosition() const { return {reader_.lineNumber(), reader_.columnNumber() + 1}; }
     QStringView attribute(Name const& name) const { return attributes_.value(name.latin1); }
     bool inIgnored() const { return !stack_.empty() && stack_.back().form == nullptr; }
@@ -108,16 +120,17 @@ private:
     void values(Element const& form, Position at);
     void collection(Element const& form, Position at);
     void item(Element const& form, Position at);
-    void account(Position at);
-    void ledger(Position at);
-    void transaction(Position at);
+    void account(Element const& form, Position at);
+    void ledger(Element const& form, Position at);
+    void transaction(Element const& form, Position at);
     void endTransaction(Frame& frame);
-    void bankAccount(Position at);
+    void bank(Element const& form, Position at);
+    void bankAccount(Element const& form, Position at);
     void endBank(Frame const& frame);
     // Amount parts that a reconciliation or distribution may leave out: the load takes 0.
     void missingAmount(Position at, QString const& what);
-    void reconciliation(Position at);
-    void distribution(Position at);
+    void reconciliation(Element const& form, Position at);
+    void distribution(Element const& form, Position at);
 
     // ---- What can only be told from the whole document (CrossReferences.cpp) ------------------
     void crossReferences();
