@@ -383,6 +383,25 @@ QString unusableLock(Folder const& folder, QString const& name, QString const& w
     return QObject::tr("The lock file %1 cannot be opened: %2").arg(path, why);
 }
 
+// What the lock file at lockPath, name in folder, that cannot be opened for the reason error
+// gives, comes to.
+FileLock::Outcome unopened(Folder const& folder, QString const& name, QString const& lockPath,
+                           system::LockFileError const& error, QString& why) {
+    if (error.notRegular) {
+        why = QObject::tr("The lock file %1 is not a regular file.").arg(lockPath);
+        return FileLock::Outcome::refused;
+    }
+    // No lock file can be made where there is none (a folder that cannot be written, a read-only
+    // file system), so nobody else holds one either. One that exists but cannot be opened is
+    // somebody's: going ahead would ignore their lock.
+    if (error.cannotMake) {
+        why = error.why;
+        return FileLock::Outcome::unavailable;
+    }
+    why = unusableLock(folder, name, error.why);
+    return FileLock::Outcome::refused;
+}
+
 } // namespace
 
 FileLock::~FileLock() {
@@ -428,19 +447,7 @@ FileLock::Outcome FileLock::acquire(QString const& lockPath, Mode mode,
             if (error.raced && std::chrono::steady_clock::now() < deadline) {
                 continue; // another holder has just made it: open theirs
             }
-            if (error.notRegular) {
-                why = QObject::tr("The lock file %1 is not a regular file.").arg(lockPath);
-                return Outcome::refused;
-            }
-            // No lock file can be made where there is none (a folder that cannot be written, a
-            // read-only file system), so nobody else holds one either. One that exists but
-            // cannot be opened is somebody's: going ahead would ignore their lock.
-            if (error.cannotMake) {
-                why = error.why;
-                return Outcome::unavailable;
-            }
-            why = unusableLock(folder_, name_, error.why);
-            return Outcome::refused;
+            return unopened(folder_, name_, lockPath, error, why);
         }
         QString notLocked;
         auto const locking = system::tryLock(fd, mode, notLocked);
@@ -473,6 +480,7 @@ FileLock::Outcome FileLock::acquire(QString const& lockPath, Mode mode,
         moved = 0;
         auto const now = std::chrono::steady_clock::now();
         if (now >= deadline) {
+            // Whose lock file it is, where another user's.
             why =
                 owner == currentUser()
                     ? QString()
