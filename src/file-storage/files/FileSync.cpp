@@ -124,6 +124,19 @@ Result openForReading(QFile& file, QIODevice::OpenMode mode) {
 
 // ---- Folders -----------------------------------------------------------------------------------
 
+Folder::Folder(Folder&& other) noexcept
+    : handle_(std::exchange(other.handle_, -1)), path_(std::move(other.path_)) {}
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+    if (this != &other) {
+        // The folder held so far is closed as this goes.
+        Folder const closing(std::move(*this));
+        handle_ = std::exchange(other.handle_, -1);
+        path_ = std::move(other.path_);
+    }
+    return *this;
+}
+
 Result locate(QString const& path, Folder& folder, QString& name) {
     if (auto const failure = system::injected(FileStep::resolve, path); !failure.ok()) {
         return failure;

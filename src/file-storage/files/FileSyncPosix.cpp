@@ -177,20 +177,6 @@ FileKind system::kindOfHandle(int handle) {
 
 // ---- Folders ---------------------------------------------------------------------------------
 
-Folder::Folder(Folder&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), path_(std::move(other.path_)) {}
-
-Folder& Folder::operator=(Folder&& other) noexcept {
-    if (this != &other) {
-        if (handle_ >= 0) {
-            ::close(handle_);
-        }
-        handle_ = std::exchange(other.handle_, -1);
-        path_ = std::move(other.path_);
-    }
-    return *this;
-}
-
 Folder::~Folder() {
     if (handle_ >= 0) {
         ::close(handle_);

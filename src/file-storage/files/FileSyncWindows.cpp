@@ -162,20 +162,6 @@ HANDLE folderHandle(int handle) {
 
 } // namespace
 
-Folder::Folder(Folder&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), path_(std::move(other.path_)) {}
-
-Folder& Folder::operator=(Folder&& other) noexcept {
-    if (this != &other) {
-        if (handle_ != -1) {
-            ::CloseHandle(folderHandle(handle_));
-        }
-        handle_ = std::exchange(other.handle_, -1);
-        path_ = std::move(other.path_);
-    }
-    return *this;
-}
-
 Folder::~Folder() {
     if (handle_ != -1) {
         ::CloseHandle(folderHandle(handle_));
