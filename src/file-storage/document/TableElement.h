@@ -60,24 +60,22 @@ template <class T> constexpr bool holds(format::Attribute const& attribute) {
     if (Value<T>::optional && attribute.presence != format::Presence::optional) {
         return false;
     }
-    switch (attribute.codec) {
-    case format::Codec::integer:
-        return std::is_same_v<V, qint64>;
-    case format::Codec::minorUnits:
-        return std::is_same_v<V, quint16>;
-    case format::Codec::unsigned8:
-        return std::is_same_v<V, quint8>;
-    case format::Codec::unsigned32:
-    case format::Codec::identifier:
-        return std::is_same_v<V, quint32>;
-    case format::Codec::real:
-        return std::is_same_v<V, double>;
-    case format::Codec::boolean:
-        return std::is_same_v<V, bool>;
-    case format::Codec::text:
-        return std::is_same_v<V, QString>;
-    case format::Codec::date:
-        return std::is_same_v<V, QDate>;
+    // The type that each codec reads.
+    std::pair<format::Codec, bool> const reads[]{
+        {format::Codec::integer, std::is_same_v<V, qint64>},
+        {format::Codec::minorUnits, std::is_same_v<V, quint16>},
+        {format::Codec::unsigned8, std::is_same_v<V, quint8>},
+        {format::Codec::unsigned32, std::is_same_v<V, quint32>},
+        {format::Codec::identifier, std::is_same_v<V, quint32>},
+        {format::Codec::real, std::is_same_v<V, double>},
+        {format::Codec::boolean, std::is_same_v<V, bool>},
+        {format::Codec::text, std::is_same_v<V, QString>},
+        {format::Codec::date, std::is_same_v<V, QDate>},
+    };
+    for (auto const& [codec, same] : reads) {
+        if (codec == attribute.codec) {
+            return same;
+        }
     }
     return false;
 }
