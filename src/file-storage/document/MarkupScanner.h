@@ -112,7 +112,7 @@ private:
                state == State::endTag;
     }
 
-    // Where the scan goes on once a comment, an instruction or a quoted value ends.
+    // Where the scan goes on once a comment, a CDATA section or an instruction ends.
     State outside() const { return inSubset_ ? State::subset : State::text; }
 
     // Leaves a '<' whose markup is not known yet for the next block; returns where the scan
