@@ -67,16 +67,19 @@ public:
     template <int Width, bool BigEndian, class Observer>
     qsizetype scan(char const* data, qsizetype from, qsizetype size, Observer& observer) {
         Block<Width, BigEndian, Observer> block{*this, data, size, observer};
-        for (qsizetype at = from; at < size; at += Width) {
+        for (qsizetype at = from; at < size;) {
             if (inTags(state_)) {
-                at = block.nextMark(at);
-                if (at == size) {
-                    break;
+                if (auto const end = block.takeMarks(at); end != MarkupObserver::goOn) {
+                    return end;
+                }
+                if (at == size || inTags(state_)) {
+                    continue;
                 }
             }
             if (auto const end = block.take(at); end != MarkupObserver::goOn) {
                 return end;
             }
+            at += Width;
         }
         auto const end = holdBack(size);
         if (end == size && size - from >= Width) {
@@ -155,23 +158,40 @@ template <int Width, bool BigEndian, class Observer> struct MarkupScanner::Block
     char32_t unit(qsizetype at) const { return unitAt<Width, BigEndian>(data + at); }
     static bool isMark(char32_t c) { return c == '<' || c == '>' || c == '"' || c == '\''; }
 
-    // The first '<', '>' or quote at or after at; size where there is none. A one-byte
-    // document is searched a block of bytes at a time.
-    qsizetype nextMark(qsizetype at) const {
+    // Takes the units from at on where only '<', '>' and quotes matter, and those alone, up to
+    // the first that leads out of the tags (at is then that unit's offset) or to the end of the
+    // block of bytes looked at (at is then past it). A one-byte document is looked at a block
+    // of bytes at a time, others a unit at a time.
+    qsizetype takeMarks(qsizetype& at) {
         if constexpr (Width == 1) {
-            for (; size - at >= markBlock; at += markBlock) {
-                if (auto const marks = marksIn(data + at); marks != 0) {
-                    return at + qCountTrailingZeroBits(marks) / markBits;
+            if (size - at >= markBlock) {
+                auto const block = at;
+                at += markBlock;
+                for (auto marks = marksIn(data + block); marks != 0; marks &= marks - 1) {
+                    auto const mark = block + qCountTrailingZeroBits(marks) / markBits;
+                    if (auto const end = takeMark(mark); end != goOn) {
+                        return end;
+                    }
+                    if (!inTags(scanner.state_)) {
+                        at = mark + Width;
+                        break;
+                    }
                 }
+                return goOn;
             }
         }
         for (; at < size && !isMark(unit(at)); at += Width) {
         }
-        return at;
+        if (at == size) {
+            return goOn;
+        }
+        auto const end = takeMark(at);
+        at += Width;
+        return end;
     }
 
-    // Takes the unit at at in the scanner's state.
-    qsizetype take(qsizetype at) {
+    // Takes the unit at at, a '<', '>' or quote, in one of the states of the tags.
+    qsizetype takeMark(qsizetype at) {
         auto const c = unit(at);
         switch (scanner.state_) {
         case State::text:
@@ -180,8 +200,20 @@ template <int Width, bool BigEndian, class Observer> struct MarkupScanner::Block
             return startTag(at, c);
         case State::value:
             return closeQuote(c, State::startTag);
-        case State::endTag:
+        default:
             return endTag(at, c);
+        }
+    }
+
+    // Takes the unit at at in the scanner's state.
+    qsizetype take(qsizetype at) {
+        auto const c = unit(at);
+        switch (scanner.state_) {
+        case State::text:
+        case State::startTag:
+        case State::value:
+        case State::endTag:
+            return takeMark(at);
         case State::markup:
             return markup(at, c);
         case State::bang:
