@@ -6,7 +6,7 @@
 // The peak memory of loads and checks is measured by zel_peak_memory (PeakMemory.cpp).
 #include "file-storage/BudgetFile.h"
 #include "file-storage/ExchangeRatesFile.h"
-#include "file-storage/internal/BudgetDocument.h"
+#include "file-storage/document/BudgetDocument.h"
 #include "sample-budgets/SampleBudget.h"
 
 #include <QBuffer>

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the budget document reader. Any outcome but a library error or a
 // good load is a finding: a crash, a hang, a sanitizer report, or another exception type.
 #include "file-storage/Errors.h"
-#include "file-storage/internal/BudgetDocument.h"
+#include "file-storage/document/BudgetDocument.h"
 
 #include <QBuffer>
 #include <QLoggingCategory>

@@ -4,7 +4,7 @@
 // opens. The store may refuse a budget with a library error; it must not accept one that it
 // cannot give back.
 #include "file-storage/Errors.h"
-#include "file-storage/internal/BudgetDocument.h"
+#include "file-storage/document/BudgetDocument.h"
 
 #include <QBuffer>
 #include <QLoggingCategory>

@@ -1,6 +1,6 @@
 #include "file-storage/BudgetFile.h"
 
-#include "file-storage/internal/ErrorForms.h"
+#include "file-storage/common/ErrorForms.h"
 
 #include <QFileInfo>
 #include <QObject>

@@ -1,20 +1,16 @@
-#include "file-storage/BoundedDocumentDevice.h"
 #include "file-storage/BudgetFile.h"
 
-#include "file-storage/internal/ApplicationElement.h"
-#include "file-storage/internal/BudgetDocument.h"
-#include "file-storage/internal/ErrorForms.h"
-#include "file-storage/internal/FileSync.h"
-#include "file-storage/internal/Log.h"
-#include "file-storage/internal/Rewrite.h"
-#include "file-storage/internal/StoreMarker.h"
+#include "file-storage/common/ErrorForms.h"
+#include "file-storage/common/Log.h"
+#include "file-storage/document/BudgetDocument.h"
+#include "file-storage/files/FileSync.h"
+#include "file-storage/files/Rewrite.h"
+#include "file-storage/files/StoreMarker.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QObject>
-#include <QXmlStreamReader>
 
-#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <optional>
@@ -23,7 +19,7 @@
 // into it, rather than writing a new file and renaming it over the old one. Written in place,
 // the file keeps what the user gave it (hard links, permissions, owner, the file a symbolic
 // link names) and stays where a synced folder expects it. The price is a moment in which the
-// file holds no complete budget; the rewrite (internal/Rewrite.h, which also states the rule
+// file holds no complete budget; the rewrite (files/Rewrite.h, which also states the rule
 // that no call loses the only copy of a budget's bytes) pays it, for the store and the restore
 // alike. What is here is what each call supplies: the bytes to write, what to keep beside the
 // file, and the texts of its errors.
@@ -129,32 +125,14 @@ storage::BudgetState loadFrom(File const& opened, QString const& path, QString c
     return internal::loadBudgetDocument(file);
 }
 
-// Whether the open file holds a well-formed document. A store that died while writing leaves
-// the file cut short, which does not. Every document a store writes ends with the root's end
-// tag, and that ending alone settles it; only a file that ends otherwise (a comment after the
-// root, a root with no end tag of its own, another encoding) is read through, and that within
-// the format's bounds: a document that crosses them, which no load reads, is not whole either.
+// Whether the open file holds a whole document (see internal::holdsCompleteDocument).
 bool holdsCompleteDocument(File const& budget) {
     QFile file;
     if (!file.open(budget.handle(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
         // Unreadable is not known to be cut short; the copy that follows reports it.
         return true;
     }
-    auto const tail = QByteArray("</") + internal::ApplicationElement::tag_.latin1.data() + '>';
-    auto const size = file.size();
-    auto const start = std::max<qint64>(0, size - tail.size() - 64);
-    if (file.seek(start) && file.read(size - start).trimmed().endsWith(tail)) {
-        return true;
-    }
-    if (!file.seek(0)) {
-        return true;
-    }
-    BoundedDocumentDevice bounded(file);
-    QXmlStreamReader reader(&bounded);
-    while (!reader.atEnd()) {
-        reader.readNext();
-    }
-    return !reader.hasError();
+    return internal::holdsCompleteDocument(file);
 }
 
 // The fingerprint of the whole of the open file.
@@ -238,6 +216,55 @@ internal::Fingerprint keepIncomplete(internal::Rewrite& rewrite, Place const& pl
     return bytes;
 }
 
+// The second texts of a store's errors, by the step that fails.
+struct StoreTexts {
+    QString opening;
+    QString backingUp;
+    QString writing;
+    QString rotating; // the back-up moved aside
+};
+
+// Keeps the budget file that the store replaces (it stands at place, and current describes it):
+// backed up, or, where it holds no budget worth backing up, kept beside itself. Returns what it
+// holds, for the marker: a file that an earlier store left part-written passes for no budget,
+// even if a power loss leaves it as it is.
+std::optional<internal::Fingerprint> keepPrevious(internal::Rewrite& rewrite, Place const& place,
+                                                  FileStatus const& current,
+                                                  QString const& backUpName, bool backUpExists,
+                                                  StoreTexts const& texts) {
+    internal::Leftover leftover;
+    check(internal::leftoverOf(place, leftover), texts.opening);
+    bool const partly = leftover.kind == internal::Leftover::Kind::partWritten;
+    File previousFile;
+    if (auto const failure = previousFile.open(place.folder, place.name, File::Access::read);
+        !failure.ok()) {
+        throw internal::operationError(
+            QObject::tr("Cannot open %1 for input: %2").arg(place.path(), failure.why()),
+            texts.backingUp);
+    }
+    // A budget file that an earlier store left part-written or cut short holds no budget worth
+    // backing up: backed up, it would replace the last good copy. The back-up is kept as it is
+    // instead, and the file kept beside it. Without a back-up, a file cut short for some other
+    // reason (edited by hand, say) is still backed up: it may be all the user has.
+    if (!partly && (!backUpExists || holdsCompleteDocument(previousFile))) {
+        auto const previous = backUp(rewrite, place, previousFile, current, backUpName,
+                                     texts.rotating, texts.backingUp);
+        keepWhatOthersSaved(place, previousFile, current, previous, leftover.marker,
+                            texts.backingUp);
+        return previous;
+    }
+    if (backUpExists) {
+        ZEL_LOG_CRITICAL() << "The budget file is incomplete; keeping the back-up budget file"
+                           << place.folder.pathOf(backUpName);
+    } else {
+        ZEL_LOG_CRITICAL() << "The budget file was left part-written; not backing it up"
+                           << place.path();
+    }
+    auto const bytes = keepIncomplete(rewrite, place, previousFile, current, leftover.fingerprint,
+                                      texts.backingUp);
+    return partly ? std::nullopt : std::optional(bytes);
+}
+
 // The whole document of a budget, as the budget file is to hold it. Throws BudgetFileError for
 // a value that could not be read back.
 QByteArray documentOf(accounting::GeneralLedger const& ledger, budgeting::Budget const& budget,
@@ -252,6 +279,43 @@ QByteArray documentOf(accounting::GeneralLedger const& ledger, budgeting::Budget
     internal::storeBudgetDocument(budget, ledger, banks, accountTypes, itemAccounts, surveys,
                                   &buffer, false);
     return document;
+}
+
+// Opens the back-up at backUpName, beside the budget file described by budget, to restore it:
+// a regular file of the user's own or of the budget file's owner, holding a budget that loads.
+// Returns its fingerprint, with backUp at its start. Throws StorageError, with failed as its
+// second text, otherwise.
+internal::Fingerprint openRestorable(Place const& place, FileStatus const& budget,
+                                     QString const& backUpName, QString const& failed,
+                                     File& backUp) {
+    QString const backUpPath = place.folder.pathOf(backUpName);
+    // In a shared folder another user can put a file or a link at the back-up's name; restored,
+    // it would become this user's budget.
+    FileStatus backUpStatus;
+    check(place.folder.inspect(backUpName, backUpStatus), failed);
+    if (backUpStatus.kind == FileKind::absent) {
+        throw internal::operationError(
+            QObject::tr("There is no back-up budget file %1.").arg(backUpPath), failed);
+    }
+    if (backUpStatus.kind != FileKind::regular) {
+        throw internal::operationError(internal::notARegularFile(backUpPath, backUpStatus.kind),
+                                       failed);
+    }
+    check(backUp.open(place.folder, backUpName, File::Access::read), failed);
+    check(backUp.status(backUpStatus), failed);
+    if (backUpStatus.owner != internal::currentUser() &&
+        !(budget.kind == FileKind::regular && backUpStatus.owner == budget.owner)) {
+        throw internal::operationError(
+            QObject::tr("The back-up budget file %1 belongs to %2, who does not own the budget "
+                        "file, so it is not restored.")
+                .arg(backUpPath, internal::userName(backUpStatus.owner)),
+            failed);
+    }
+    // The back-up must hold a budget that loads; its fingerprint is taken on a second reading.
+    (void)loadFrom(backUp, backUpPath, failed);
+    internal::Fingerprint const next = fingerprintOf(backUp, failed);
+    check(backUp.rewind(), failed);
+    return next;
 }
 
 } // namespace
@@ -291,87 +355,49 @@ void BudgetFile::store(accounting::GeneralLedger const& ledger, budgeting::Budge
     }
     writerRecords.stop();
 
-    QString const openFailed =
-        QObject::tr("The budget file, %1, failed to be saved while opening.").arg(name_);
-    QString const backUpFailed =
-        QObject::tr("The budget file, %1, failed to be backed-up prior to saving.").arg(name_);
-    QString const writeFailed =
-        QObject::tr("The budget file, %1, failed to be saved due.").arg(name_);
+    StoreTexts texts{
+        QObject::tr("The budget file, %1, failed to be saved while opening.").arg(name_),
+        QObject::tr("The budget file, %1, failed to be backed-up prior to saving.").arg(name_),
+        QObject::tr("The budget file, %1, failed to be saved due.").arg(name_),
+        {}};
     // A symbolic link at the budget path stays: the store writes the file it names, and keeps
     // that file's back-up beside it.
-    Place const place = located(budgetPath, openFailed);
+    Place const place = located(budgetPath, texts.opening);
     FileLock lock;
-    FileStatus const current =
-        lockAndLook(lock, place, FileLock::Mode::exclusive,
-                    QObject::tr("The budget file, %1, failed to be saved.").arg(name_), openFailed);
-    bool const budgetExists = current.kind == FileKind::regular;
+    FileStatus const current = lockAndLook(
+        lock, place, FileLock::Mode::exclusive,
+        QObject::tr("The budget file, %1, failed to be saved.").arg(name_), texts.opening);
     QString const backUpName = place.name + backUpExtension_;
-    QString const rotationFailed =
+    texts.rotating =
         QObject::tr("The back-up budget file, %1, failed to be backed-up prior to backing up the "
                     "budget file.")
             .arg(place.folder.pathOf(backUpName));
-    (void)regularOrAbsent(place, backUpName, rotationFailed);
+    (void)regularOrAbsent(place, backUpName, texts.rotating);
     check(internal::settleOldBackUp(place, backUpName, backUpName + oldBackUpExtension_, current),
-          rotationFailed);
+          texts.rotating);
     bool const backUpExists =
-        regularOrAbsent(place, backUpName, rotationFailed).kind == FileKind::regular;
+        regularOrAbsent(place, backUpName, texts.rotating).kind == FileKind::regular;
 
     internal::Rewrite rewrite(place, lock, current, true);
     try {
-        // What the file being replaced holds, for the marker: a file that an earlier store left
-        // part-written passes for no budget, even if a power loss leaves it as it is.
+        bool const budgetExists = current.kind == FileKind::regular;
         std::optional<internal::Fingerprint> previous;
         if (budgetExists) {
-            internal::Leftover leftover;
-            check(internal::leftoverOf(place, leftover), openFailed);
-            bool const partly = leftover.kind == internal::Leftover::Kind::partWritten;
-            File previousFile;
-            if (auto const failure =
-                    previousFile.open(place.folder, place.name, File::Access::read);
-                !failure.ok()) {
-                throw internal::operationError(
-                    QObject::tr("Cannot open %1 for input: %2").arg(place.path(), failure.why()),
-                    backUpFailed);
-            }
-            // A budget file that an earlier store left part-written or cut short holds no budget
-            // worth backing up: backed up, it would replace the last good copy. The back-up is
-            // kept as it is instead, and the file kept beside it. Without a back-up, a file cut
-            // short for some other reason (edited by hand, say) is still backed up: it may be
-            // all the user has.
-            if (!partly && (!backUpExists || holdsCompleteDocument(previousFile))) {
-                previous = backUp(rewrite, place, previousFile, current, backUpName, rotationFailed,
-                                  backUpFailed);
-                keepWhatOthersSaved(place, previousFile, current, *previous, leftover.marker,
-                                    backUpFailed);
-            } else {
-                if (backUpExists) {
-                    ZEL_LOG_CRITICAL()
-                        << "The budget file is incomplete; keeping the back-up budget file"
-                        << place.folder.pathOf(backUpName);
-                } else {
-                    ZEL_LOG_CRITICAL() << "The budget file was left part-written; not backing it up"
-                                       << place.path();
-                }
-                auto const bytes = keepIncomplete(rewrite, place, previousFile, current,
-                                                  leftover.fingerprint, backUpFailed);
-                if (!partly) {
-                    previous = bytes;
-                }
-            }
+            previous = keepPrevious(rewrite, place, current, backUpName, backUpExists, texts);
         } else {
             ZEL_LOG_DEBUG() << "No pre-existing budget file found, no back-up needed.";
         }
         check(rewrite.mark({internal::fingerprintOf(document), previous}),
-              budgetExists ? backUpFailed : openFailed);
-        check(rewrite.open(), openFailed);
+              budgetExists ? texts.backingUp : texts.opening);
+        check(rewrite.open(), texts.opening);
     } catch (...) {
         (void)rewrite.abort();
         throw;
     }
     writerRecords.write();
     try {
-        check(rewrite.write(document), writeFailed);
-        check(rewrite.commit(), writeFailed);
+        check(rewrite.write(document), texts.writing);
+        check(rewrite.commit(), texts.writing);
     } catch (...) {
         (void)rewrite.abort();
         throw;
@@ -396,35 +422,9 @@ QString BudgetFile::restoreBackUp() const {
     FileStatus const budget = lockAndLook(lock, place, FileLock::Mode::exclusive, failed, failed);
     bool const budgetExists = budget.kind == FileKind::regular;
     QString const backUpName = place.name + backUpExtension_;
-    QString const backUpPath = place.folder.pathOf(backUpName);
-    // In a shared folder another user can put a file or a link at the back-up's name; restored,
-    // it would become this user's budget.
-    FileStatus backUpStatus;
-    check(place.folder.inspect(backUpName, backUpStatus), failed);
-    if (backUpStatus.kind == FileKind::absent) {
-        throw internal::operationError(
-            QObject::tr("There is no back-up budget file %1.").arg(backUpPath), failed);
-    }
-    if (backUpStatus.kind != FileKind::regular) {
-        throw internal::operationError(internal::notARegularFile(backUpPath, backUpStatus.kind),
-                                       failed);
-    }
     File backUp;
-    check(backUp.open(place.folder, backUpName, File::Access::read), failed);
-    check(backUp.status(backUpStatus), failed);
-    if (backUpStatus.owner != internal::currentUser() &&
-        !(budgetExists && backUpStatus.owner == budget.owner)) {
-        throw internal::operationError(
-            QObject::tr("The back-up budget file %1 belongs to %2, who does not own the budget "
-                        "file, so it is not restored.")
-                .arg(backUpPath, internal::userName(backUpStatus.owner)),
-            failed);
-    }
-    // The back-up must hold a budget that loads; its fingerprint is taken on a second reading.
-    (void)loadFrom(backUp, backUpPath, failed);
-    internal::Fingerprint const next = fingerprintOf(backUp, failed);
-    check(backUp.rewind(), failed);
-    ZEL_LOG_DEBUG() << "Restoring the back-up budget file" << backUpPath;
+    internal::Fingerprint const next = openRestorable(place, budget, backUpName, failed, backUp);
+    ZEL_LOG_DEBUG() << "Restoring the back-up budget file" << place.folder.pathOf(backUpName);
 
     internal::Rewrite rewrite(place, lock, budget, false);
     internal::Kept kept;

@@ -1,9 +1,9 @@
 #include "file-storage/ExchangeRatesFile.h"
 
 #include "file-storage/Errors.h"
-#include "file-storage/internal/ErrorForms.h"
-#include "file-storage/internal/FileSync.h"
-#include "file-storage/internal/Log.h"
+#include "file-storage/common/ErrorForms.h"
+#include "file-storage/common/Log.h"
+#include "file-storage/files/FileSync.h"
 #include "money/Currency.h"
 
 #include <QBuffer>
@@ -131,16 +131,23 @@ quint32 longestCodeBytes() {
     return longest;
 }
 
-bool fits(QDataStream& stream, quint32 count, qint64 smallestEach) {
+// Reads the count that begins a list of entries of at least smallestEach bytes: 0, with the
+// stream's status set, for one above the active codes or beyond what the stream still holds.
+quint32 readCount(QDataStream& stream, qint64 smallestEach) {
+    quint32 count = 0;
+    stream >> count;
+    if (stream.status() != QDataStream::Ok) {
+        return 0;
+    }
     if (count > activeCodes()) {
         stream.setStatus(QDataStream::ReadCorruptData);
-        return false;
+        return 0;
     }
     if (count > stream.device()->bytesAvailable() / smallestEach) {
         stream.setStatus(QDataStream::ReadPastEnd);
-        return false;
+        return 0;
     }
-    return true;
+    return count;
 }
 
 // Reads the text of a code, and throws for one that names no active code.
@@ -161,11 +168,7 @@ void readCode(QDataStream& stream, QString& text) {
 }
 
 void readRatios(QDataStream& stream, QString const& source, QMap<QString, double>& ratios) {
-    quint32 count = 0;
-    stream >> count;
-    if (stream.status() != QDataStream::Ok || !fits(stream, count, smallestRatio)) {
-        return;
-    }
+    auto const count = readCount(stream, smallestRatio);
     for (quint32 i = 0; i < count; ++i) {
         QString target;
         double ratio = 0;
@@ -182,11 +185,7 @@ void readRatios(QDataStream& stream, QString const& source, QMap<QString, double
 }
 
 void readRatesTable(QDataStream& stream, RatesTable& table) {
-    quint32 count = 0;
-    stream >> count;
-    if (stream.status() != QDataStream::Ok || !fits(stream, count, smallestRatios)) {
-        return;
-    }
+    auto const count = readCount(stream, smallestRatios);
     for (quint32 i = 0; i < count; ++i) {
         QString source;
         QMap<QString, double> ratios;

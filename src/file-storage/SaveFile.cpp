@@ -1,7 +1,7 @@
 #include "file-storage/SaveFile.h"
 
-#include "file-storage/internal/ErrorForms.h"
-#include "file-storage/internal/FileSync.h"
+#include "file-storage/common/ErrorForms.h"
+#include "file-storage/files/FileSync.h"
 
 #include <QFileInfo>
 #include <QObject>

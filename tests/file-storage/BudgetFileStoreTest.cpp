@@ -5,8 +5,8 @@
 #include "StoreChild.h"
 
 #include "file-storage/BudgetFile.h"
-#include "file-storage/internal/FileSync.h"
-#include "file-storage/internal/StoreMarker.h"
+#include "file-storage/files/FileSync.h"
+#include "file-storage/files/StoreMarker.h"
 #include "support/Manifest.h"
 #include "support/SymbolicLink.h"
 

@@ -1,6 +1,6 @@
 #include "PowerLoss.h"
 
-#include "file-storage/internal/FileSync.h"
+#include "file-storage/files/FileSync.h"
 #include "support/SymbolicLink.h"
 
 #include <QDir>

@@ -7,8 +7,8 @@
 
 #include "file-storage/BudgetFile.h"
 #include "file-storage/ExchangeRatesFile.h"
-#include "file-storage/internal/FileSync.h"
-#include "file-storage/internal/StoreMarker.h"
+#include "file-storage/files/FileSync.h"
+#include "file-storage/files/StoreMarker.h"
 #include "support/Manifest.h"
 #include "support/SymbolicLink.h"
 

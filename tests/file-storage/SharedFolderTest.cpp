@@ -2,7 +2,7 @@
 // tests/data/store/shared-folders.manifest, each run as its user in a child process.
 #include "BudgetFileTestSupport.h"
 
-#include "file-storage/internal/StoreMarker.h"
+#include "file-storage/files/StoreMarker.h"
 #include "support/Manifest.h"
 
 #include <QTemporaryDir>

@@ -15,7 +15,7 @@
 #include "StoreChild.h"
 
 #include "file-storage/BudgetFile.h"
-#include "file-storage/internal/StoreMarker.h"
+#include "file-storage/files/StoreMarker.h"
 
 #include <QDateTime>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "file-storage/internal/FileSync.h"
+#include "file-storage/files/FileSync.h"
 
 #include <QString>
 #include <QStringList>

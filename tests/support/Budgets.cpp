@@ -1,6 +1,6 @@
 #include "support/Budgets.h"
 
-#include "file-storage/internal/BudgetDocument.h"
+#include "file-storage/document/BudgetDocument.h"
 #include "support/LogCapture.h"
 #include "support/Manifest.h"
 

@@ -92,22 +92,8 @@ bool sameBytes(QString const& a, QString const& b) {
     return second.atEnd();
 }
 
-} // namespace
-
-int summary(Streams io, QString const& file) {
-    Options const plain;
-    auto const budgetFile = budgetFileAt(io, plain, file, true);
-    if (!budgetFile) {
-        return 1;
-    }
-    std::optional<BudgetState> state;
-    try {
-        state.emplace(budgetFile->load());
-    } catch (storage::StorageError const& error) {
-        return fail(io, plain, file, error);
-    }
-    auto const& [ledger, budget, items, banks, types, surveys] = *state;
-
+// The summary's table of the accounts of ledger.
+void printAccounts(QTextStream& out, accounting::GeneralLedger const& ledger) {
     Table accounts({QStringLiteral("Number"), QStringLiteral("Name"), QStringLiteral("Type"),
                     QStringLiteral("Parent"), QStringLiteral("Balance"),
                     QStringLiteral("Transactions"), QStringLiteral("Closed")},
@@ -122,20 +108,12 @@ int summary(Streams io, QString const& file) {
                       QString::number(ledgerAccount.transactions.size()),
                       account.isClosed() ? QStringLiteral("yes") : QString()});
     }
-    accounts.print(io.out, QStringLiteral("Accounts"));
+    accounts.print(out, QStringLiteral("Accounts"));
+}
 
-    auto none = [](auto const&) { return QStringList(); };
-    itemTable(io.out, QStringLiteral("Wages"), budget.wages(), items, {}, none);
-    itemTable(io.out, QStringLiteral("Bills"), budget.bills(), items, {}, none);
-    itemTable(io.out, QStringLiteral("Debts"), budget.debts(), items,
-              {QStringLiteral("Borrowed"), QStringLiteral("Interest")},
-              [](budgeting::Debt const& d) {
-                  return QStringList{moneyText(d.borrowed()), numberText(d.interest().value)};
-              });
-    itemTable(io.out, QStringLiteral("Goals"), budget.goals(), items, {QStringLiteral("Final")},
-              [](budgeting::Goal const& g) { return QStringList{moneyText(g.final())}; });
-    itemTable(io.out, QStringLiteral("Nontrack spending"), budget.nontracks(), items, {}, none);
-
+// The summary's table of the banks and their accounts.
+void printBanks(QTextStream& out, banking::BankMap const& banks,
+                banking::AccountTypeMap const& types) {
     Table bankTable({QStringLiteral("Bank"), QStringLiteral("Account"), QStringLiteral("Type"),
                      QStringLiteral("Closed")},
                     {1});
@@ -157,8 +135,11 @@ int summary(Streams io, QString const& file) {
                            bank.isClosed() ? QStringLiteral("yes") : QString()});
         }
     }
-    bankTable.print(io.out, QStringLiteral("Bank accounts"));
+    bankTable.print(out, QStringLiteral("Bank accounts"));
+}
 
+// The summary's table of the reconciliations.
+void printReconciliations(QTextStream& out, surveying::ReconciledSurveys const& surveys) {
     Table reconciliations({QStringLiteral("Bank"), QStringLiteral("Account"),
                            QStringLiteral("Balance"), QStringLiteral("Reconciled on"),
                            QStringLiteral("Checksum"), QStringLiteral("Distribution")},
@@ -177,7 +158,40 @@ int summary(Streams io, QString const& file) {
              moneyText(survey.reconciled().balance()), on ? on->toString(Qt::ISODate) : QString(),
              survey.checksum().value_or(QString()), parts.join(QStringLiteral(", "))});
     }
-    reconciliations.print(io.out, QStringLiteral("Reconciliations"));
+    reconciliations.print(out, QStringLiteral("Reconciliations"));
+}
+
+} // namespace
+
+int summary(Streams io, QString const& file) {
+    Options const plain;
+    auto const budgetFile = budgetFileAt(io, plain, file, true);
+    if (!budgetFile) {
+        return 1;
+    }
+    std::optional<BudgetState> state;
+    try {
+        state.emplace(budgetFile->load());
+    } catch (storage::StorageError const& error) {
+        return fail(io, plain, file, error);
+    }
+    auto const& [ledger, budget, items, banks, types, surveys] = *state;
+
+    printAccounts(io.out, ledger);
+    auto none = [](auto const&) { return QStringList(); };
+    itemTable(io.out, QStringLiteral("Wages"), budget.wages(), items, {}, none);
+    itemTable(io.out, QStringLiteral("Bills"), budget.bills(), items, {}, none);
+    itemTable(io.out, QStringLiteral("Debts"), budget.debts(), items,
+              {QStringLiteral("Borrowed"), QStringLiteral("Interest")},
+              [](budgeting::Debt const& d) {
+                  return QStringList{moneyText(d.borrowed()), numberText(d.interest().value)};
+              });
+    itemTable(io.out, QStringLiteral("Goals"), budget.goals(), items, {QStringLiteral("Final")},
+              [](budgeting::Goal const& g) { return QStringList{moneyText(g.final())}; });
+    itemTable(io.out, QStringLiteral("Nontrack spending"), budget.nontracks(), items, {}, none);
+
+    printBanks(io.out, banks, types);
+    printReconciliations(io.out, surveys);
     return 0;
 }
 

@@ -330,8 +330,9 @@ void compareItems(char const* what, Map const& old, Map const& now,
             describeWith(newItems), differences);
 }
 
-std::vector<Difference> differencesOf(BudgetState const& old, BudgetState const& now) {
-    std::vector<Difference> differences;
+// The differences of the general ledgers: the opening account, the accounts, the transactions.
+void compareLedgers(BudgetState const& old, BudgetState const& now,
+                    std::vector<Difference>& differences) {
     auto const& oldLedger = std::get<accounting::GeneralLedger>(old);
     auto const& newLedger = std::get<accounting::GeneralLedger>(now);
 
@@ -375,7 +376,11 @@ std::vector<Difference> differencesOf(BudgetState const& old, BudgetState const&
                           textField("description", transaction.description())}};
     };
     compareTransactions(copiesOf(oldLedger), copiesOf(newLedger), describeTransaction, differences);
+}
 
+// The differences of the budget items of each kind.
+void compareBudgets(BudgetState const& old, BudgetState const& now,
+                    std::vector<Difference>& differences) {
     auto const& oldBudget = std::get<budgeting::Budget>(old);
     auto const& newBudget = std::get<budgeting::Budget>(now);
     auto const& oldItems = std::get<storage::ItemAccountMap>(old);
@@ -400,7 +405,11 @@ std::vector<Difference> differencesOf(BudgetState const& old, BudgetState const&
         differences);
     compareItems<budgeting::Nontrack>("nontrack", oldBudget.nontracks(), newBudget.nontracks(),
                                       oldItems, newItems, none, differences);
+}
 
+// The differences of the banks and the reconciliations.
+void compareBanks(BudgetState const& old, BudgetState const& now,
+                  std::vector<Difference>& differences) {
     auto const describeBank = [](banking::AccountTypeMap const& types) {
         return [&types](QString const& name, auto const& entry) {
             auto const& bank = entry.second;
@@ -434,6 +443,13 @@ std::vector<Difference> differencesOf(BudgetState const& old, BudgetState const&
                               plainField("distribution", distributionText(survey.distribution()))}};
         },
         differences);
+}
+
+std::vector<Difference> differencesOf(BudgetState const& old, BudgetState const& now) {
+    std::vector<Difference> differences;
+    compareLedgers(old, now, differences);
+    compareBudgets(old, now, differences);
+    compareBanks(old, now, differences);
     return differences;
 }
 

@@ -7,9 +7,205 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
+#include <optional>
 
 namespace {
+
+using zel::tool::Options;
+using zel::tool::Streams;
+
+// What a command is given: its arguments after its words, the options and the streams.
+struct Call {
+    QStringList const& arguments;
+    Options const& options;
+    Streams io;
+};
+
+// An option of the tool: its name, the name of its value (none for a switch), and what it does,
+// which its help gives after the commands that take it, or before them where several do.
+struct OptionForm {
+    char const* name;
+    char const* value;
+    char const* what;
+};
+
+constexpr OptionForm optionForms[]{
+    {"json", nullptr, "print one JSON document"},
+    {"force", nullptr, "replace an existing output file"},
+    {"strict", nullptr, "fail on warnings too."},
+    {"output", "OUT", "where to write."},
+    {"format", "FORMAT", "json or csv."},
+    {"file", "PATH", "the exchange-rates file."},
+    {"application", "NAME", "the application whose cache to look in."},
+    {"transactions", "N", "how many (default 1000)."},
+    {"seed", "S", "the seed (default 1)."},
+};
+
+// A command of the tool, described once: the help, the usage errors, the options that apply and
+// the dispatch all read it.
+struct CommandForm {
+    // Its words, then its arguments and options, as the help and a usage error show them.
+    char const* form;
+    // What it does: the lines of its help.
+    char const* help;
+    // The options it takes, separated by blanks.
+    char const* options;
+    // How many arguments it takes after its words; -1 for any number.
+    int least;
+    int most;
+    // Runs it.
+    int (*run)(Call const&);
+    // Why the options given cannot be, if they cannot.
+    std::optional<QString> (*refuse)(Options const&) = nullptr;
+    // The status for trouble (a standard output that cannot be written).
+    int trouble = 1;
+};
+
+std::optional<QString> exportFormatRefused(Options const& options) {
+    if (options.format.isEmpty()) {
+        return QStringLiteral("export needs --format json or --format csv");
+    }
+    if (options.format != QLatin1String("json") && options.format != QLatin1String("csv")) {
+        return QStringLiteral("--format takes json or csv, not '%1'").arg(options.format);
+    }
+    return std::nullopt;
+}
+
+// Each file is checked and reported on its own, as if alone; the worst status wins.
+int checkEach(Call const& call) {
+    int status = 0;
+    for (auto const& file : call.arguments) {
+        status = std::max(status, zel::tool::check(call.io, file, call.options));
+    }
+    return status;
+}
+
+CommandForm const commandForms[]{
+    {"check FILE... [--strict] [--json]",
+     "Loads each FILE and says what it holds, or where it is broken; warns, with line and\n"
+     "column, of what the load accepts but drops, changes or holds inconsistently.",
+     "json strict", 1, -1, checkEach},
+    {"summary FILE", "Prints the accounts, budget items, banks and reconciliations.", "", 1, 1,
+     [](Call const& c) { return zel::tool::summary(c.io, c.arguments[0]); }},
+    {"diff OLD NEW [--json]",
+     "Says what changed between two budget files, by meaning rather than by lines.", "json", 2, 2,
+     [](Call const& c) { return zel::tool::diff(c.io, c.arguments[0], c.arguments[1], c.options); },
+     nullptr, 2},
+    {"export FILE --format json|csv [--output OUT] [--force]",
+     "Writes the whole budget as JSON, or its transactions as CSV (to standard output\n"
+     "unless OUT is given; - is standard output too).",
+     "force output format", 1, 1,
+     [](Call const& c) { return zel::tool::exportBudget(c.io, c.arguments[0], c.options); },
+     exportFormatRefused},
+    {"restore FILE [--json]",
+     "Puts a copy of the back-up (FILE~) in FILE's place when it loads; FILE is kept\n"
+     "beside it as FILE.before-restore-DATE, never removed.",
+     "json", 1, 1,
+     [](Call const& c) { return zel::tool::restore(c.io, c.arguments[0], c.options); }},
+    // Without OUT the budget goes to standard output, as a textconv filter needs.
+    {"format FILE [OUT] [--force]",
+     "Writes FILE's budget indented one tab per level, to OUT or (without OUT, or for -)\n"
+     "to standard output; FILE is not touched.",
+     "force", 1, 2,
+     [](Call const& c) {
+         return zel::tool::format(c.io, c.arguments[0], c.arguments.value(1), c.options);
+     }},
+    {"sample FILE [--transactions N] [--seed S] [--force]",
+     "Writes a generated budget to FILE (backing up the one it replaces).",
+     "force transactions seed", 1, 1,
+     [](Call const& c) { return zel::tool::sample(c.io, c.arguments[0], c.options); }},
+    {"rates show [--file PATH | --application NAME] [--json]",
+     "Shows an exchange-rates file: PATH, or exchange-rates.dat in the cache folder of\n"
+     "the application NAME (by default the tool's own, budget-file), which is\n"
+     "  on Linux    $XDG_CACHE_HOME/NAME, by default ~/.cache/NAME\n"
+     "  on macOS    ~/Library/Caches/NAME\n"
+     "  on Windows  %LOCALAPPDATA%\\NAME\\cache\n"
+     "An application that sets an organization name gives ORGANIZATION/NAME.",
+     "json file application", 0, 0,
+     [](Call const& c) { return zel::tool::showRates(c.io, c.options); }},
+};
+
+// The words that name the command: its form's first words, up to its first argument or option.
+QStringList wordsOf(CommandForm const& command) {
+    QStringList words;
+    for (auto const& word : QString::fromLatin1(command.form).split(QLatin1Char(' '))) {
+        if (word.isEmpty() || !word.front().isLower()) {
+            break;
+        }
+        words << word;
+    }
+    return words;
+}
+
+// The command whose first word is name, if any.
+CommandForm const* commandNamed(QString const& name) {
+    for (auto const& command : commandForms) {
+        if (wordsOf(command).front() == name) {
+            return &command;
+        }
+    }
+    return nullptr;
+}
+
+bool takes(CommandForm const* command, QString const& option) {
+    return command != nullptr && QString::fromLatin1(command->options)
+                                     .split(QLatin1Char(' '), Qt::SkipEmptyParts)
+                                     .contains(option);
+}
+
+// "a, b or c", "a, b, c", as last joins the last two.
+QString listed(QStringList const& items, QString const& last) {
+    if (items.size() < 2) {
+        return items.join(QString());
+    }
+    return items.mid(0, items.size() - 1).join(QStringLiteral(", ")) + last + items.last();
+}
+
+// An option's help: after the words of the command that takes it, or before the names of the
+// commands where several do.
+QString helpOf(OptionForm const& option) {
+    QList<CommandForm const*> takers;
+    for (auto const& command : commandForms) {
+        if (takes(&command, QLatin1String(option.name))) {
+            takers << &command;
+        }
+    }
+    QString what = QString::fromLatin1(option.what);
+    if (takers.size() == 1) {
+        return wordsOf(*takers.front()).join(QLatin1Char(' ')) + QStringLiteral(": ") + what;
+    }
+    QStringList names;
+    for (auto const* command : takers) {
+        names << wordsOf(*command).front();
+    }
+    what[0] = what[0].toUpper();
+    return what + QStringLiteral(" (") + names.join(QStringLiteral(", ")) + QStringLiteral(").");
+}
+
+QString description() {
+    QString text = QStringLiteral("Looks into budget files without starting the application.\n"
+                                  "\n"
+                                  "Commands:\n");
+    for (auto const& command : commandForms) {
+        text += QStringLiteral("  ") + QLatin1String(command.form) + QLatin1Char('\n');
+        for (auto const& line : QString::fromLatin1(command.help).split(QLatin1Char('\n'))) {
+            text += QStringLiteral("      ") + line + QLatin1Char('\n');
+        }
+    }
+    return text + QStringLiteral(
+                      "\n"
+                      "No command replaces an existing file unless --force is given (but restore, "
+                      "which keeps the\n"
+                      "file it replaces), and none writes to anything but a regular file. With "
+                      "--json a command\n"
+                      "prints one JSON document, failures included.\n"
+                      "\n"
+                      "Exit status:\n"
+                      "  0  success; diff: the two files hold the same budget\n"
+                      "  1  a file that cannot be used, or check --strict with warnings; diff: "
+                      "they differ\n"
+                      "  2  a wrong command line; diff: trouble (a file that does not load, say)");
+}
 
 QTextStream& standardError() {
     static QTextStream stream(stderr);
@@ -65,106 +261,102 @@ int showHelp(QCommandLineParser const& parser) {
     return out.status() == QTextStream::Ok ? 0 : 1;
 }
 
-char const description[] =
-    "Looks into budget files without starting the application.\n"
-    "\n"
-    "Commands:\n"
-    "  check FILE... [--strict] [--json]\n"
-    "      Loads each FILE and says what it holds, or where it is broken; warns, with line and\n"
-    "      column, of what the load accepts but drops, changes or holds inconsistently.\n"
-    "  summary FILE\n"
-    "      Prints the accounts, budget items, banks and reconciliations.\n"
-    "  diff OLD NEW [--json]\n"
-    "      Says what changed between two budget files, by meaning rather than by lines.\n"
-    "  export FILE --format json|csv [--output OUT] [--force]\n"
-    "      Writes the whole budget as JSON, or its transactions as CSV (to standard output\n"
-    "      unless OUT is given; - is standard output too).\n"
-    "  restore FILE [--json]\n"
-    "      Puts a copy of the back-up (FILE~) in FILE's place when it loads; FILE is kept\n"
-    "      beside it as FILE.before-restore-DATE, never removed.\n"
-    "  format FILE [OUT] [--force]\n"
-    "      Writes FILE's budget indented one tab per level, to OUT or (without OUT, or for -)\n"
-    "      to standard output; FILE is not touched.\n"
-    "  sample FILE [--transactions N] [--seed S] [--force]\n"
-    "      Writes a generated budget to FILE (backing up the one it replaces).\n"
-    "  rates show [--file PATH | --application NAME] [--json]\n"
-    "      Shows an exchange-rates file: PATH, or exchange-rates.dat in the cache folder of\n"
-    "      the application NAME (by default the tool's own, budget-file), which is\n"
-    "        on Linux    $XDG_CACHE_HOME/NAME, by default ~/.cache/NAME\n"
-    "        on macOS    ~/Library/Caches/NAME\n"
-    "        on Windows  %LOCALAPPDATA%\\NAME\\cache\n"
-    "      An application that sets an organization name gives ORGANIZATION/NAME.\n"
-    "\n"
-    "No command replaces an existing file unless --force is given (but restore, which keeps the\n"
-    "file it replaces), and none writes to anything but a regular file. With --json a command\n"
-    "prints one JSON document, failures included.\n"
-    "\n"
-    "Exit status:\n"
-    "  0  success; diff: the two files hold the same budget\n"
-    "  1  a file that cannot be used, or check --strict with warnings; diff: they differ\n"
-    "  2  a wrong command line; diff: trouble (a file that does not load, say)";
+// The tool's command line, with Qt's help options but a text of the tool's own for --help-all:
+// Qt's speaks of Qt's options, which the tool does not have, and differs between Qt versions.
+void describe(QCommandLineParser& parser) {
+    parser.setApplicationDescription(description());
+    QStringList helpNames{QStringLiteral("h"), QStringLiteral("help")};
+#ifdef Q_OS_WIN
+    helpNames.prepend(QStringLiteral("?"));
+#endif
+    parser.addOption(
+        QCommandLineOption(helpNames, QStringLiteral("Displays help on commandline options.")));
+    parser.addOption(
+        QCommandLineOption(QStringLiteral("help-all"),
+                           QStringLiteral("Displays the same help: the tool has no Qt options.")));
+    parser.addVersionOption();
+    for (auto const& form : optionForms) {
+        QCommandLineOption option(QString::fromLatin1(form.name), helpOf(form));
+        if (form.value != nullptr) {
+            option.setValueName(QString::fromLatin1(form.value));
+        }
+        parser.addOption(option);
+    }
+    QStringList names;
+    for (auto const& command : commandForms) {
+        names << wordsOf(command).front();
+    }
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 listed(names, QStringLiteral(" or ")) + QLatin1Char('.'));
+}
 
-// Runs the command that args name, with options.
-int dispatch(QStringList const& args, zel::tool::Options const& options, zel::tool::Streams io) {
-    QString const& command = args.front();
-    // Runs the command when it was given count arguments, as form shows them.
-    auto const run = [&](qsizetype count, char const* form, auto const& action) {
-        return args.size() == count + 1
-                   ? action()
-                   : usageError(QStringLiteral("usage: budget-file %1").arg(QLatin1String(form)));
+// The options of the command line, or the usage error that they make.
+std::optional<int> readOptions(QCommandLineParser const& parser, CommandForm const* command,
+                               QString const& name, Options& options) {
+    // Checked in the order of their names, so that one command line gives one error.
+    QStringList given;
+    for (auto const& form : optionForms) {
+        given << QString::fromLatin1(form.name);
+    }
+    given.sort();
+    for (auto const& option : given) {
+        if (parser.isSet(option) && !takes(command, option)) {
+            return usageError(QStringLiteral("--%1 does not apply to %2").arg(option, name));
+        }
+    }
+    options.json = parser.isSet(QStringLiteral("json"));
+    options.force = parser.isSet(QStringLiteral("force"));
+    options.strict = parser.isSet(QStringLiteral("strict"));
+    options.output = parser.value(QStringLiteral("output"));
+    options.format = parser.value(QStringLiteral("format"));
+    options.file = parser.value(QStringLiteral("file"));
+    if (parser.isSet(QStringLiteral("application"))) {
+        if (parser.isSet(QStringLiteral("file"))) {
+            return usageError(QStringLiteral("give --file or --application, not both"));
+        }
+        if (parser.value(QStringLiteral("application")).isEmpty()) {
+            return usageError(QStringLiteral("--application takes the application's name"));
+        }
+        // The cache folder is the one Qt gives that application; the exchange-rates file's
+        // location is fixed by the first use, which comes later.
+        QCoreApplication::setApplicationName(parser.value(QStringLiteral("application")));
+    }
+    for (auto const& [number, value] :
+         {std::pair{"transactions", &options.transactions}, std::pair{"seed", &options.seed}}) {
+        auto const option = QString::fromLatin1(number);
+        bool whole = true;
+        if (parser.isSet(option)) {
+            *value = parser.value(option).toUInt(&whole);
+        }
+        if (!whole) {
+            return usageError(QStringLiteral("--%1 takes a whole number, not '%2'")
+                                  .arg(option, parser.value(option)));
+        }
+    }
+    return std::nullopt;
+}
+
+// Runs command with the arguments after its first word, once they are as its form asks.
+int dispatch(CommandForm const& command, QStringList arguments, Options const& options,
+             Streams io) {
+    auto const usage = [&] {
+        return usageError(QStringLiteral("usage: budget-file %1").arg(QLatin1String(command.form)));
     };
-    if (command == QLatin1String("check")) {
-        if (args.size() < 2) {
-            return usageError(
-                QStringLiteral("usage: budget-file check FILE... [--strict] [--json]"));
+    if (command.refuse != nullptr) {
+        if (auto const why = command.refuse(options)) {
+            return usageError(*why);
         }
-        // Each file is checked and reported on its own, as if alone; the worst status wins.
-        int status = 0;
-        for (qsizetype i = 1; i < args.size(); ++i) {
-            status = std::max(status, zel::tool::check(io, args[i], options));
+    }
+    for (auto const& word : wordsOf(command).mid(1)) {
+        if (arguments.isEmpty() || arguments.takeFirst() != word) {
+            return usage();
         }
-        return status;
     }
-    if (command == QLatin1String("summary")) {
-        return run(1, "summary FILE", [&] { return zel::tool::summary(io, args[1]); });
+    if (arguments.size() < command.least ||
+        (command.most >= 0 && arguments.size() > command.most)) {
+        return usage();
     }
-    if (command == QLatin1String("diff")) {
-        return run(2, "diff OLD NEW [--json]",
-                   [&] { return zel::tool::diff(io, args[1], args[2], options); });
-    }
-    if (command == QLatin1String("export")) {
-        if (options.format.isEmpty()) {
-            return usageError(QStringLiteral("export needs --format json or --format csv"));
-        }
-        if (options.format != QLatin1String("json") && options.format != QLatin1String("csv")) {
-            return usageError(
-                QStringLiteral("--format takes json or csv, not '%1'").arg(options.format));
-        }
-        return run(1, "export FILE --format json|csv [--output OUT] [--force]",
-                   [&] { return zel::tool::exportBudget(io, args[1], options); });
-    }
-    if (command == QLatin1String("restore")) {
-        return run(1, "restore FILE [--json]",
-                   [&] { return zel::tool::restore(io, args[1], options); });
-    }
-    if (command == QLatin1String("format")) {
-        // Without OUT the budget goes to standard output, as a textconv filter needs.
-        return args.size() == 2 ? zel::tool::format(io, args[1], QString(), options)
-                                : run(2, "format FILE [OUT] [--force]", [&] {
-                                      return zel::tool::format(io, args[1], args[2], options);
-                                  });
-    }
-    if (command == QLatin1String("sample")) {
-        return run(1, "sample FILE [--transactions N] [--seed S] [--force]",
-                   [&] { return zel::tool::sample(io, args[1], options); });
-    }
-    if (command == QLatin1String("rates")) {
-        return args.size() == 2 && args[1] == QLatin1String("show")
-                   ? zel::tool::showRates(io, options)
-                   : usageError(QStringLiteral(
-                         "usage: budget-file rates show [--file PATH | --application NAME]"));
-    }
-    return usageError(QStringLiteral("unknown command '%1'").arg(command));
+    return command.run(Call{arguments, options, io});
 }
 
 } // namespace
@@ -177,41 +369,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(QStringLiteral(ZEL_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(description));
-    // Qt's help options, but with a text of the tool's own for --help-all: Qt's speaks of Qt's
-    // options, which the tool does not have, and differs between Qt versions.
-    QStringList helpNames{QStringLiteral("h"), QStringLiteral("help")};
-#ifdef Q_OS_WIN
-    helpNames.prepend(QStringLiteral("?"));
-#endif
-    parser.addOption(
-        QCommandLineOption(helpNames, QStringLiteral("Displays help on commandline options.")));
-    parser.addOption(
-        QCommandLineOption(QStringLiteral("help-all"),
-                           QStringLiteral("Displays the same help: the tool has no Qt options.")));
-    parser.addVersionOption();
-    auto const option = [&](char const* name, char const* help, char const* value = nullptr) {
-        QCommandLineOption result(QString::fromLatin1(name), QString::fromLatin1(help));
-        if (value != nullptr) {
-            result.setValueName(QString::fromLatin1(value));
-        }
-        parser.addOption(result);
-        return result;
-    };
-    auto const json = option("json", "Print one JSON document (check, diff, restore, rates).");
-    auto const force = option("force", "Replace an existing output file (export, format, sample).");
-    auto const strict = option("strict", "check: fail on warnings too.");
-    auto const output = option("output", "export: where to write.", "OUT");
-    auto const exportFormat = option("format", "export: json or csv.", "FORMAT");
-    auto const file = option("file", "rates show: the exchange-rates file.", "PATH");
-    auto const application =
-        option("application", "rates show: the application whose cache to look in.", "NAME");
-    auto const transactions = option("transactions", "sample: how many (default 1000).", "N");
-    auto const seed = option("seed", "sample: the seed (default 1).", "S");
-    parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("check, summary, diff, export, restore, format, "
-                                                "sample or rates."));
-
+    describe(parser);
     if (!parser.parse(QCoreApplication::arguments())) {
         return usageError(parseError(parser));
     }
@@ -222,66 +380,27 @@ int main(int argc, char** argv) {
     if (parser.isSet(QStringLiteral("version"))) {
         parser.showVersion();
     }
-    auto const args = parser.positionalArguments();
-    if (args.isEmpty()) {
+    auto arguments = parser.positionalArguments();
+    if (arguments.isEmpty()) {
         return usageError(QStringLiteral("no command given"));
     }
-    QString const command = args.front();
-    // Which commands take which options.
-    std::map<QString, QStringList> const owners{
-        {QStringLiteral("json"), {"check", "diff", "restore", "rates"}},
-        {QStringLiteral("force"), {"export", "format", "sample"}},
-        {QStringLiteral("strict"), {"check"}},
-        {QStringLiteral("output"), {"export"}},
-        {QStringLiteral("format"), {"export"}},
-        {QStringLiteral("file"), {"rates"}},
-        {QStringLiteral("application"), {"rates"}},
-        {QStringLiteral("transactions"), {"sample"}},
-        {QStringLiteral("seed"), {"sample"}}};
-    for (auto const& [name, commands] : owners) {
-        if (parser.isSet(name) && !commands.contains(command)) {
-            return usageError(QStringLiteral("--%1 does not apply to %2").arg(name, command));
-        }
+    QString const name = arguments.takeFirst();
+    auto const* command = commandNamed(name);
+    Options options;
+    if (auto const refused = readOptions(parser, command, name, options)) {
+        return *refused;
     }
-
-    zel::tool::Options options;
-    options.json = parser.isSet(json);
-    options.force = parser.isSet(force);
-    options.strict = parser.isSet(strict);
-    options.output = parser.value(output);
-    options.format = parser.value(exportFormat);
-    options.file = parser.value(file);
-    if (parser.isSet(application)) {
-        if (parser.isSet(file)) {
-            return usageError(QStringLiteral("give --file or --application, not both"));
-        }
-        if (parser.value(application).isEmpty()) {
-            return usageError(QStringLiteral("--application takes the application's name"));
-        }
-        // The cache folder is the one Qt gives that application; the exchange-rates file's
-        // location is fixed by the first use, which comes later.
-        QCoreApplication::setApplicationName(parser.value(application));
-    }
-    for (auto const& [given, value] :
-         {std::pair{&transactions, &options.transactions}, std::pair{&seed, &options.seed}}) {
-        bool number = true;
-        if (parser.isSet(*given)) {
-            *value = parser.value(*given).toUInt(&number);
-        }
-        if (!number) {
-            return usageError(QStringLiteral("--%1 takes a whole number, not '%2'")
-                                  .arg(given->names().front(), parser.value(*given)));
-        }
+    if (command == nullptr) {
+        return usageError(QStringLiteral("unknown command '%1'").arg(name));
     }
 
     QTextStream out(stdout);
-    zel::tool::Streams const io{out, standardError()};
-    int const status = dispatch(args, options, io);
+    int const status = dispatch(*command, arguments, options, Streams{out, standardError()});
     // A report cut short (a full disk, a closed pipe) is not a success.
     out.flush();
     if (out.status() != QTextStream::Ok || std::fflush(stdout) != 0 || std::ferror(stdout)) {
         standardError() << "budget-file: cannot write the standard output" << Qt::endl;
-        return status != 0 ? status : (command == QLatin1String("diff") ? 2 : 1);
+        return status != 0 ? status : command->trouble;
     }
     return status;
 }
