@@ -122,17 +122,30 @@ void printBackUp(Streams io, BackUp const& backUp, QString const& file) {
 }
 
 // A budget file that is not there, or does not load: the failure, and the back-up when there
-// is one.
+// is one. A file that does not load, and whose back-up does not hold it either, is worth a
+// salvage.
 int notLoaded(Streams io, Options const& options, QString const& file, QJsonValue const& error,
-              std::optional<BackUp> const& backUp) {
+              std::optional<BackUp> const& backUp, bool loadFailed = false) {
+    bool const salvage = loadFailed && (!backUp || !backUp->loads);
+    auto const salvageCommand =
+        QStringLiteral("budget-file salvage ") + file + QStringLiteral(" OUT");
     if (options.json) {
         QJsonObject object{{QStringLiteral("error"), error}};
         if (backUp) {
             object.insert(QStringLiteral("backUp"), backUpObject(*backUp, file));
         }
+        if (salvage) {
+            object.insert(QStringLiteral("salvage"), salvageCommand);
+        }
         printJson(io, file, false, object);
-    } else if (backUp) {
+        return 1;
+    }
+    if (backUp) {
         printBackUp(io, *backUp, file);
+    }
+    if (salvage) {
+        io.out << printable(salvageCommand)
+               << " recovers what is still whole into a new file OUT\n";
     }
     return 1;
 }
@@ -267,7 +280,7 @@ int check(Streams io, QString const& file, Options const& options) {
             printNotValid(io, file, error);
             printError(io, file, error, place);
         }
-        return notLoaded(io, options, file, object, backUpOf(file));
+        return notLoaded(io, options, file, object, backUpOf(file), true);
     } catch (storage::StorageError const& error) {
         // Not a verdict on the document (a file in use, unreadable, not a regular file): a
         // diagnostic, as every command gives one.

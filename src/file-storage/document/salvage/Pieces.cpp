@@ -200,6 +200,7 @@ private:
         pieces_.damages.push_back({offset, element, std::move(reason)});
         // What follows a damage may belong to any parent.
         parent_ = nullptr;
+        ++run_;
     }
 
     // The element of the format that the start tag at offset begins, as far as what was read
@@ -247,6 +248,9 @@ private:
             damage(fault, nullptr,
                    QObject::tr("Something other than elements stands between the elements."));
             return;
+        }
+        if (!extent.endTags.empty()) {
+            ++run_;
         }
         for (auto const endTag : extent.endTags) {
             auto const name = nameAt(extent.data, endTag + 2, to);
@@ -309,6 +313,7 @@ private:
             }
             parent_ = &form;
             ledger_ = ledger.identifier;
+            ++run_;
             return true;
         }
         case Shape::transaction: {
@@ -317,7 +322,7 @@ private:
                 return false;
             }
             auto const ledger = parent_ == &LedgerElement::form_ ? ledger_ : 0;
-            pieces_.transactions.push_back({ledger, {std::move(transaction), from}});
+            pieces_.transactions.push_back({ledger, {std::move(transaction), from}, run_});
             return true;
         }
         case Shape::bank:
@@ -379,6 +384,7 @@ private:
     Element const* collection_ = nullptr;
     Element const* parent_ = nullptr;
     quint32 ledger_ = 0;
+    std::size_t run_ = 0;
 };
 
 } // namespace

@@ -22,10 +22,12 @@ template <class Element> struct Piece {
 };
 
 // A transaction and the number of the account whose ledger holds it: 0 where the ledger's start
-// tag was lost, or could not be told from the damage before it.
+// tag was lost, or could not be told from the damage before it. Transactions of one run follow
+// one another with nothing but white space between them, so they stand in one ledger.
 struct LedgerTransaction {
     quint32 ledger = 0;
     Piece<TransactionElement> piece;
+    std::size_t run = 0;
 };
 
 // A stretch of the document that could not be read: where it begins, the element whose start

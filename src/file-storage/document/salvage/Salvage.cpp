@@ -200,7 +200,8 @@ private:
     }
 
     // A transaction whose ledger's start tag was lost stands in the ledger that its copy in its
-    // other account's ledger names, where that copy holds the same values.
+    // other account's ledger names, where that copy holds the same values; and so do the others
+    // of its run, where the copies of those placed so agree on one ledger.
     void placeOrphans() {
         std::unordered_map<quint64, std::size_t> placed;
         for (std::size_t i = 0; i < pieces_.transactions.size(); ++i) {
@@ -209,25 +210,49 @@ private:
                 placed.try_emplace(keyOf(t.ledger, t.piece.element.identifier), i);
             }
         }
+        // The ledger of each run of orphans, as their copies tell it; 0 where they disagree.
+        std::unordered_map<std::size_t, quint32> runs;
+        for (auto& t : pieces_.transactions) {
+            if (t.ledger == 0) {
+                t.ledger = ledgerOfCopy(t.piece.element, placed);
+                if (t.ledger != 0) {
+                    auto const [run, added] = runs.try_emplace(t.run, t.ledger);
+                    if (!added && run->second != t.ledger) {
+                        run->second = 0;
+                    }
+                    // Told by its copy, not by its run.
+                    t.run = std::size_t(-1);
+                }
+            }
+        }
         std::erase_if(pieces_.transactions, [&](LedgerTransaction& t) {
+            if (t.ledger != 0 && t.run != std::size_t(-1)) {
+                return false;
+            }
+            if (auto const run = runs.find(t.run); t.ledger == 0 && run != runs.end()) {
+                t.ledger = run->second;
+            }
             if (t.ledger != 0) {
                 return false;
             }
-            auto const& e = t.piece.element;
-            auto const copy = placed.find(keyOf(e.otherAccountNumber, e.identifier));
-            if (copy != placed.end()) {
-                auto const& other = pieces_.transactions[copy->second].piece.element;
-                if (isDebitOrCredit(e.entry) && other.entry != e.entry &&
-                    isDebitOrCredit(other.entry) && sameValues(e, other) &&
-                    other.otherAccountNumber != 0) {
-                    t.ledger = other.otherAccountNumber;
-                    return false;
-                }
-            }
-            lose(Kind::transaction, QString::number(e.identifier), t.piece.offset,
+            lose(Kind::transaction, QString::number(t.piece.element.identifier), t.piece.offset,
                  QObject::tr("Its ledger is unknown."));
             return true;
         });
+    }
+
+    // The ledger that the copy of an orphan in its other account's ledger names; 0 when there
+    // is no such copy with the same values.
+    quint32 ledgerOfCopy(TransactionElement const& e,
+                         std::unordered_map<quint64, std::size_t> const& placed) const {
+        auto const copy = placed.find(keyOf(e.otherAccountNumber, e.identifier));
+        if (copy == placed.end() || !isDebitOrCredit(e.entry)) {
+            return 0;
+        }
+        auto const& other = pieces_.transactions[copy->second].piece.element;
+        bool const mirrors = other.entry != e.entry && isDebitOrCredit(other.entry) &&
+                             sameValues(e, other);
+        return mirrors ? other.otherAccountNumber : 0;
     }
 
     // The first element of each identity wins, as in a load.
