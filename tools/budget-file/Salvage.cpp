@@ -110,7 +110,7 @@ void printReport(Streams io, BudgetSalvage const& salvage, QString const& file,
         counts.add({count.kind, QString::number(count.kept), QString::number(count.fromBackUp),
                     QString::number(count.lost)});
     }
-    counts.print(io.out, QStringLiteral("Recovered"));
+    counts.print(io.out, QStringLiteral("Elements by kind"));
     for (auto const& damage : salvage.damages) {
         io.out << printable(file) << ':' << placeText(damage.place) << ": damaged " << damage.kind
                << ": " << printable(damage.text) << '\n';
