@@ -83,6 +83,7 @@ struct Extent : MarkupObserver {
     bool crosses = false;
     qsizetype lastEnd = 0;
     qsizetype fault = -1;
+    qsizetype openComment = -1; // a comment after the element that the bytes looked at leave open
     char const* data = nullptr;
     std::vector<qsizetype> endTags; // after the element
 
@@ -104,6 +105,8 @@ struct Extent : MarkupObserver {
         }
         if (markup == Markup::endTag) {
             endTags.push_back(at);
+        } else {
+            openComment = at;
         }
         return goOn;
     }
@@ -123,6 +126,9 @@ struct Extent : MarkupObserver {
     qsizetype markupEnds(Markup markup, qsizetype at) {
         if (end < 0 && (depth == 0 || (parent && depth == 1 && markup == Markup::startTag))) {
             end = at;
+        }
+        if (markup == Markup::comment) {
+            openComment = -1;
         }
         lastEnd = at;
         return goOn;
@@ -188,8 +194,13 @@ public:
                    QObject::tr("The document does not begin with its root element."));
         }
         while (at < bytes.size()) {
-            auto const next = nextStartTag(bytes, at + 1);
-            take(at, next);
+            auto next = nextStartTag(bytes, at + 1);
+            // A comment left open before the next start tag holds it: what looks like an
+            // element there was put out of the document by hand.
+            if (auto const comment = take(at, next); comment >= 0) {
+                auto const close = bytes.indexOf("-->", std::max(next, comment + 4));
+                next = close < 0 ? bytes.size() : nextStartTag(bytes, close + 3);
+            }
             at = next;
         }
         return std::move(pieces_);
@@ -223,8 +234,9 @@ private:
         return found;
     }
 
-    // The piece whose start tag is at from, up to the next one at to.
-    void take(qsizetype from, qsizetype to) {
+    // The piece whose start tag is at from, up to the next one at to. Returns where a comment
+    // that it leaves open begins, or -1.
+    qsizetype take(qsizetype from, qsizetype to) {
         auto const* form = formAt(from);
         bool const parent = form->shape == Shape::root || form->shape == Shape::collection ||
                             form->shape == Shape::ledger || form->shape == Shape::bank ||
@@ -236,18 +248,20 @@ private:
         auto const stopped = scanner.scan<1, false>(extent.data, from, to, extent);
         if (extent.crosses) {
             damage(from, form, QObject::tr("The element crosses the bounds of the format."));
-            return;
+            return -1;
         }
         auto const end = extent.end < 0 ? to : extent.end;
         if (!read(*form, from, end, parent, extent.end >= 0)) {
-            return;
+            return -1;
         }
-        if (extent.fault >= 0 || stopped < to ||
-            !isBlank(extent.data, std::max(extent.lastEnd, extent.end), to)) {
+        if (extent.fault >= 0 || (extent.openComment < 0 && stopped < to) ||
+            (extent.openComment < 0 &&
+             !isBlank(extent.data, std::max(extent.lastEnd, extent.end), to))) {
             auto const fault = extent.fault >= 0 ? extent.fault : std::max(extent.lastEnd, end);
             damage(fault, nullptr,
-                   QObject::tr("Something other than elements stands between the elements."));
-            return;
+                   QObject::tr("Text or markup that is no element of the format stands between the "
+                               "elements."));
+            return -1;
         }
         if (!extent.endTags.empty()) {
             ++run_;
@@ -261,6 +275,7 @@ private:
                 collection_ = nullptr;
             }
         }
+        return extent.openComment;
     }
 
     // Reads the piece of the element form, which ends before to when it ended at all; whether
