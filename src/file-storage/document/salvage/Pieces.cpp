@@ -77,6 +77,7 @@ QByteArray declarationOf(QByteArray const& bytes) {
 // and whether only white space, end tags and comments follow it.
 struct Extent : MarkupObserver {
     bool parent = false;
+    bool prolog = false; // before the root, where a document type declaration may stand
     qsizetype end = -1;
     int depth = 0;
     int attributes = 0;
@@ -98,14 +99,15 @@ struct Extent : MarkupObserver {
             }
             return goOn;
         }
-        if (!isBlank(data, lastEnd, at) ||
-            (markup != Markup::endTag && markup != Markup::comment)) {
+        bool const passed = markup == Markup::endTag || markup == Markup::comment ||
+                            markup == Markup::instruction || (prolog && markup == Markup::doctype);
+        if (!isBlank(data, lastEnd, at) || !passed) {
             fault = isBlank(data, lastEnd, at) ? at : lastEnd;
             return at;
         }
         if (markup == Markup::endTag) {
             endTags.push_back(at);
-        } else {
+        } else if (markup == Markup::comment) {
             openComment = at;
         }
         return goOn;
@@ -189,24 +191,29 @@ public:
         auto at = nextStartTag(bytes, 0);
         // Before the root: the XML declaration, if any, and white space.
         auto const prolog = std::min(at, declarationOf(bytes).size());
-        if (!isBlank(bytes.constData(), prolog, at)) {
+        if (!onlyCommentsIn(prolog, at)) {
             damage(prolog, nullptr,
                    QObject::tr("The document does not begin with its root element."));
         }
         while (at < bytes.size()) {
-            auto next = nextStartTag(bytes, at + 1);
-            // A comment left open before the next start tag holds it: what looks like an
-            // element there was put out of the document by hand.
-            if (auto const comment = take(at, next); comment >= 0) {
-                auto const close = bytes.indexOf("-->", std::max(next, comment + 4));
-                next = close < 0 ? bytes.size() : nextStartTag(bytes, close + 3);
-            }
-            at = next;
+            at = take(at, nextStartTag(bytes, at + 1));
         }
         return std::move(pieces_);
     }
 
 private:
+    // Whether the bytes from..to hold nothing but white space and comments.
+    bool onlyCommentsIn(qsizetype from, qsizetype to) const {
+        Extent extent;
+        extent.prolog = true;
+        extent.data = text_.bytes.constData();
+        extent.end = extent.lastEnd = from;
+        MarkupScanner scanner;
+        auto const stopped = scanner.scan<1, false>(extent.data, from, to, extent);
+        return stopped == to && extent.fault < 0 && extent.endTags.empty() &&
+               extent.openComment < 0 && isBlank(extent.data, extent.lastEnd, to);
+    }
+
     void damage(qsizetype offset, Element const* element, QString reason) {
         pieces_.damages.push_back({offset, element, std::move(reason)});
         // What follows a damage may belong to any parent.
@@ -234,8 +241,8 @@ private:
         return found;
     }
 
-    // The piece whose start tag is at from, up to the next one at to. Returns where a comment
-    // that it leaves open begins, or -1.
+    // The piece whose start tag is at from, up to the next one at to. Returns where the next
+    // piece begins: to, or past what the piece holds or a comment after it hides.
     qsizetype take(qsizetype from, qsizetype to) {
         auto const* form = formAt(from);
         bool const parent = form->shape == Shape::root || form->shape == Shape::collection ||
@@ -245,23 +252,26 @@ private:
         extent.parent = parent;
         extent.data = text_.bytes.constData();
         MarkupScanner scanner;
-        auto const stopped = scanner.scan<1, false>(extent.data, from, to, extent);
+        auto stopped = scanner.scan<1, false>(extent.data, from, to, extent);
+        if (!parent && extent.end < 0 && !extent.crosses) {
+            extend(from, to, extent, stopped);
+        }
         if (extent.crosses) {
             damage(from, form, QObject::tr("The element crosses the bounds of the format."));
-            return -1;
+            return to;
         }
         auto const end = extent.end < 0 ? to : extent.end;
         if (!read(*form, from, end, parent, extent.end >= 0)) {
-            return -1;
+            return to;
         }
         if (extent.fault >= 0 || (extent.openComment < 0 && stopped < to) ||
             (extent.openComment < 0 &&
              !isBlank(extent.data, std::max(extent.lastEnd, extent.end), to))) {
             auto const fault = extent.fault >= 0 ? extent.fault : std::max(extent.lastEnd, end);
             damage(fault, nullptr,
-                   QObject::tr("Text or markup that is no element of the format stands between the "
-                               "elements."));
-            return -1;
+                   QObject::tr("Text or markup that is no element of the format stands between "
+                               "the elements."));
+            return to;
         }
         if (!extent.endTags.empty()) {
             ++run_;
@@ -275,7 +285,48 @@ private:
                 collection_ = nullptr;
             }
         }
-        return extent.openComment;
+        // A comment left open before the next start tag holds it: what looks like an element
+        // there was put out of the document by hand.
+        if (extent.openComment >= 0) {
+            auto const close = text_.bytes.indexOf("-->", std::max(to, extent.openComment + 4));
+            return close < 0 ? text_.bytes.size() : nextStartTag(text_.bytes, close + 3);
+        }
+        return to;
+    }
+
+    // A leaf that does not end before the next start tag may hold elements of the format's tags
+    // (content that a reader skips): it is followed over a few more start tags, and taken with
+    // them where the reader then reads it whole. Otherwise extent and to are left as they were,
+    // for a leaf that damage cut.
+    void extend(qsizetype from, qsizetype& to, Extent& extent, qsizetype& stopped) {
+        constexpr int furthest = 8;
+        Extent longer;
+        longer.data = extent.data;
+        MarkupScanner scanner;
+        auto reach = to;
+        auto scanned = scanner.scan<1, false>(longer.data, from, reach, longer);
+        for (int tags = 0; tags < furthest && longer.end < 0 && !longer.crosses &&
+                           longer.fault < 0 && reach < text_.bytes.size();
+             ++tags) {
+            reach = nextStartTag(text_.bytes, reach + 1);
+            scanned = scanner.scan<1, false>(longer.data, scanned, reach, longer);
+        }
+        if (longer.end < 0 || longer.crosses) {
+            return;
+        }
+        QXmlStreamReader reader;
+        if (!text_.prefix.isEmpty()) {
+            reader.addData(text_.prefix);
+        }
+        reader.addData(QByteArray::fromRawData(longer.data + from, longer.end - from));
+        reader.readNextStartElement();
+        reader.skipCurrentElement();
+        if (reader.hasError()) {
+            return;
+        }
+        extent = std::move(longer);
+        to = reach;
+        stopped = scanned;
     }
 
     // Reads the piece of the element form, which ends before to when it ended at all; whether

@@ -250,8 +250,8 @@ private:
             return 0;
         }
         auto const& other = pieces_.transactions[copy->second].piece.element;
-        bool const mirrors = other.entry != e.entry && isDebitOrCredit(other.entry) &&
-                             sameValues(e, other);
+        bool const mirrors =
+            other.entry != e.entry && isDebitOrCredit(other.entry) && sameValues(e, other);
         return mirrors ? other.otherAccountNumber : 0;
     }
 
@@ -284,6 +284,22 @@ private:
             lose(Kind::transaction, transactionIdentity(t), t.piece.offset, second);
             return true;
         });
+        // Banks of one name become one, with the accounts of each: a load would keep the later
+        // one's accounts alone, and lose the reconciliations of the earlier one's.
+        std::vector<Piece<BankElement>> banks;
+        std::map<QString, std::size_t> named;
+        for (auto& bank : pieces_.banks) {
+            auto const [first, added] = named.try_emplace(bank.element.name, banks.size());
+            if (added) {
+                banks.push_back(std::move(bank));
+                continue;
+            }
+            auto& kept = banks[first->second].element;
+            kept.closed = bank.element.closed;
+            kept.accounts.insert(kept.accounts.end(), bank.element.accounts.begin(),
+                                 bank.element.accounts.end());
+        }
+        pieces_.banks = std::move(banks);
         std::set<quint32> reconciled;
         std::erase_if(pieces_.reconciliations, [&](Piece<ReconciliationElement> const& r) {
             if (reconciled.insert(r.element.number).second) {
@@ -398,7 +414,8 @@ private:
     static ItemNames namesOfItems(Pieces const& pieces) {
         ItemNames names;
         for (auto const& item : pieces.items) {
-            names.try_emplace(
+            // The last item of an identifier names it, as in a load.
+            names.insert_or_assign(
                 {QString(formOf(item.element.kind).element.tag.latin1), item.element.identifier},
                 item.element.name);
         }
