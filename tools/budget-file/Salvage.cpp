@@ -98,9 +98,9 @@ void printReport(Streams io, BudgetSalvage const& salvage, QString const& file,
     io.out << printable(file) << ": salvaged into " << printable(output) << '\n';
     if (!backUp.isEmpty()) {
         io.out << printable(backUp) << " (the back-up) "
-               << (salvage.backUpUsed ? QStringLiteral("loads: what the file lost is taken from it")
-                                      : QStringLiteral("does not load; not used: ") +
-                                            printable(salvage.backUpFailure))
+               << (salvage.backUpUsed
+                       ? QStringLiteral("loads: what the file lost is taken from it")
+                       : QStringLiteral("is not used: ") + printable(salvage.backUpFailure))
                << '\n';
     }
     Table counts({QStringLiteral("Element"), QStringLiteral("Kept"), QStringLiteral("From back-up"),
@@ -141,7 +141,17 @@ int salvage(Streams io, QString const& file, QString const& output, Options cons
     // The back-up asked for, or the file's own when there is one.
     QString const backUp = options.backUp.isEmpty() ? budgetFile->backUpPath() : options.backUp;
     std::optional<QByteArray> backUpBytes;
-    if (QFileInfo const info(backUp); info.isFile()) {
+    QString untrusted;
+    if (QFileInfo const info(backUp);
+        options.backUp.isEmpty() && info.exists() &&
+        (info.isSymLink() || !info.isFile() || info.ownerId() != QFileInfo(file).ownerId())) {
+        // What stands beside the file in a shared folder may be anyone's: the file's own
+        // back-up is a regular file of the file's owner, as a store leaves it, or it is not used.
+        untrusted = info.isSymLink() || !info.isFile()
+                        ? QStringLiteral("it is not a regular file")
+                        : QStringLiteral("it belongs to another user than the file (give "
+                                         "--backup to use it)");
+    } else if (info.isFile()) {
         backUpBytes = bytesOf(backUp, why);
         if (!backUpBytes) {
             return fail(io, options, backUp, why);
@@ -167,10 +177,13 @@ int salvage(Streams io, QString const& file, QString const& output, Options cons
         return 1;
     }
     try {
-        auto const salvage = file_storage::salvageBudgetDocument(*damaged, backUpBytes);
+        auto salvage = file_storage::salvageBudgetDocument(*damaged, backUpBytes);
         auto const& [ledger, budget, itemAccounts, banks, accountTypes, surveys] = salvage.budget;
         target->store(ledger, budget, itemAccounts, banks, accountTypes, surveys);
-        QString const shownBackUp = backUpBytes ? backUp : QString();
+        QString const shownBackUp = backUpBytes || !untrusted.isEmpty() ? backUp : QString();
+        if (!untrusted.isEmpty()) {
+            salvage.backUpFailure = untrusted;
+        }
         if (options.json) {
             printJson(io, file, true, reportObject(salvage, output, shownBackUp));
         } else {
