@@ -113,6 +113,14 @@ bool sameValues(TransactionElement const& x, TransactionElement const& y) {
            x.currency == y.currency && x.status == y.status && x.description == y.description;
 }
 
+// What a refusal of the load says: its text, and what its cause said where it had one.
+QString reasonOf(storage::StorageError const& error) {
+    auto const cause = QString::fromStdString(error.causeDescription());
+    return cause.isEmpty() || cause == QLatin1String(std::exception().what())
+               ? error.secondText()
+               : error.secondText() + QStringLiteral(" (") + cause + QLatin1Char(')');
+}
+
 // One element lost, before its place is known.
 struct Loss {
     Kind kind;
@@ -580,19 +588,92 @@ private:
 
     // The budget of the pieces once the conversion accepts them: each fault it names drops the
     // piece at fault, and what needed that piece with it.
+    //
+    // Each such drop costs a conversion of the whole budget. A document with many faulty
+    // elements (an edit that spoilt every currency) would cost one for each, so after a few
+    // the elements that come in numbers are each held to the conversion alone first.
     storage::BudgetState consistentBudget() {
-        for (;;) {
+        constexpr int fewDrops = 8;
+        for (int drops = 0;; ++drops) {
+            if (drops == fewDrops) {
+                dropWhatTheConversionRefusesAlone();
+            }
             dropWhatNeedsTheLost();
             auto built = build();
             ConversionPlace place;
             try {
                 return convertBudgetDocument(built.elements, &place);
             } catch (storage::StorageError const& error) {
-                if (!drop(built, place, error.secondText())) {
+                if (!drop(built, place, reasonOf(error))) {
                     throw;
                 }
             }
         }
+    }
+
+    // Why the conversion refuses the document that fill makes, or nothing.
+    template <class Fill> static std::optional<QString> refusalOf(Fill const& fill) {
+        BudgetDocumentElements elements;
+        elements.application.revision = ApplicationElement::latestRevision_;
+        fill(elements);
+        try {
+            (void)convertBudgetDocument(elements);
+            return std::nullopt;
+        } catch (storage::StorageError const& error) {
+            return reasonOf(error);
+        }
+    }
+
+    // Drops each item, account, transaction and bank that the conversion refuses in a document
+    // of its own, with the accounts it names.
+    void dropWhatTheConversionRefusesAlone() {
+        std::unordered_map<quint32, AccountElement const*> accounts;
+        for (auto const& account : pieces_.accounts) {
+            accounts.try_emplace(account.element.identifier, &account.element);
+        }
+        auto const withAccount = [&](BudgetDocumentElements& e, quint32 number) {
+            if (auto const found = accounts.find(number); found != accounts.end()) {
+                e.get<AccountsElement>().accounts.push_back(*found->second);
+            }
+        };
+        std::erase_if(pieces_.items, [&](Piece<ItemElement> const& item) {
+            auto const refusal = refusalOf([&](BudgetDocumentElements& e) {
+                e.items(item.element.kind).push_back(item.element);
+                withAccount(e, item.element.accountId);
+            });
+            return refusal &&
+                   (lose(kindOf(item.element.kind), item.element.name, item.offset, *refusal),
+                    true);
+        });
+        std::erase_if(pieces_.transactions, [&](LedgerTransaction const& t) {
+            auto const refusal = refusalOf([&](BudgetDocumentElements& e) {
+                withAccount(e, t.ledger);
+                if (t.piece.element.otherAccountNumber != t.ledger) {
+                    withAccount(e, t.piece.element.otherAccountNumber);
+                }
+                LedgerElement ledger(t.ledger);
+                ledger.transactions.push_back(t.piece.element);
+                e.get<LedgersElement>().ledgers.push_back(std::move(ledger));
+            });
+            return refusal &&
+                   (lose(Kind::transaction, transactionIdentity(t), t.piece.offset, *refusal),
+                    true);
+        });
+        std::erase_if(pieces_.banks, [&](Piece<BankElement> const& bank) {
+            auto const refusal = refusalOf([&](BudgetDocumentElements& e) {
+                e.get<BanksElement>().banks.push_back(bank.element);
+            });
+            return refusal && (lose(Kind::bank, bank.element.name, bank.offset, *refusal), true);
+        });
+        // Accounts last: the checks above used them.
+        std::erase_if(pieces_.accounts, [&](Piece<AccountElement> const& account) {
+            auto const refusal = refusalOf([&](BudgetDocumentElements& e) {
+                e.get<AccountsElement>().accounts.push_back(account.element);
+            });
+            return refusal && (lose(Kind::account, QString::number(account.element.identifier),
+                                    account.offset, *refusal),
+                               true);
+        });
     }
 
     // Drops the piece that place names; false when it names none.
