@@ -624,8 +624,8 @@ private:
         }
     }
 
-    // Drops each item, account, transaction and bank that the conversion refuses in a document
-    // of its own, with the accounts it names.
+    // Drops each item, account, transaction, bank and reconciliation that the conversion
+    // refuses in a document of its own, with the elements it names.
     void dropWhatTheConversionRefusesAlone() {
         std::unordered_map<quint32, AccountElement const*> accounts;
         for (auto const& account : pieces_.accounts) {
@@ -664,6 +664,41 @@ private:
                 e.get<BanksElement>().banks.push_back(bank.element);
             });
             return refusal && (lose(Kind::bank, bank.element.name, bank.offset, *refusal), true);
+        });
+        // A reconciliation with its account, the banks that hold it, and the items its
+        // distributions name, with their accounts.
+        std::map<std::pair<QString, quint32>, ItemElement const*> items;
+        for (auto const& item : pieces_.items) {
+            items.try_emplace(
+                {QString(formOf(item.element.kind).element.tag.latin1), item.element.identifier},
+                &item.element);
+        }
+        std::erase_if(pieces_.reconciliations, [&](Piece<ReconciliationElement> const& r) {
+            auto const refusal = refusalOf([&](BudgetDocumentElements& e) {
+                withAccount(e, r.element.number);
+                for (auto const& bank : pieces_.banks) {
+                    auto const& held = bank.element.accounts;
+                    if (std::any_of(held.begin(), held.end(), [&](auto const& account) {
+                            return account.number == r.element.number;
+                        })) {
+                        e.get<BanksElement>().banks.push_back(bank.element);
+                    }
+                }
+                std::set<ItemElement const*> added;
+                for (auto const& d : r.element.distributions) {
+                    auto const item = items.find({d.itemType, d.itemIdentifier});
+                    if (item != items.end() && added.insert(item->second).second) {
+                        e.items(item->second->kind).push_back(*item->second);
+                        if (item->second->accountId != r.element.number) {
+                            withAccount(e, item->second->accountId);
+                        }
+                    }
+                }
+                e.get<ReconciliationsElement>().reconciliations.push_back(r.element);
+            });
+            return refusal && (lose(Kind::reconciliation, QString::number(r.element.number),
+                                    r.offset, *refusal),
+                               true);
         });
         // Accounts last: the checks above used them.
         std::erase_if(pieces_.accounts, [&](Piece<AccountElement> const& account) {
