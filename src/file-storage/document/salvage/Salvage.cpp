@@ -177,9 +177,9 @@ public:
             lose(Kind::distribution, distributionIdentity(stray.element, 0), stray.offset,
                  QObject::tr("Its reconciliation is unknown."));
         }
+        itemNames_[0] = namesOfItems(pieces_);
         placeOrphans();
         keepFirstOfEachIdentity();
-        itemNames_[0] = namesOfItems(pieces_);
         completeMirrors();
         if (backUp) {
             addBackUp(*backUp);
