@@ -1,6 +1,6 @@
 #pragma once
 
-#include "file-storage/BudgetDocumentInspection.h"
+#include "zel/file-storage/BudgetDocumentInspection.h"
 #include "zel/file-storage/Export.h"
 #include "zel/storage/Storage.h"
 
