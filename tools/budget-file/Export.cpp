@@ -220,8 +220,8 @@ QByteArray transactionsCsv(accounting::GeneralLedger const& ledger) {
 } // namespace
 
 int exportBudget(Streams io, QString const& file, Options const& options) {
-    auto const budgetFile = budgetFileAt(io, options, file, true);
-    if (!budgetFile) {
+    auto const input = inputAt(io, options, file);
+    if (!input) {
         return 1;
     }
     bool const toFile = !options.output.isEmpty() && options.output != QLatin1String("-");
@@ -239,9 +239,10 @@ int exportBudget(Streams io, QString const& file, Options const& options) {
     }
     std::optional<storage::BudgetState> state;
     try {
-        state.emplace(budgetFile->load());
+        Progress const progress(io, options, QStringLiteral("loading ") + file, input->size());
+        state.emplace(input->load());
     } catch (storage::StorageError const& error) {
-        return fail(io, options, file, error);
+        return fail(io, options, *input, error);
     }
     auto const bytes = options.format == QLatin1String("csv")
                            ? transactionsCsv(std::get<accounting::GeneralLedger>(*state))

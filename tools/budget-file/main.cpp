@@ -27,12 +27,17 @@ struct OptionForm {
     char const* name;
     char const* value;
     char const* what;
+    char const* letter = nullptr; // its one-letter name, if it has one
 };
 
 constexpr OptionForm optionForms[]{
     {"json", nullptr, "print one JSON document"},
     {"force", nullptr, "replace an existing output file"},
     {"strict", nullptr, "fail on warnings too."},
+    {"quiet", nullptr, "print nothing; the exit status says it all", "q"},
+    {"or-raw", nullptr,
+     "a budget that does not load is written as it is (indented where it is XML), the reason "
+     "on standard error, and the status is 0: for git's textconv."},
     {"output", "OUT", "where to write."},
     {"format", "FORMAT", "json or csv."},
     {"file", "PATH", "the exchange-rates file."},
@@ -71,6 +76,13 @@ std::optional<QString> exportFormatRefused(Options const& options) {
     return std::nullopt;
 }
 
+std::optional<QString> jsonOrQuiet(Options const& options) {
+    if (options.json && options.quiet) {
+        return QStringLiteral("give --json or --quiet, not both");
+    }
+    return std::nullopt;
+}
+
 // Each file is checked and reported on its own, as if alone; the worst status wins.
 int checkEach(Call const& call) {
     int status = 0;
@@ -81,16 +93,17 @@ int checkEach(Call const& call) {
 }
 
 CommandForm const commandForms[]{
-    {"check FILE... [--strict] [--json]",
+    {"check FILE... [--strict] [--json | --quiet]",
      "Loads each FILE and says what it holds, or where it is broken; warns, with line and\n"
      "column, of what the load accepts but drops, changes or holds inconsistently.",
-     "json strict", 1, -1, checkEach},
+     "json strict quiet", 1, -1, checkEach, jsonOrQuiet},
     {"summary FILE", "Prints the accounts, budget items, banks and reconciliations.", "", 1, 1,
-     [](Call const& c) { return zel::tool::summary(c.io, c.arguments[0]); }},
-    {"diff OLD NEW [--json]",
-     "Says what changed between two budget files, by meaning rather than by lines.", "json", 2, 2,
+     [](Call const& c) { return zel::tool::summary(c.io, c.arguments[0], c.options); }},
+    {"diff OLD NEW [--json | --quiet]",
+     "Says what changed between two budget files, by meaning rather than by lines.", "json quiet",
+     2, 2,
      [](Call const& c) { return zel::tool::diff(c.io, c.arguments[0], c.arguments[1], c.options); },
-     nullptr, 2},
+     jsonOrQuiet, 2},
     {"export FILE --format json|csv [--output OUT] [--force]",
      "Writes the whole budget as JSON, or its transactions as CSV (to standard output\n"
      "unless OUT is given; - is standard output too).",
@@ -103,10 +116,10 @@ CommandForm const commandForms[]{
      "json", 1, 1,
      [](Call const& c) { return zel::tool::restore(c.io, c.arguments[0], c.options); }},
     // Without OUT the budget goes to standard output, as a textconv filter needs.
-    {"format FILE [OUT] [--force]",
+    {"format FILE [OUT] [--force] [--or-raw]",
      "Writes FILE's budget indented one tab per level, to OUT or (without OUT, or for -)\n"
      "to standard output; FILE is not touched.",
-     "force", 1, 2,
+     "force or-raw", 1, 2,
      [](Call const& c) {
          return zel::tool::format(c.io, c.arguments[0], c.arguments.value(1), c.options);
      }},
@@ -276,7 +289,11 @@ void describe(QCommandLineParser& parser) {
                            QStringLiteral("Displays the same help: the tool has no Qt options.")));
     parser.addVersionOption();
     for (auto const& form : optionForms) {
-        QCommandLineOption option(QString::fromLatin1(form.name), helpOf(form));
+        QStringList names{QString::fromLatin1(form.name)};
+        if (form.letter != nullptr) {
+            names.prepend(QString::fromLatin1(form.letter));
+        }
+        QCommandLineOption option(names, helpOf(form));
         if (form.value != nullptr) {
             option.setValueName(QString::fromLatin1(form.value));
         }
@@ -307,6 +324,8 @@ std::optional<int> readOptions(QCommandLineParser const& parser, CommandForm con
     options.json = parser.isSet(QStringLiteral("json"));
     options.force = parser.isSet(QStringLiteral("force"));
     options.strict = parser.isSet(QStringLiteral("strict"));
+    options.quiet = parser.isSet(QStringLiteral("quiet"));
+    options.orRaw = parser.isSet(QStringLiteral("or-raw"));
     options.output = parser.value(QStringLiteral("output"));
     options.format = parser.value(QStringLiteral("format"));
     options.file = parser.value(QStringLiteral("file"));
