@@ -46,8 +46,9 @@ void itemTable(QTextStream& out, QString const& title, Map const& map,
 }
 
 // The document in from, copied token by token into a writer that indents one tab per level.
-// False, with the reader's error, where it is not well-formed XML.
-bool indented(QByteArray const& from, QByteArray& bytes, QString& error) {
+// False, with the reader's error, where it is not well-formed XML; bytes then holds the tokens
+// before the error, and read how many characters of from they took.
+bool indented(QByteArray const& from, QByteArray& bytes, QString& error, qint64* read = nullptr) {
     QBuffer output(&bytes);
     output.open(QIODevice::WriteOnly);
     QXmlStreamReader reader(from);
@@ -58,9 +59,14 @@ bool indented(QByteArray const& from, QByteArray& bytes, QString& error) {
         reader.readNext();
         if (reader.hasError()) {
             error = reader.errorString();
+            // Ends a start tag that the writer holds open.
+            writer.writeCharacters(QString());
             return false;
         }
         writer.writeCurrentToken(reader);
+        if (read != nullptr) {
+            *read = reader.characterOffset();
+        }
     }
     return true;
 }
@@ -206,8 +212,13 @@ int formatRaw(Streams io, Input const& input, QString const& output, Options con
     }
     QByteArray formatted;
     QString notXml;
-    if (indented(*bytes, formatted, notXml)) {
+    qint64 read = 0;
+    if (indented(*bytes, formatted, notXml, &read)) {
         bytes = formatted;
+    } else if (auto const text = QString::fromUtf8(*bytes); read > 0 && text.toUtf8() == *bytes) {
+        // A budget cut short (a crash, a sync tool) is indented up to where it breaks, and the
+        // rest follows as it is: in UTF-8, characters can be told from bytes.
+        bytes = formatted + '\n' + QStringView(text).mid(read).toUtf8();
     }
     if (auto const failure = writeOutput(io, output, *bytes, input.name(), options.force)) {
         return fail(io, plain, output.isEmpty() ? QStringLiteral("standard output") : output,
