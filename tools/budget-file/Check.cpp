@@ -1,5 +1,6 @@
 // check: whether a budget file loads, what it holds, and what the load lets through without a
 // word; or, when it does not load, whether its back-up does.
+#include "System.h"
 #include "Tool.h"
 
 #include "file-storage/BudgetDocumentInspection.h"
@@ -11,6 +12,7 @@
 #include <QJsonObject>
 #include <QLocale>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <set>
@@ -101,11 +103,31 @@ std::optional<BackUp> backUpOf(QString const& file) {
     return backUp;
 }
 
+// The restore command for file, as a shell reads it: a name that holds anything but letters,
+// digits and a few marks is put in single quotes (a quote in it as '"'"', which holds no
+// backslash for the escaping of what is printed to double), and one that starts with a hyphen
+// after ./, so that the line pasted does what it says.
+QString restoreCommand(QString const& file) {
+    QString name = file;
+    if (name.startsWith(QLatin1Char('-'))) {
+        name.prepend(QStringLiteral("./"));
+    }
+    bool const plain = !name.isEmpty() && std::all_of(name.begin(), name.end(), [](QChar c) {
+        return (c.unicode() < 0x80 && c.isLetterOrNumber()) ||
+               QStringView(u"/._-+,:@%=").contains(c);
+    });
+    if (!plain) {
+        name = QLatin1Char('\'') + name.replace(QLatin1Char('\''), QLatin1String("'\"'\"'")) +
+               QLatin1Char('\'');
+    }
+    return QStringLiteral("budget-file restore ") + name;
+}
+
 QJsonObject backUpObject(BackUp const& backUp, QString const& file) {
     QJsonObject object{{QStringLiteral("path"), backUp.path},
                        {QStringLiteral("loads"), backUp.loads}};
     if (backUp.loads) {
-        object.insert(QStringLiteral("restore"), QStringLiteral("budget-file restore ") + file);
+        object.insert(QStringLiteral("restore"), restoreCommand(file));
     } else if (backUp.error) {
         object.insert(QStringLiteral("error"), *backUp.error);
     }
@@ -114,8 +136,8 @@ QJsonObject backUpObject(BackUp const& backUp, QString const& file) {
 
 void printBackUp(Streams io, BackUp const& backUp, QString const& file) {
     if (backUp.loads) {
-        io.out << printable(backUp.path) << " (the back-up) loads: budget-file restore "
-               << printable(file) << " puts it back\n";
+        io.out << printable(backUp.path)
+               << " (the back-up) loads: " << printable(restoreCommand(file)) << " puts it back\n";
     } else {
         io.out << printable(backUp.path) << " (the back-up) does not load either\n";
     }
@@ -203,7 +225,8 @@ int check(Streams io, QString const& file, Options const& options) {
     Streams const shown{options.quiet ? nowhere : io.out, io.err};
     QFileInfo const info(file);
     // A link that leads nowhere (or round in a loop) is there; the load says what is wrong.
-    if (file != QLatin1String("-") && !info.exists() && !info.isSymLink()) {
+    if (file != QLatin1String("-") && !system::keptBytesOf(file) && !info.exists() &&
+        !info.isSymLink()) {
         if (!options.json) {
             fail(io, options, file, QStringLiteral("no such file"));
         }

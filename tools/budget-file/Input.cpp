@@ -69,9 +69,17 @@ std::optional<QByteArray> readWhole(Streams io, Options const& options, QString 
 
 std::optional<Input> inputAt(Streams io, Options const& options, QString const& path) {
     QFile file;
+    QString why;
     if (path == QLatin1String("-")) {
         if (!file.open(stdin, QIODevice::ReadOnly | QIODevice::Unbuffered)) {
             fail(io, options, path, file.errorString());
+            return std::nullopt;
+        }
+    } else if (auto const bytes = system::keptBytesOf(path)) {
+        // A name that is not UTF-8 cannot be given to the library, which takes names as text:
+        // the file is read by its name's bytes instead.
+        if (!system::openByBytes(*bytes, file, why)) {
+            fail(io, options, path, why);
             return std::nullopt;
         }
     } else {

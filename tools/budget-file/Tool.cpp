@@ -17,10 +17,13 @@ namespace zel::tool {
 
 namespace {
 
-// Characters that reorder the text around them, or end a line, without showing themselves.
-bool isInvisibleLayout(char16_t c) {
-    return c == 0x061c || c == 0x200e || c == 0x200f || (c >= 0x2028 && c <= 0x202e) ||
-           (c >= 0x2066 && c <= 0x2069);
+// Characters that show nothing of themselves: those that reorder the text around them or end a
+// line, and the format characters that join, split or hide (the zero-width space, joiners and
+// word joiner, the byte-order mark, the soft hyphen, the invisible operators), with which two
+// names that differ look the same.
+bool isInvisible(char16_t c) {
+    return c == 0x00ad || c == 0x061c || c == 0x180e || (c >= 0x200b && c <= 0x200f) ||
+           (c >= 0x2028 && c <= 0x202e) || (c >= 0x2060 && c <= 0x206f) || c == 0xfeff;
 }
 
 } // namespace
@@ -48,7 +51,10 @@ QString printable(QStringView text) {
                    text[i + 1].isLowSurrogate()) {
             shown += text[i];
             shown += text[++i];
-        } else if (QChar::isSurrogate(c) || isInvisibleLayout(c)) {
+        } else if (c >= 0xdc80 && c <= 0xdcff) {
+            // A byte of a file name that is not UTF-8, as the command line keeps it.
+            hex("\\x", char16_t(c - 0xdc00), 2);
+        } else if (QChar::isSurrogate(c) || isInvisible(c)) {
             hex("\\u", c, 4);
         } else {
             shown += QChar(c);

@@ -1,4 +1,5 @@
 // budget-file: look into a budget file without the application. See --help.
+#include "System.h"
 #include "Tool.h"
 
 #include <QCommandLineParser>
@@ -40,6 +41,9 @@ constexpr OptionForm optionForms[]{
      "on standard error, and the status is 0: for git's textconv."},
     {"output", "OUT", "where to write."},
     {"format", "FORMAT", "json or csv."},
+    {"csv-safe", nullptr,
+     "a text cell that begins with = + - @ or a tab begins with ' instead, so that a "
+     "spreadsheet that opens the file takes no cell for a formula."},
     {"file", "PATH", "the exchange-rates file."},
     {"application", "NAME", "the application whose cache to look in."},
     {"transactions", "N", "how many (default 1000)."},
@@ -73,6 +77,9 @@ std::optional<QString> exportFormatRefused(Options const& options) {
     if (options.format != QLatin1String("json") && options.format != QLatin1String("csv")) {
         return QStringLiteral("--format takes json or csv, not '%1'").arg(options.format);
     }
+    if (options.csvSafe && options.format != QLatin1String("csv")) {
+        return QStringLiteral("--csv-safe applies to --format csv only");
+    }
     return std::nullopt;
 }
 
@@ -104,10 +111,10 @@ CommandForm const commandForms[]{
      2, 2,
      [](Call const& c) { return zel::tool::diff(c.io, c.arguments[0], c.arguments[1], c.options); },
      jsonOrQuiet, 2},
-    {"export FILE --format json|csv [--output OUT] [--force]",
+    {"export FILE --format json|csv [--csv-safe] [--output OUT] [--force]",
      "Writes the whole budget as JSON, or its transactions as CSV (to standard output\n"
      "unless OUT is given; - is standard output too).",
-     "force output format", 1, 1,
+     "force output format csv-safe", 1, 1,
      [](Call const& c) { return zel::tool::exportBudget(c.io, c.arguments[0], c.options); },
      exportFormatRefused},
     {"restore FILE [--json]",
@@ -205,6 +212,9 @@ QString description() {
             text += QStringLiteral("      ") + line + QLatin1Char('\n');
         }
     }
+    text += QStringLiteral("  help [COMMAND]\n"
+                           "      Prints the usage and options of COMMAND, as COMMAND --help does, "
+                           "or this help.\n");
     return text + QStringLiteral(
                       "\n"
                       "No command replaces an existing file unless --force is given (but restore, "
@@ -274,6 +284,53 @@ int showHelp(QCommandLineParser const& parser) {
     return out.status() == QTextStream::Ok ? 0 : 1;
 }
 
+// One command's usage, what it does and its options, for help COMMAND and COMMAND --help.
+int showCommandHelp(CommandForm const& command) {
+    QStringList names;
+    QStringList texts;
+    for (auto const& form : optionForms) {
+        if (!takes(&command, QLatin1String(form.name))) {
+            continue;
+        }
+        QString name = QStringLiteral("--") + QLatin1String(form.name);
+        if (form.letter != nullptr) {
+            name.prepend(QStringLiteral("-%1, ").arg(QLatin1String(form.letter)));
+        }
+        if (form.value != nullptr) {
+            name += QStringLiteral(" <%1>").arg(QLatin1String(form.value));
+        }
+        names << name;
+        texts << QString::fromLatin1(form.what);
+    }
+    QTextStream out(stdout);
+    out << "Usage: budget-file " << command.form << "\n\n" << command.help << '\n';
+    if (!names.isEmpty()) {
+        qsizetype width = 0;
+        for (auto const& name : names) {
+            width = std::max(width, name.size());
+        }
+        out << "\nOptions:\n";
+        // Each text wrapped at the 80th column, its lines under one another.
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            QString line = QStringLiteral("  ") + names[i].leftJustified(width + 2);
+            auto const indent = line.size();
+            bool first = true;
+            for (auto const& word : texts[i].split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+                if (!first && line.size() + 1 + word.size() > 80) {
+                    out << line << '\n';
+                    line = QString(indent, QLatin1Char(' ')) + word;
+                } else {
+                    line += (first ? QString() : QStringLiteral(" ")) + word;
+                }
+                first = false;
+            }
+            out << line << '\n';
+        }
+    }
+    out.flush();
+    return out.status() == QTextStream::Ok ? 0 : 1;
+}
+
 // The tool's command line, with Qt's help options but a text of the tool's own for --help-all:
 // Qt's speaks of Qt's options, which the tool does not have, and differs between Qt versions.
 void describe(QCommandLineParser& parser) {
@@ -326,6 +383,7 @@ std::optional<int> readOptions(QCommandLineParser const& parser, CommandForm con
     options.strict = parser.isSet(QStringLiteral("strict"));
     options.quiet = parser.isSet(QStringLiteral("quiet"));
     options.orRaw = parser.isSet(QStringLiteral("or-raw"));
+    options.csvSafe = parser.isSet(QStringLiteral("csv-safe"));
     options.output = parser.value(QStringLiteral("output"));
     options.format = parser.value(QStringLiteral("format"));
     options.file = parser.value(QStringLiteral("file"));
@@ -389,17 +447,32 @@ int main(int argc, char** argv) {
 
     QCommandLineParser parser;
     describe(parser);
-    if (!parser.parse(QCoreApplication::arguments())) {
+    if (!parser.parse(zel::tool::system::arguments(argc, argv))) {
         return usageError(parseError(parser));
     }
+    auto arguments = parser.positionalArguments();
     // The tool has no options of Qt's own to show, so --help-all shows what --help does.
-    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
+    bool const help =
+        parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"));
+    // "help COMMAND" and "COMMAND --help" show that command's help.
+    if (!arguments.isEmpty() && (help || arguments.front() == QLatin1String("help"))) {
+        if (arguments.front() == QLatin1String("help")) {
+            arguments.removeFirst();
+        }
+        if (arguments.isEmpty()) {
+            return showHelp(parser);
+        }
+        auto const* command = commandNamed(arguments.front());
+        return command != nullptr
+                   ? showCommandHelp(*command)
+                   : usageError(QStringLiteral("unknown command '%1'").arg(arguments.front()));
+    }
+    if (help) {
         return showHelp(parser);
     }
     if (parser.isSet(QStringLiteral("version"))) {
         parser.showVersion();
     }
-    auto arguments = parser.positionalArguments();
     if (arguments.isEmpty()) {
         return usageError(QStringLiteral("no command given"));
     }
