@@ -238,7 +238,7 @@ int check(Streams io, QString const& file, Options const& options) {
         return 1;
     }
     // Read twice: once for the warnings, once for the load.
-    Progress progress(io, options, QStringLiteral("checking ") + file, 2 * input->size());
+    Progress progress(io, options, QStringLiteral("checking ") + file, 2 * input->unread());
     // The warnings are looked for before the load, so that the inspection's memory is free
     // again when the load takes its own: a large budget would otherwise need both at once. Only
     // a regular file is opened here; the load says what is wrong with anything else.

@@ -172,7 +172,7 @@ int summary(Streams io, QString const& file, Options const& options) {
     }
     std::optional<BudgetState> state;
     try {
-        Progress const progress(io, options, QStringLiteral("loading ") + file, input->size());
+        Progress const progress(io, options, QStringLiteral("loading ") + file, input->unread());
         state.emplace(input->load());
     } catch (storage::StorageError const& error) {
         return fail(io, options, *input, error);
@@ -245,7 +245,7 @@ int format(Streams io, QString const& file, QString const& output, Options const
     }
     std::optional<BudgetState> state;
     try {
-        Progress const progress(io, options, QStringLiteral("loading ") + file, input->size());
+        Progress const progress(io, options, QStringLiteral("loading ") + file, input->unread());
         state.emplace(input->load());
     } catch (storage::StorageError const& error) {
         return options.orRaw ? formatRaw(io, *input, output, options, error)
@@ -253,7 +253,7 @@ int format(Streams io, QString const& file, QString const& output, Options const
     }
     try {
         Progress const progress(io, options, QStringLiteral("formatting ") + file,
-                                2 * input->size());
+                                2 * input->unread());
         // The library writes compact documents; write one in a scratch folder, then copy it
         // token by token with indentation, so the budget file itself is never written.
         QTemporaryDir scratch;

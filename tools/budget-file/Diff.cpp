@@ -560,7 +560,7 @@ int diff(Streams io, QString const& oldFile, QString const& newFile, Options con
     std::optional<BudgetState> old;
     try {
         Progress const progress(io, options, QStringLiteral("loading both"),
-                                oldInput->size() + newInput->size());
+                                oldInput->unread() + newInput->unread());
         // The two files load side by side: for large budgets the loads are most of the time.
         auto oldLoad = std::async(std::launch::async, [&] { return oldInput->load(); });
         std::exception_ptr newError; // kept whole, of its own class, until the old is loaded

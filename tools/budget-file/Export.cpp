@@ -242,7 +242,7 @@ int exportBudget(Streams io, QString const& file, Options const& options) {
     }
     std::optional<storage::BudgetState> state;
     try {
-        Progress const progress(io, options, QStringLiteral("loading ") + file, input->size());
+        Progress const progress(io, options, QStringLiteral("loading ") + file, input->unread());
         state.emplace(input->load());
     } catch (storage::StorageError const& error) {
         return fail(io, options, *input, error);

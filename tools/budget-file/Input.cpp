@@ -14,10 +14,9 @@
 namespace zel::tool {
 
 Input::Input(QString name, file_storage::BudgetFile file, qint64 size)
-    : name_(std::move(name)), file_(std::move(file)), size_(size) {}
+    : name_(std::move(name)), file_(std::move(file)), unread_(size) {}
 
-Input::Input(QString name, QByteArray bytes)
-    : name_(std::move(name)), bytes_(std::move(bytes)), size_(bytes_.size()) {}
+Input::Input(QString name, QByteArray bytes) : name_(std::move(name)), bytes_(std::move(bytes)) {}
 
 storage::BudgetState Input::load() const {
     return file_ ? file_->load() : file_storage::loadBudgetDocument(bytes_);
@@ -124,6 +123,9 @@ namespace {
 std::mutex shownMutex;
 Progress::Line* shown = nullptr;
 
+// Less is not worth a word: the reads of the counter itself, say.
+constexpr qint64 noticed = 100'000;
+
 QString megabytes(qint64 bytes) {
     return QString::number(double(bytes) / 1e6, 'f', 1) + QStringLiteral(" MB");
 }
@@ -169,8 +171,11 @@ struct Progress::Line {
                 auto const part = std::min(read, total);
                 text += megabytes(part) + QStringLiteral(" of ") + megabytes(total) +
                         QStringLiteral(" (%1%)").arg(part * 100 / total);
-            } else {
+            } else if (read >= noticed) {
                 text += megabytes(read) + QStringLiteral(" read");
+            } else {
+                text.chop(2);
+                text += QStringLiteral("...");
             }
             std::lock_guard const guard(shownMutex);
             shown = this;

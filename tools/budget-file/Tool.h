@@ -58,8 +58,8 @@ public:
     QString const& name() const { return name_; }
     // The budget file; nothing for a document read into memory.
     file_storage::BudgetFile const* file() const { return file_ ? &*file_ : nullptr; }
-    // The bytes to read: the file's size, or those read already.
-    qint64 size() const { return size_; }
+    // The bytes that its load reads: the file's size; none for a document in memory already.
+    qint64 unread() const { return unread_; }
     // Throws the library's errors.
     storage::BudgetState load() const;
     // The document's bytes: those read, or the file's as they are now; nothing when the file
@@ -70,7 +70,7 @@ private:
     QString name_;
     std::optional<file_storage::BudgetFile> file_;
     QByteArray bytes_;
-    qint64 size_ = 0;
+    qint64 unread_ = 0;
 };
 
 // The most that a budget given as a pipe or device is read into memory: far above any budget of
@@ -83,8 +83,9 @@ inline constexpr qint64 largestReadDocument = qint64{1} << 30;
 std::optional<Input> inputAt(Streams io, Options const& options, QString const& path);
 
 // A line on standard error that says how far a long reading has come (bytes read of total, or
-// so far where total is 0), shown only when standard error is a terminal, the work lasts over a
-// second, and neither --json nor --quiet is given; erased when the object goes.
+// so far where total is 0, or only what it does while nothing is read), shown only when standard
+// error is a terminal, the work lasts over a second, and neither --json nor --quiet is given;
+// erased when the object goes.
 class Progress {
 public:
     Progress(Streams io, Options const& options, QString const& what, qint64 total);

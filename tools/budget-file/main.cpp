@@ -485,6 +485,10 @@ int main(int argc, char** argv) {
     if (command == nullptr) {
         return usageError(QStringLiteral("unknown command '%1'").arg(name));
     }
+    if (options.quiet) {
+        // The load's warnings about the document too: the exit status says it all.
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.warning=false"));
+    }
 
     QTextStream out(stdout);
     int const status = dispatch(*command, arguments, options, Streams{out, standardError()});
