@@ -238,7 +238,9 @@ int check(Streams io, QString const& file, Options const& options) {
         return 1;
     }
     // Read twice: once for the warnings, once for the load.
-    Progress progress(io, options, QStringLiteral("checking ") + file, 2 * input->unread());
+    // Gone before anything is printed.
+    std::optional<Progress> progress;
+    progress.emplace(io, options, QStringLiteral("checking ") + file, 2 * input->unread());
     // The warnings are looked for before the load, so that the inspection's memory is free
     // again when the load takes its own: a large budget would otherwise need both at once. Only
     // a regular file is opened here; the load says what is wrong with anything else.
@@ -250,6 +252,7 @@ int check(Streams io, QString const& file, Options const& options) {
     try {
         counts = countsOf(input->load());
     } catch (file_storage::BudgetFileError const& error) {
+        progress.reset();
         // Only a document that does not load is worth replacing by its back-up; a file in use
         // or unreadable is not.
         auto const place = placeOf(*input, error);
@@ -285,6 +288,7 @@ int check(Streams io, QString const& file, Options const& options) {
                             .arg(lint->failure));
         }
     }
+    progress.reset();
     if (options.json) {
         auto object = countsObject(counts);
         object.insert(QStringLiteral("warnings"), warningsArray(lint->warnings));

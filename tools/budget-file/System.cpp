@@ -12,44 +12,22 @@
 #include <unistd.h>
 #endif
 
-#include <cerrno>
-
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 namespace zel::tool::system {
-
-namespace {
-
-bool isKeptByte(char16_t c) {
-    return c >= 0xdc80 && c <= 0xdcff;
-}
-
-} // namespace
-
-std::optional<QByteArray> keptBytesOf(QString const& name) {
-    if (std::none_of(name.begin(), name.end(), [](QChar c) { return isKeptByte(c.unicode()); })) {
-        return std::nullopt;
-    }
-    QByteArray bytes;
-    qsizetype from = 0;
-    for (qsizetype i = 0; i <= name.size(); ++i) {
-        if (i == name.size() || isKeptByte(name[i].unicode())) {
-            bytes += QStringView(name).mid(from, i - from).toUtf8();
-            if (i < name.size()) {
-                bytes += char(name[i].unicode() - 0xdc00);
-            }
-            from = i + 1;
-        }
-    }
-    return bytes;
-}
 
 #if defined(Q_OS_WIN)
 
 // Windows gives the command line in UTF-16, which Qt reads as it is.
 QStringList arguments(int, char**) {
     return QCoreApplication::arguments();
+}
+
+// Windows names files in UTF-16: every name is text.
+std::optional<QByteArray> keptBytesOf(QString const&) {
+    return std::nullopt;
 }
 
 bool openByBytes(QByteArray const&, QFile& file, QString& why) {
@@ -108,6 +86,32 @@ QStringList arguments(int argc, char** argv) {
         decoded << text;
     }
     return decoded;
+}
+
+namespace {
+
+bool isKeptByte(char16_t c) {
+    return c >= 0xdc80 && c <= 0xdcff;
+}
+
+} // namespace
+
+std::optional<QByteArray> keptBytesOf(QString const& name) {
+    if (std::none_of(name.begin(), name.end(), [](QChar c) { return isKeptByte(c.unicode()); })) {
+        return std::nullopt;
+    }
+    QByteArray bytes;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i <= name.size(); ++i) {
+        if (i == name.size() || isKeptByte(name[i].unicode())) {
+            bytes += QStringView(name).mid(from, i - from).toUtf8();
+            if (i < name.size()) {
+                bytes += char(name[i].unicode() - 0xdc00);
+            }
+            from = i + 1;
+        }
+    }
+    return bytes;
 }
 
 bool openByBytes(QByteArray const& name, QFile& file, QString& why) {

@@ -240,6 +240,7 @@ void printRecord(QtMsgType type, QMessageLogContext const&, QString const& text)
     if (type == QtDebugMsg || type == QtInfoMsg) {
         return;
     }
+    zel::tool::eraseProgress();
     // They name files, which may hold anything.
     standardError() << "budget-file: " << (type == QtWarningMsg ? "warning: " : "error: ")
                     << zel::tool::printable(text) << Qt::endl;
