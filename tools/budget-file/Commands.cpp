@@ -252,8 +252,10 @@ int format(Streams io, QString const& file, QString const& output, Options const
                              : fail(io, options, *input, error);
     }
     try {
+        // The compact document, about the size of the input, is written, read back and
+        // written indented.
         Progress const progress(io, options, QStringLiteral("formatting ") + file,
-                                2 * input->unread());
+                                3 * input->unread());
         // The library writes compact documents; write one in a scratch folder, then copy it
         // token by token with indentation, so the budget file itself is never written.
         QTemporaryDir scratch;

@@ -135,7 +135,7 @@ QString megabytes(qint64 bytes) {
 struct Progress::Line {
     QString what;
     qint64 total;
-    qint64 start = system::bytesRead();
+    qint64 start = system::bytesMoved();
     qsizetype width = 0; // of the text on the terminal, to erase
     std::mutex mutex;
     std::condition_variable stop;
@@ -165,7 +165,7 @@ struct Progress::Line {
             if (std::chrono::steady_clock::now() - begun < 1s) {
                 continue;
             }
-            auto const read = std::max<qint64>(0, system::bytesRead() - start);
+            auto const read = std::max<qint64>(0, system::bytesMoved() - start);
             QString text = QStringLiteral("budget-file: ") + what + QStringLiteral(": ");
             if (total > 0) {
                 auto const part = std::min(read, total);
@@ -186,7 +186,7 @@ struct Progress::Line {
 
 Progress::Progress(Streams io, Options const& options, QString const& what, qint64 total) {
     if (options.json || options.quiet || !system::standardErrorIsTerminal() ||
-        system::bytesRead() < 0) {
+        system::bytesMoved() < 0) {
         return;
     }
     io.err.flush();

@@ -39,10 +39,10 @@ bool standardErrorIsTerminal() {
     return _isatty(_fileno(stderr)) != 0;
 }
 
-qint64 bytesRead() {
+qint64 bytesMoved() {
     IO_COUNTERS counters{};
     return GetProcessIoCounters(GetCurrentProcess(), &counters) != 0
-               ? qint64(counters.ReadTransferCount)
+               ? qint64(counters.ReadTransferCount + counters.WriteTransferCount)
                : -1;
 }
 
@@ -133,18 +133,22 @@ bool standardErrorIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
 }
 
-qint64 bytesRead() {
+qint64 bytesMoved() {
 #if defined(Q_OS_LINUX)
-    // "rchar: N", the bytes that the process's reads returned, of any file.
+    // "rchar: N" and "wchar: N": the bytes that the process's reads returned and its writes took,
+    // of any file.
     QFile io(QStringLiteral("/proc/self/io"));
     if (io.open(QIODevice::ReadOnly)) {
+        qint64 moved = 0;
+        int found = 0;
         for (auto const& line : io.readAll().split('\n')) {
-            if (line.startsWith("rchar:")) {
+            if (line.startsWith("rchar:") || line.startsWith("wchar:")) {
                 bool ok = false;
-                auto const count = line.mid(6).trimmed().toLongLong(&ok);
-                return ok ? count : -1;
+                moved += line.mid(6).trimmed().toLongLong(&ok);
+                found += ok ? 1 : 0;
             }
         }
+        return found == 2 ? moved : -1;
     }
 #endif
     return -1;

@@ -12,9 +12,9 @@ namespace zel::tool::system {
 // Whether standard error is a terminal, where a person watches.
 bool standardErrorIsTerminal();
 
-// How many bytes this process has read so far, from files, pipes and devices alike; -1 where the
-// system does not say.
-qint64 bytesRead();
+// How many bytes this process has read and written so far, of files, pipes and devices alike; -1
+// where the system does not say.
+qint64 bytesMoved();
 
 // The command line. Where a file name's bytes are not UTF-8 (a name from another system, or made
 // under another locale), each byte that is not is kept as U+DC80 plus its value, a lone

@@ -82,8 +82,9 @@ inline constexpr qint64 largestReadDocument = qint64{1} << 30;
 // something that can be read whole; nothing after reporting why not.
 std::optional<Input> inputAt(Streams io, Options const& options, QString const& path);
 
-// A line on standard error that says how far a long reading has come (bytes read of total, or
-// so far where total is 0, or only what it does while nothing is read), shown only when standard
+// A line on standard error that says how far a long reading or writing has come (bytes read and
+// written of total, or so far where total is 0, or only what it does while nothing is read),
+// shown only when standard
 // error is a terminal, the work lasts over a second, and neither --json nor --quiet is given;
 // erased when the object goes.
 class Progress {
