@@ -2,6 +2,8 @@
 #include "StoreChild.h"
 #include "support/SymbolicLink.h"
 
+#include <QTemporaryDir>
+
 #include <cerrno>
 #include <optional>
 
@@ -15,6 +17,14 @@
 #endif
 
 namespace zel::testing::budget_file {
+
+QByteArray documentOf(QString const& name) {
+    QTemporaryDir scratch;
+    QString const path = scratch.filePath(QStringLiteral("budget.xml"));
+    LogCapture quiet;
+    store(file_storage::BudgetFile(path, QStringLiteral("~")), store_child::budgetNamed(name));
+    return contentOf(path).value_or(QByteArray());
+}
 
 void Layout::make() const {
     if (!QDir().mkpath(directory) ||

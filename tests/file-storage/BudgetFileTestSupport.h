@@ -27,6 +27,9 @@ inline void store(file_storage::BudgetFile const& file, storage::BudgetState con
     file.store(ledger, budget, items, banks, types, surveys);
 }
 
+// The document that a store of the budget of the store child's name writes (StoreChild.h).
+QByteArray documentOf(QString const& name);
+
 // Whether the file at path loads as state.
 inline bool holds(QString const& path, storage::BudgetState const& state) {
     LogCapture quiet;
