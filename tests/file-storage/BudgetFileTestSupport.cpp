@@ -34,7 +34,13 @@ void Layout::make() const {
 }
 
 QString Layout::fill(QString text) const {
-    return text.replace(QLatin1String("{missing}"), missingFileText())
+    // The system's own text for a file that is not there, as its error numbers give it.
+#if defined(_WIN32)
+    QString const missing = qt_error_string(ERROR_FILE_NOT_FOUND);
+#else
+    QString const missing = qt_error_string(ENOENT);
+#endif
+    return text.replace(QLatin1String("{missing}"), missing)
         .replace(QLatin1String("{L}"), budgetPath)
         .replace(QLatin1String("{B}"), budget)
         .replace(QLatin1String("{K}"), backUp)
@@ -57,19 +63,6 @@ QStringList Layout::others() const {
     return result;
 }
 
-QString missingFileText() {
-#if defined(_WIN32)
-    return qt_error_string(ERROR_FILE_NOT_FOUND);
-#else
-    return qt_error_string(ENOENT);
-#endif
-}
-
-std::string recordText(QtMsgType type, QString const& text) {
-    char const letters[] = {'D', 'W', 'C', 'F', 'I'};
-    return std::string(1, letters[type]) + ' ' + text.toStdString();
-}
-
 namespace {
 
 // The writer's progress records, which the tests of the file handling leave out.
@@ -89,7 +82,8 @@ std::vector<std::string> fileRecords(LogCapture const& capture) {
     std::vector<std::string> result;
     for (auto const& record : capture.records()) {
         if (!isWriterRecord(record.text)) {
-            result.push_back(recordText(record.type, record.text));
+            char const letters[] = {'D', 'W', 'C', 'F', 'I'};
+            result.push_back(letters[record.type] + (' ' + record.text.toStdString()));
         }
     }
     return result;

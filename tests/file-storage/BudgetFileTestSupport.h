@@ -110,12 +110,8 @@ struct ChildRun {
 // that number for its group too, and no other groups) where given, which takes root.
 ChildRun runChild(QStringList const& arguments, std::optional<uint> asUser = std::nullopt);
 
-// A log record as "D text", "W text" or "C text".
-// The system's own text for a file that is not there, as its error numbers give it.
-QString missingFileText();
-
-std::string recordText(QtMsgType type, QString const& text);
-// The file handling's own records, in order: the writer's progress records are left out.
+// The file handling's own records, in order, as "D text", "W text" or "C text": the writer's
+// progress records are left out.
 std::vector<std::string> fileRecords(LogCapture const& capture);
 
 } // namespace zel::testing::budget_file
