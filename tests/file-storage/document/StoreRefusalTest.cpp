@@ -12,8 +12,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <type_traits>
-#include <vector>
 
 namespace {
 
@@ -46,62 +44,6 @@ struct Parts {
         std::get<ReconciledSurveys>(result) = ReconciledSurveys(surveys);
         return result;
     }
-
-    // An item of kind Item named name, due on, booked to account unless none.
-    template <class Item>
-    void item(QString const& name, std::optional<unsigned> account, QDate on = {2026, 1, 1},
-              double interest = 0.1) {
-        BudgetSource const source(name);
-        auto& budget = std::get<Budget>(s);
-        auto const once = EventFrequency::once;
-        if constexpr (std::is_same_v<Item, Wage>) {
-            budget.wages().add(Wage(source, dollar, once, on));
-        } else if constexpr (std::is_same_v<Item, Bill>) {
-            budget.bills().add(Bill(source, dollar, once, on));
-        } else if constexpr (std::is_same_v<Item, Debt>) {
-            budget.debts().add(Debt(source, dollar, once, on, dollar, Percentage{interest}));
-        } else if constexpr (std::is_same_v<Item, Goal>) {
-            budget.goals().add(Goal(source, dollar, once, on, dollar));
-        } else {
-            budget.nontracks().add(Nontrack(source, dollar, once, on));
-        }
-        if (account) {
-            std::get<zel::storage::ItemAccountMap>(s).insert<Item>(source, code(*account));
-        }
-    }
-
-    // A transaction of one dollar, held in the ledgers of the given accounts.
-    void hold(unsigned number, unsigned debit, unsigned credit, std::vector<unsigned> in,
-              std::optional<QString> description = {}, QDate on = {2026, 1, 5}) {
-        for (auto const n : in) {
-            ledgers.at(code(n)).transactions.insert_or_assign(
-                TransactionNumber(number),
-                Transaction(on, code(debit), code(credit), dollar, description,
-                            TransactionNumber(number), TransactionStatuses::pending));
-        }
-    }
-
-    void account(unsigned number, QString const& name) {
-        ledgers.emplace(
-            code(number, name),
-            LedgerAccount{Account(AccountTypes::asset, code(number, name), dollar, false), {}});
-    }
-
-    void bank(QString const& name, std::set<AccountNumber> const& accounts = {}) {
-        for (auto const& number : accounts) {
-            std::get<AccountTypeMap>(s)[BankName(name)][number] = SupportedAccountTypes::checking;
-        }
-        banks.insert_or_assign(BankName(name), Bank(BankName(name), accounts, false));
-    }
-
-    // Reconciles the account at the bank, replacing a reconciliation of that bank account.
-    void reconcile(QString const& bank, unsigned account,
-                   ReconciledSurvey::Distribution distribution = {},
-                   std::optional<QString> checksum = {}, std::optional<QDate> on = {}) {
-        BankAccount const key{BankName(bank), code(account), SupportedAccountTypes::checking};
-        surveys.insert_or_assign(key, ReconciledSurvey(ReconciledBankAccount(key, dollar, on),
-                                                       std::move(distribution), checksum));
-    }
 };
 
 // A text of the manifest, each \uXXXX in it turned into that UTF-16 unit.
@@ -133,44 +75,68 @@ void change(Parts& p, std::string const& line) {
         return f.size() <= at || f[at] == QLatin1String("-") ? std::nullopt : std::optional(f[at]);
     };
     auto const& op = f[0];
+    auto& s = p.s;
     if (op == QLatin1String("item")) {
-        auto const account = f[3] == QLatin1String("-") ? std::nullopt : std::optional(n(3));
+        // Due once, on the date given or the first of 2026, and booked to its account, if any.
+        BudgetSource const source(f[2]);
         QDate const on = dateOf(f, 4).value_or(QDate(2026, 1, 1));
-        double const interest = f.size() > 5 ? std::stod(f[5].toStdString()) : 0.1;
-        auto const add = [&]<class Item>(std::type_identity<Item>) {
-            p.item<Item>(f[2], account, on, interest);
+        auto const once = EventFrequency::once;
+        auto& budget = std::get<Budget>(s);
+        auto const add = [&](auto& items, auto item) {
+            items.add(item);
+            if (f[3] != QLatin1String("-")) {
+                std::get<zel::storage::ItemAccountMap>(s).insert<decltype(item)>(source,
+                                                                                 code(n(3)));
+            }
         };
-        f[1] == QLatin1String("wage")   ? add(std::type_identity<Wage>())
-        : f[1] == QLatin1String("bill") ? add(std::type_identity<Bill>())
-        : f[1] == QLatin1String("debt") ? add(std::type_identity<Debt>())
-        : f[1] == QLatin1String("goal") ? add(std::type_identity<Goal>())
-                                        : add(std::type_identity<Nontrack>());
+        if (f[1] == QLatin1String("wage")) {
+            add(budget.wages(), Wage(source, dollar, once, on));
+        } else if (f[1] == QLatin1String("bill")) {
+            add(budget.bills(), Bill(source, dollar, once, on));
+        } else if (f[1] == QLatin1String("debt")) {
+            double const interest = f.size() > 5 ? std::stod(f[5].toStdString()) : 0.1;
+            add(budget.debts(), Debt(source, dollar, once, on, dollar, Percentage{interest}));
+        } else if (f[1] == QLatin1String("goal")) {
+            add(budget.goals(), Goal(source, dollar, once, on, dollar));
+        } else {
+            add(budget.nontracks(), Nontrack(source, dollar, once, on));
+        }
     } else if (op == QLatin1String("account")) {
-        p.account(n(1), f[2]);
+        auto const account = code(n(1), f[2]);
+        p.ledgers.emplace(account,
+                          LedgerAccount{Account(AccountTypes::asset, account, dollar, false), {}});
     } else if (op == QLatin1String("bank")) {
         std::set<AccountNumber> accounts;
         for (qsizetype i = 2; i < f.size(); ++i) {
             accounts.insert(AccountNumber(n(i)));
+            std::get<AccountTypeMap>(s)[BankName(f[1])][AccountNumber(n(i))] =
+                SupportedAccountTypes::checking;
         }
-        p.bank(f[1], accounts);
+        p.banks.insert_or_assign(BankName(f[1]), Bank(BankName(f[1]), accounts, false));
     } else if (op == QLatin1String("hold")) {
-        std::vector<unsigned> in;
-        for (auto const& number : f[4].split(QLatin1Char(' '))) {
-            in.push_back(number.toUInt());
+        // Of one dollar, pending, on the date given or the fifth of January 2026.
+        TransactionNumber const number(n(1));
+        Transaction const held(dateOf(f, 6).value_or(QDate(2026, 1, 5)), code(n(2)), code(n(3)),
+                               dollar, text(5), number, TransactionStatuses::pending);
+        for (auto const& in : f[4].split(QLatin1Char(' '))) {
+            p.ledgers.at(code(in.toUInt())).transactions.insert_or_assign(number, held);
         }
-        p.hold(n(1), n(2), n(3), in, text(5), dateOf(f, 6).value_or(QDate(2026, 1, 5)));
     } else if (op == QLatin1String("reconcile")) {
+        // Replacing a reconciliation of that bank account.
         ReconciledSurvey::Distribution distribution;
         if (auto const item = text(5)) {
             auto const words = item->split(QLatin1Char(' '));
             distribution.insert_or_assign({toBudgetItemTypes(words[0]), BudgetSource(words[1])},
                                           dollar);
         }
-        p.reconcile(f[1], n(2), distribution, text(3), dateOf(f, 4));
+        BankAccount const key{BankName(f[1]), code(n(2)), SupportedAccountTypes::checking};
+        p.surveys.insert_or_assign(
+            key, ReconciledSurvey(ReconciledBankAccount(key, dollar, dateOf(f, 4)), distribution,
+                                  text(3)));
     } else if (op == QLatin1String("opening")) {
         p.opening = code(n(1));
     } else {
-        std::get<AccountTypeMap>(p.s)[BankName(f[1])].erase(AccountNumber(n(2)));
+        std::get<AccountTypeMap>(s)[BankName(f[1])].erase(AccountNumber(n(2)));
     }
 }
 
@@ -207,8 +173,8 @@ INSTANTIATE_TEST_SUITE_P(Store, RefusedValue,
 // written: the document loads, with neither value.
 TEST(StoredValue, EmptyChecksumAndDescriptionAreLeftOutAndLoadAsNone) {
     Parts parts;
-    parts.hold(5, 500, 101, {101}, QString());
-    parts.reconcile("First Bank", 101, {}, QString());
+    change(parts, "hold | 5 | 500 | 101 | 101 | ");
+    change(parts, "reconcile | First Bank | 101 | ");
     auto const text = zel::testing::describe(
         zel::testing::loadDocument(zel::testing::storeDocument(parts.state())));
     EXPECT_NE(text.find(" 1.0 USD Pending description=none\n"), std::string::npos) << text;
