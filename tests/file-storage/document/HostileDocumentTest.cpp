@@ -21,28 +21,6 @@ namespace {
 using zel::testing::describe;
 using zel::testing::errorOf;
 
-QByteArray document(QByteArray const& body, QByteArray const& doctype = {}) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + doctype +
-           "<KelvoraMindrath revision=\"2\">\n" + body + "</KelvoraMindrath>\n";
-}
-
-// A document of one wage, holding content, and the account it is booked to, whose ledger holds
-// a transaction described as "[]", or as doctype makes it.
-QByteArray wageDocument(QByteArray const& name, QByteArray const& major = "1",
-                        QByteArray const& content = {}, QByteArray const& doctype = {},
-                        QByteArray const& description = "[]") {
-    return document(
-        "<wages>\n<wage id=\"1\" major=\"" + major + "\" minor=\"0\" period=\"Monthly\" name=\"" +
-            name + "\" currency=\"USD\" nextOccurOn=\"2026-03-01\" accountId=\"10\">" + content +
-            "</wage>\n</wages>\n<accounts>\n<account id=\"10\" name=\"Checking\" "
-            "type=\"Asset\" major=\"0\" minor=\"0\" currency=\"USD\" closed=\"false\"/>"
-            "\n</accounts>\n<ledgers>\n<ledger id=\"10\">\n"
-            "<transaction id=\"1\" date=\"2026-01-02\" accountId=\"10\" entry=\"Dr\" "
-            "major=\"1\" minor=\"0\" currency=\"USD\" status=\"Cleared\">" +
-            description + "</transaction>\n</ledger>\n</ledgers>\n",
-        doctype);
-}
-
 // A text of tests/data/documents/hostile.manifest, expanded as its head says.
 QByteArray expanded(std::string text, QString const& secret) {
     text = QByteArray::fromStdString(text)
@@ -79,12 +57,15 @@ TEST_P(HostileDocument, LoadsCorrectlyOrFailsWithALibraryError) {
     auto const field = [&](char const* key, char const* otherwise = "") {
         return expanded(row.has(key) ? row.value(key) : otherwise, secret.fileName());
     };
-    auto const bytes =
-        row.has("bytes") ? field("bytes")
-        : row.has("body")
-            ? document(field("body"), field("doctype"))
-            : wageDocument(field("wage", "Salary"), field("major", "1"), field("content"),
-                           field("doctype"), field("description", "[]"));
+    auto bytes = row.has("bytes")
+                     ? field("bytes")
+                     : zel::testing::dataFile(row.has("body") ? "documents/hostile/document.xml"
+                                                              : "documents/hostile/wage.xml");
+    for (auto const& [key, otherwise] :
+         {std::pair("doctype", ""), std::pair("body", ""), std::pair("wage", "Salary"),
+          std::pair("major", "1"), std::pair("content", ""), std::pair("description", "[]")}) {
+        bytes.replace("{" + QByteArray(key) + "}", field(key, otherwise));
+    }
     if (row.has("second")) {
         auto const error = errorOf([&] { zel::testing::loadDocument(bytes); });
         EXPECT_TRUE(error.starts_with("class: BudgetFileError") ||
@@ -149,7 +130,7 @@ public:
 };
 
 TEST(HostileDocument, DeviceThatCannotRewindIsReported) {
-    auto bytes = wageDocument("Salary");
+    auto bytes = zel::testing::dataFile(QStringLiteral("documents/canonical/small-full.xml"));
     OneWayBuffer device(&bytes);
     device.open(QIODevice::ReadOnly | QIODevice::Text);
     EXPECT_EQ(errorOf([&] { zel::file_storage::internal::loadBudgetDocument(device); }),
