@@ -1,7 +1,7 @@
-// Budget states that no document can give, which the store must refuse rather than write a
-// file that does not load or loads to another budget: the changes to the small full budget of
-// tests/support in tests/data/documents/refused-values.manifest. (A debt whose interest is not a
-// number loads from a document and is stored as "nan": a row of canonical.manifest.)
+// Budget states that the store must refuse rather than write a file that does not load or loads
+// to another budget: documents that load to such a state, and changes to the small full budget
+// of tests/support, in tests/data/documents/store-refusals.manifest. (A debt whose interest is not
+// a number loads from a document and is stored as "nan": a row of canonical.manifest.)
 #include "DocumentSupport.h"
 
 #include "support/Budgets.h"
@@ -148,15 +148,23 @@ TEST_P(RefusedValue, IsRefusedWithItsTexts) {
     for (auto const& line : row.values("change")) {
         change(parts, line);
     }
+    auto const state = row.has("document")
+                           ? zel::testing::loadDocument(zel::testing::dataFile(
+                                 QStringLiteral("documents/") + row.text("document")))
+                           : parts.state();
+    if (row.has("state")) {
+        EXPECT_EQ(
+            zel::testing::describe(state),
+            zel::testing::dataFile(QStringLiteral("documents/") + row.text("state")).toStdString());
+    }
     std::string const error = row.has("class") ? row.value("class") : "BudgetFileError";
     QByteArray written;
-    EXPECT_EQ(
-        zel::testing::errorOf([&] { zel::testing::storeDocument(parts.state(), false, &written); }),
-        "class: " + error +
-            "\nfirst: The budget file is not valid.  Error appears at line 0, column 0.\n"
-            "second: " +
-            unescaped(row.text("second")).toStdString() +
-            "\ncause: " + (row.has("cause") ? row.value("cause") : "std::exception"));
+    EXPECT_EQ(zel::testing::errorOf([&] { zel::testing::storeDocument(state, false, &written); }),
+              "class: " + error +
+                  "\nfirst: The budget file is not valid.  Error appears at line 0, column 0.\n"
+                  "second: " +
+                  unescaped(row.text("second")).toStdString() +
+                  "\ncause: " + (row.has("cause") ? row.value("cause") : "std::exception"));
     // Dates are checked as they are written, after the start of the document; every other value
     // is refused while the element tree is built, before anything but the declaration.
     if (error == "BudgetFileError") {
@@ -166,7 +174,7 @@ TEST_P(RefusedValue, IsRefusedWithItsTexts) {
 
 INSTANTIATE_TEST_SUITE_P(Store, RefusedValue,
                          ::testing::ValuesIn(zel::testing::readManifest(
-                             QStringLiteral("documents/refused-values.manifest"))),
+                             QStringLiteral("documents/store-refusals.manifest"))),
                          zel::testing::recordName);
 
 // A reader refuses an empty checksum and reads an empty description as none, so neither is
