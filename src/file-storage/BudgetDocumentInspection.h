@@ -1,6 +1,7 @@
 #pragma once
 
 #include "zel/file-storage/Export.h"
+#include "zel/storage/Storage.h"
 
 #include <QByteArray>
 #include <QString>
@@ -71,5 +72,12 @@ ZEL_FILE_STORAGE_EXPORT DocumentInspection inspectBudgetDocument(QByteArray cons
 // the attribute's name, or the element's start tag where no one attribute is at fault. Nothing
 // when the bytes load, fail with a place of their own, or fail otherwise.
 ZEL_FILE_STORAGE_EXPORT std::optional<DocumentPlace> placeOfRefusal(QByteArray const& bytes);
+
+// The budget that the document in bytes holds, read as BudgetFile::load reads a budget file's
+// content: through the same bounds, to the same values and the same errors. For a tool given a
+// budget that is no file (standard input, a pipe): nothing beside a budget file is looked at,
+// no lock, no marker of a store under way, no back-up. Throws BudgetFileError (or
+// AttributeError) when the document is not valid.
+ZEL_FILE_STORAGE_EXPORT storage::BudgetState loadBudgetDocument(QByteArray const& bytes);
 
 } // namespace zel::file_storage

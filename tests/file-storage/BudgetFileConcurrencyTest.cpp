@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -66,14 +67,12 @@ protected:
         int loads = 0;
         std::string tally;
         for (auto const& [outcome, count] : outcomes) {
-            EXPECT_TRUE(outcome.startsWith(QLatin1String("stored\t")) ||
-                        (outcome.startsWith(QLatin1String("loaded\t")) &&
+            EXPECT_TRUE(outcome.startsWith(QLatin1String("stored ")) ||
+                        (outcome.startsWith(QLatin1String("loaded ")) &&
                          !outcome.endsWith(QLatin1Char('?'))))
                 << outcome.toStdString();
             (outcome.startsWith(QLatin1String("stored")) ? stores : loads) += count;
-            tally += ", " +
-                     QString(outcome).replace(QLatin1Char('\t'), QLatin1Char(' ')).toStdString() +
-                     " " + std::to_string(count);
+            tally += ", " + outcome.toStdString() + " " + std::to_string(count);
         }
         EXPECT_EQ(stores, writers * storesEach);
         EXPECT_EQ(loads, readers * loadsEach);
@@ -103,41 +102,43 @@ QStringList workerArguments(int i, QString const& path) {
                                     : QStringList{QStringLiteral("load"), path} + budgetNames);
 }
 
-TEST_F(Concurrency, ProcessesStoringAndLoadingOneFileEachSeeWholeBudgets) {
-    std::vector<std::unique_ptr<QProcess>> children;
-    for (int i = 0; i < writers + readers; ++i) {
-        children.push_back(std::make_unique<QProcess>());
-        children.back()->start(QStringLiteral(ZEL_BUDGET_FILE_STORE_CHILD),
-                               workerArguments(i, path_));
-    }
-    std::map<QString, int> outcomes;
-    for (auto const& child : children) {
-        ASSERT_TRUE(child->waitForFinished(120000));
-        EXPECT_EQ(child->exitCode(), 0);
-        for (auto const& line : QString::fromUtf8(child->readAllStandardOutput())
-                                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-            ++outcomes[line];
-        }
-    }
-    expectWholeBudgets(outcomes, "processes");
-}
-
-TEST_F(Concurrency, ThreadsStoringAndLoadingOneFileEachSeeWholeBudgets) {
+// Runs every worker at once, each on a thread of its own that does work(i, count), and counts
+// the outcomes that the workers give count: "stored NAME" or "loaded NAME".
+std::map<QString, int>
+runWorkers(std::function<void(int, std::function<void(QString const&)> const&)> const& work) {
     std::mutex mutex;
     std::map<QString, int> outcomes;
     std::vector<std::thread> threads;
     for (int i = 0; i < writers + readers; ++i) {
         threads.emplace_back([&, i] {
-            budgets::store_child::storeOrLoad(workerArguments(i, path_), [&](QString const& line) {
+            work(i, [&](QString const& line) {
                 std::lock_guard const lock(mutex);
-                ++outcomes[line];
+                ++outcomes[QString(line).replace(QLatin1Char('\t'), QLatin1Char(' '))];
             });
         });
     }
     for (auto& thread : threads) {
         thread.join();
     }
-    expectWholeBudgets(outcomes, "threads");
+    return outcomes;
+}
+
+TEST_F(Concurrency, ProcessesStoringAndLoadingOneFileEachSeeWholeBudgets) {
+    expectWholeBudgets(runWorkers([&](int i, auto const& count) {
+                           auto const run = support::runChild(workerArguments(i, path_));
+                           EXPECT_TRUE(run.succeeded()) << "child " << i << ": " << run.output;
+                           for (auto const& outcome : run.outcomes) {
+                               count(outcome);
+                           }
+                       }),
+                       "processes");
+}
+
+TEST_F(Concurrency, ThreadsStoringAndLoadingOneFileEachSeeWholeBudgets) {
+    expectWholeBudgets(runWorkers([&](int i, auto const& count) {
+                           budgets::store_child::storeOrLoad(workerArguments(i, path_), count);
+                       }),
+                       "threads");
 }
 
 // The lock file is replaced after an acquire opened it and before it locked it: the acquire

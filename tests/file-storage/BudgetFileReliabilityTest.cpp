@@ -33,15 +33,7 @@ namespace {
 struct Version {
     QString name;
     BudgetState state = budgets::store_child::budgetNamed(name);
-    QByteArray document = documentOf(state);
-
-    static QByteArray documentOf(BudgetState const& state) {
-        QTemporaryDir scratch;
-        QString const path = scratch.filePath(QStringLiteral("budget.xml"));
-        budgets::LogCapture quiet;
-        support::store(BudgetFile(path, QStringLiteral("~")), state);
-        return support::contentOf(path).value_or(QByteArray());
-    }
+    QByteArray document = support::documentOf(name);
 };
 
 // What stood there before the store: the budget file (holding the previous budget), the

@@ -2,6 +2,8 @@
 #include "StoreChild.h"
 #include "support/SymbolicLink.h"
 
+#include <QTemporaryDir>
+
 #include <cerrno>
 #include <optional>
 
@@ -16,6 +18,14 @@
 
 namespace zel::testing::budget_file {
 
+QByteArray documentOf(QString const& name) {
+    QTemporaryDir scratch;
+    QString const path = scratch.filePath(QStringLiteral("budget.xml"));
+    LogCapture quiet;
+    store(file_storage::BudgetFile(path, QStringLiteral("~")), store_child::budgetNamed(name));
+    return contentOf(path).value_or(QByteArray());
+}
+
 void Layout::make() const {
     if (!QDir().mkpath(directory) ||
         (linked && !makeSymbolicLink(QStringLiteral("synced/budget.xml"), budgetPath))) {
@@ -24,7 +34,13 @@ void Layout::make() const {
 }
 
 QString Layout::fill(QString text) const {
-    return text.replace(QLatin1String("{missing}"), missingFileText())
+    // The system's own text for a file that is not there, as its error numbers give it.
+#if defined(_WIN32)
+    QString const missing = qt_error_string(ERROR_FILE_NOT_FOUND);
+#else
+    QString const missing = qt_error_string(ENOENT);
+#endif
+    return text.replace(QLatin1String("{missing}"), missing)
         .replace(QLatin1String("{L}"), budgetPath)
         .replace(QLatin1String("{B}"), budget)
         .replace(QLatin1String("{K}"), backUp)
@@ -47,19 +63,6 @@ QStringList Layout::others() const {
     return result;
 }
 
-QString missingFileText() {
-#if defined(_WIN32)
-    return qt_error_string(ERROR_FILE_NOT_FOUND);
-#else
-    return qt_error_string(ENOENT);
-#endif
-}
-
-std::string recordText(QtMsgType type, QString const& text) {
-    char const letters[] = {'D', 'W', 'C', 'F', 'I'};
-    return std::string(1, letters[type]) + ' ' + text.toStdString();
-}
-
 namespace {
 
 // The writer's progress records, which the tests of the file handling leave out.
@@ -79,7 +82,8 @@ std::vector<std::string> fileRecords(LogCapture const& capture) {
     std::vector<std::string> result;
     for (auto const& record : capture.records()) {
         if (!isWriterRecord(record.text)) {
-            result.push_back(recordText(record.type, record.text));
+            char const letters[] = {'D', 'W', 'C', 'F', 'I'};
+            result.push_back(letters[record.type] + (' ' + record.text.toStdString()));
         }
     }
     return result;

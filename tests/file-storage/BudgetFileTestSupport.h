@@ -27,6 +27,9 @@ inline void store(file_storage::BudgetFile const& file, storage::BudgetState con
     file.store(ledger, budget, items, banks, types, surveys);
 }
 
+// The document that a store of the budget of the store child's name writes (StoreChild.h).
+QByteArray documentOf(QString const& name);
+
 // Whether the file at path loads as state.
 inline bool holds(QString const& path, storage::BudgetState const& state) {
     LogCapture quiet;
@@ -107,12 +110,8 @@ struct ChildRun {
 // that number for its group too, and no other groups) where given, which takes root.
 ChildRun runChild(QStringList const& arguments, std::optional<uint> asUser = std::nullopt);
 
-// A log record as "D text", "W text" or "C text".
-// The system's own text for a file that is not there, as its error numbers give it.
-QString missingFileText();
-
-std::string recordText(QtMsgType type, QString const& text);
-// The file handling's own records, in order: the writer's progress records are left out.
+// The file handling's own records, in order, as "D text", "W text" or "C text": the writer's
+// progress records are left out.
 std::vector<std::string> fileRecords(LogCapture const& capture);
 
 } // namespace zel::testing::budget_file

@@ -31,16 +31,6 @@ namespace {
 
 QString const tilde = QStringLiteral("~");
 
-// The document a store of the named budget writes.
-QByteArray documentOf(std::string const& name) {
-    QTemporaryDir scratch;
-    QString const path = scratch.filePath(QStringLiteral("budget.xml"));
-    budgets::LogCapture quiet;
-    support::store(BudgetFile(path, tilde),
-                   budgets::store_child::budgetNamed(QString::fromStdString(name)));
-    return support::contentOf(path).value_or(QByteArray());
-}
-
 // The file that storing the table of an exchange-rates file writes.
 QByteArray ratesDocumentOf(std::string const& name) {
     QTemporaryDir scratch;
@@ -51,18 +41,6 @@ QByteArray ratesDocumentOf(std::string const& name) {
             .load());
     return support::contentOf(path).value_or(QByteArray());
 }
-
-// Every sync skipped, for a store whose durability is not under test.
-struct NoSyncs {
-    NoSyncs() {
-        zel::file_storage::internal::setFileStepHook([](seam::FileStep step, auto&, auto&) {
-            return step == seam::FileStep::sync || step == seam::FileStep::syncDirectory
-                       ? zel::file_storage::internal::skipStep
-                       : 0;
-        });
-    }
-    ~NoSyncs() { zel::file_storage::internal::setFileStepHook({}); }
-};
 
 class PowerLoss : public ::testing::TestWithParam<Record> {
 protected:
@@ -76,7 +54,7 @@ protected:
     std::optional<QByteArray> previous_; // what the operation replaces
     std::optional<QByteArray> earlier_;  // what the back-up held before the operation
     QByteArray next_;                    // what it writes
-    QByteArray third_ = documentOf("random:9");
+    QByteArray third_ = support::documentOf(QStringLiteral("random:9"));
 
     void SetUp() override {
         ASSERT_TRUE(folder_.isValid() && scratch_.isValid());
@@ -95,15 +73,15 @@ protected:
         }
         layout_.make();
         if (row_.value("budget") != "absent") {
-            previous_ = documentOf(row_.value("budget"));
+            previous_ = support::documentOf(row_.text("budget"));
             support::writeFile(layout_.budget, *previous_);
         }
         if (row_.value("backup") != "absent") {
-            earlier_ = documentOf(row_.value("backup"));
+            earlier_ = support::documentOf(row_.text("backup"));
             support::writeFile(layout_.backUp, *earlier_);
         }
         next_ = do_ == "restore" ? *support::contentOf(layout_.backUp)
-                                 : documentOf(row_.value("storing"));
+                                 : support::documentOf(row_.text("storing"));
     }
 
     // Runs the operation under a recorder that skips its skip-th sync.
@@ -209,7 +187,9 @@ protected:
         }
         // The next store backs up the budget that loaded, or keeps the back-up.
         try {
-            NoSyncs const fast;
+            // Its durability is not under test.
+            seam::Seam fast;
+            fast.skipSyncs();
             budgets::LogCapture quiet;
             support::store(BudgetFile(laid_.budgetPath, tilde),
                            budgets::store_child::budgetNamed(QStringLiteral("random:9")));

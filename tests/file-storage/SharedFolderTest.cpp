@@ -57,11 +57,7 @@ protected:
     // The bytes of the document a row names.
     QByteArray document(QString const& name) {
         if (name == QLatin1String("new")) {
-            QTemporaryDir scratch;
-            support::store(zel::file_storage::BudgetFile(scratch.filePath(QStringLiteral("b.xml")),
-                                                         QStringLiteral("~")),
-                           budgets::smallFullBudget());
-            return support::contentOf(scratch.filePath(QStringLiteral("b.xml"))).value();
+            return support::documentOf(QStringLiteral("small"));
         }
         if (name == QLatin1String("marker")) {
             // The marker of a store of another budget, which no budget file here matches.

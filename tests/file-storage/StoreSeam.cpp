@@ -43,8 +43,7 @@ QString pathOf(QString const& text) {
     return text == QLatin1String("-") ? QString() : text;
 }
 
-} // namespace
-
+// The errno that the data names.
 int errorNumber(QString const& name) {
     for (auto const& [known, number] : errors) {
         if (name == QLatin1String(known)) {
@@ -53,6 +52,8 @@ int errorNumber(QString const& name) {
     }
     throw std::runtime_error("no errno named " + name.toStdString());
 }
+
+} // namespace
 
 StepFault parseStepFault(QString const& text) {
     auto words = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);

@@ -70,9 +70,6 @@ private:
     bool skipSyncs_ = false;
 };
 
-// The errno that the data names ("EIO", "EINVAL", "ENOTSUP", "ENOSYS").
-int errorNumber(QString const& name);
-
 // The trace as the store child prints it, one step a line, and back.
 std::string traceLine(Step const& step);
 bool parseTraceLine(QString const& line, Step& step);

@@ -36,9 +36,8 @@ LogCapture::~LogCapture() {
     }
 }
 
-void LogCapture::handler(QtMsgType type, QMessageLogContext const& context, QString const& text) {
-    LogRecord const record{type, QString::fromLatin1(context.category ? context.category : ""),
-                           text};
+void LogCapture::handler(QtMsgType type, QMessageLogContext const&, QString const& text) {
+    LogRecord const record{type, text};
     std::lock_guard const lock(captureMutex);
     for (LogCapture* capture : liveCaptures) {
         capture->records_.push_back(record);
@@ -48,22 +47,6 @@ void LogCapture::handler(QtMsgType type, QMessageLogContext const& context, QStr
 std::vector<LogRecord> LogCapture::records() const {
     std::lock_guard const lock(captureMutex);
     return records_;
-}
-
-std::vector<QString> LogCapture::texts(QtMsgType type) const {
-    std::vector<QString> result;
-    for (auto const& record : records()) {
-        if (record.type == type) {
-            result.push_back(record.text);
-        }
-    }
-    return result;
-}
-
-bool LogCapture::contains(QtMsgType type, QString const& text) const {
-    auto const all = records();
-    return std::any_of(all.begin(), all.end(),
-                       [&](LogRecord const& r) { return r.type == type && r.text == text; });
 }
 
 } // namespace zel::testing

@@ -1,5 +1,6 @@
 // check: whether a budget file loads, what it holds, and what the load lets through without a
 // word; or, when it does not load, whether its back-up does.
+#include "System.h"
 #include "Tool.h"
 
 #include "file-storage/BudgetDocumentInspection.h"
@@ -11,6 +12,7 @@
 #include <QJsonObject>
 #include <QLocale>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <set>
@@ -101,11 +103,32 @@ std::optional<BackUp> backUpOf(QString const& file) {
     return backUp;
 }
 
+// The command of the tool for file (restore, salvage), as a shell reads it: a name that holds
+// anything but letters,
+// digits and a few marks is put in single quotes (a quote in it as '"'"', which holds no
+// backslash for the escaping of what is printed to double), and one that starts with a hyphen
+// after ./, so that the line pasted does what it says.
+QString commandFor(QLatin1String command, QString const& file) {
+    QString name = file;
+    if (name.startsWith(QLatin1Char('-'))) {
+        name.prepend(QStringLiteral("./"));
+    }
+    bool const plain = !name.isEmpty() && std::all_of(name.begin(), name.end(), [](QChar c) {
+        return (c.unicode() < 0x80 && c.isLetterOrNumber()) ||
+               QStringView(u"/._-+,:@%=").contains(c);
+    });
+    if (!plain) {
+        name = QLatin1Char('\'') + name.replace(QLatin1Char('\''), QLatin1String("'\"'\"'")) +
+               QLatin1Char('\'');
+    }
+    return QStringLiteral("budget-file ") + command + QLatin1Char(' ') + name;
+}
+
 QJsonObject backUpObject(BackUp const& backUp, QString const& file) {
     QJsonObject object{{QStringLiteral("path"), backUp.path},
                        {QStringLiteral("loads"), backUp.loads}};
     if (backUp.loads) {
-        object.insert(QStringLiteral("restore"), QStringLiteral("budget-file restore ") + file);
+        object.insert(QStringLiteral("restore"), commandFor(QLatin1String("restore"), file));
     } else if (backUp.error) {
         object.insert(QStringLiteral("error"), *backUp.error);
     }
@@ -114,8 +137,9 @@ QJsonObject backUpObject(BackUp const& backUp, QString const& file) {
 
 void printBackUp(Streams io, BackUp const& backUp, QString const& file) {
     if (backUp.loads) {
-        io.out << printable(backUp.path) << " (the back-up) loads: budget-file restore "
-               << printable(file) << " puts it back\n";
+        io.out << printable(backUp.path)
+               << " (the back-up) loads: " << printable(commandFor(QLatin1String("restore"), file))
+               << " puts it back\n";
     } else {
         io.out << printable(backUp.path) << " (the back-up) does not load either\n";
     }
@@ -127,8 +151,7 @@ void printBackUp(Streams io, BackUp const& backUp, QString const& file) {
 int notLoaded(Streams io, Options const& options, QString const& file, QJsonValue const& error,
               std::optional<BackUp> const& backUp, bool loadFailed = false) {
     bool const salvage = loadFailed && (!backUp || !backUp->loads);
-    auto const salvageCommand =
-        QStringLiteral("budget-file salvage ") + file + QStringLiteral(" OUT");
+    auto const salvageCommand = commandFor(QLatin1String("salvage"), file) + QStringLiteral(" OUT");
     if (options.json) {
         QJsonObject object{{QStringLiteral("error"), error}};
         if (backUp) {
@@ -148,38 +171,6 @@ int notLoaded(Streams io, Options const& options, QString const& file, QJsonValu
                << " recovers what is still whole into a new file OUT\n";
     }
     return 1;
-}
-
-using file_storage::DocumentPlace;
-
-// Where a document that does not load is at fault: the error's own place, or, where the load
-// gave none, the place of the value it refused. Nothing where neither is known (a file that
-// changed since, or a fault of the whole file).
-std::optional<DocumentPlace> placeOf(QString const& file,
-                                     file_storage::BudgetFileError const& error) {
-    if (error.line() != 0 || error.column() != 0) {
-        return DocumentPlace{error.line(), error.column()};
-    }
-    QFile bytes(file);
-    if (!bytes.open(QIODevice::ReadOnly)) {
-        return std::nullopt;
-    }
-    return file_storage::placeOfRefusal(bytes.readAll());
-}
-
-// FILE:LINE:COLUMN: error: TEXT, as compilers and ledger checkers give it, so that an editor
-// can jump there; TEXT is the library's specific message, with its cause.
-void printError(Streams io, QString const& file, storage::StorageError const& error,
-                std::optional<DocumentPlace> const& place) {
-    io.err << printable(file);
-    if (place) {
-        io.err << ':' << place->line << ':' << place->column;
-    }
-    io.err << ": error: " << printable(error.secondText());
-    if (auto const cause = causeOf(error); !cause.isEmpty()) {
-        io.err << " (" << printable(cause) << ')';
-    }
-    io.err << '\n';
 }
 
 void printNotValid(Streams io, QString const& file, storage::StorageError const& error) {
@@ -243,64 +234,76 @@ void printWarnings(Streams io, QString const& file,
 } // namespace
 
 int check(Streams io, QString const& file, Options const& options) {
+    QString discarded;
+    QTextStream nowhere(&discarded);
+    Streams const shown{options.quiet ? nowhere : io.out, io.err};
     QFileInfo const info(file);
     // A link that leads nowhere (or round in a loop) is there; the load says what is wrong.
-    if (!info.exists() && !info.isSymLink()) {
+    if (file != QLatin1String("-") && !system::keptBytesOf(file) && !info.exists() &&
+        !info.isSymLink()) {
         if (!options.json) {
-            io.err << "budget-file: " << printable(file) << ": no such file\n";
+            fail(io, options, file, QStringLiteral("no such file"));
         }
-        return notLoaded(io, options, file, errorObject(QStringLiteral("no such file")),
+        return notLoaded(shown, options, file, errorObject(QStringLiteral("no such file")),
                          backUpOf(file));
     }
-    auto const budgetFile = budgetFileAt(io, options, file, true);
-    if (!budgetFile) {
+    auto const input = inputAt(io, options, file);
+    if (!input) {
         return 1;
     }
+    // Read twice: once for the warnings, once for the load.
+    // Gone before anything is printed.
+    std::optional<Progress> progress;
+    progress.emplace(io, options, QStringLiteral("checking ") + file, 2 * input->unread());
     // The warnings are looked for before the load, so that the inspection's memory is free
     // again when the load takes its own: a large budget would otherwise need both at once. Only
     // a regular file is opened here; the load says what is wrong with anything else.
     std::optional<file_storage::DocumentInspection> lint;
-    if (QFile bytes(file); info.isFile() && bytes.open(QIODevice::ReadOnly)) {
-        lint = file_storage::inspectBudgetDocument(bytes.readAll());
+    if (auto const bytes = input->bytes()) {
+        lint = file_storage::inspectBudgetDocument(*bytes);
     }
     Counts counts;
     try {
-        counts = countsOf(budgetFile->load());
+        counts = countsOf(input->load());
     } catch (file_storage::BudgetFileError const& error) {
+        progress.reset();
         // Only a document that does not load is worth replacing by its back-up; a file in use
         // or unreadable is not.
-        auto const place = placeOf(file, error);
+        auto const place = placeOf(*input, error);
         auto object = errorObject(error);
         if (options.json) {
             if (place) {
                 object.insert(QStringLiteral("line"), place->line);
                 object.insert(QStringLiteral("column"), place->column);
             }
-        } else {
-            printNotValid(io, file, error);
+        } else if (!options.quiet) {
+            printNotValid(shown, file, error);
             printError(io, file, error, place);
         }
-        return notLoaded(io, options, file, object, backUpOf(file), true);
+        // A file that does not load is worth a salvage; a budget read from a pipe is no file.
+        return notLoaded(shown, options, file, object,
+                         input->file() ? backUpOf(file) : std::nullopt, bool(input->file()));
     } catch (storage::StorageError const& error) {
         // Not a verdict on the document (a file in use, unreadable, not a regular file): a
         // diagnostic, as every command gives one.
-        return fail(io, options, file, error);
+        return fail(io, options, *input, error);
     }
 
     // A file that a store was writing while it was first read (the load waited for the store)
     // is read again, now that it loads.
     if (!lint || !lint->failure.isEmpty()) {
-        QFile bytes(file);
-        if (!bytes.open(QIODevice::ReadOnly)) {
-            return fail(io, options, file, bytes.errorString());
+        auto const bytes = input->bytes();
+        if (!bytes) {
+            return fail(io, options, file, QStringLiteral("cannot be read again"));
         }
-        lint = file_storage::inspectBudgetDocument(bytes.readAll());
+        lint = file_storage::inspectBudgetDocument(*bytes);
         if (!lint->failure.isEmpty()) {
             return fail(io, options, file,
                         QStringLiteral("changed while it was checked (%1); check it again")
                             .arg(lint->failure));
         }
     }
+    progress.reset();
     if (options.json) {
         auto object = countsObject(counts);
         object.insert(QStringLiteral("warnings"), warningsArray(lint->warnings));
@@ -309,8 +312,8 @@ int check(Streams io, QString const& file, Options const& options) {
         }
         printJson(io, file, true, object);
     } else {
-        printCounts(io, file, counts);
-        printWarnings(io, file, *lint);
+        printCounts(shown, file, counts);
+        printWarnings(shown, file, *lint);
     }
     return options.strict && !lint->warnings.empty() ? 1 : 0;
 }

@@ -45,16 +45,13 @@ void itemTable(QTextStream& out, QString const& title, Map const& map,
     table.print(out, title);
 }
 
-// The document at from, copied token by token into a writer that indents one tab per level.
-bool indented(QString const& from, QByteArray& bytes, QString& error) {
-    QFile input(from);
-    if (!input.open(QIODevice::ReadOnly)) {
-        error = input.errorString();
-        return false;
-    }
+// The document in from, copied token by token into a writer that indents one tab per level.
+// False, with the reader's error, where it is not well-formed XML; bytes then holds the tokens
+// before the error, and read how many characters of from they took.
+bool indented(QByteArray const& from, QByteArray& bytes, QString& error, qint64* read = nullptr) {
     QBuffer output(&bytes);
     output.open(QIODevice::WriteOnly);
-    QXmlStreamReader reader(&input);
+    QXmlStreamReader reader(from);
     QXmlStreamWriter writer(&output);
     writer.setAutoFormatting(true);
     writer.setAutoFormattingIndent(-1);
@@ -62,9 +59,14 @@ bool indented(QString const& from, QByteArray& bytes, QString& error) {
         reader.readNext();
         if (reader.hasError()) {
             error = reader.errorString();
+            // Ends a start tag that the writer holds open.
+            writer.writeCharacters(QString());
             return false;
         }
         writer.writeCurrentToken(reader);
+        if (read != nullptr) {
+            *read = reader.characterOffset();
+        }
     }
     return true;
 }
@@ -163,17 +165,17 @@ void printReconciliations(QTextStream& out, surveying::ReconciledSurveys const& 
 
 } // namespace
 
-int summary(Streams io, QString const& file) {
-    Options const plain;
-    auto const budgetFile = budgetFileAt(io, plain, file, true);
-    if (!budgetFile) {
+int summary(Streams io, QString const& file, Options const& options) {
+    auto const input = inputAt(io, options, file);
+    if (!input) {
         return 1;
     }
     std::optional<BudgetState> state;
     try {
-        state.emplace(budgetFile->load());
+        Progress const progress(io, options, QStringLiteral("loading ") + file, input->unread());
+        state.emplace(input->load());
     } catch (storage::StorageError const& error) {
-        return fail(io, plain, file, error);
+        return fail(io, options, *input, error);
     }
     auto const& [ledger, budget, items, banks, types, surveys] = *state;
 
@@ -195,10 +197,42 @@ int summary(Streams io, QString const& file) {
     return 0;
 }
 
+namespace {
+
+// A budget that does not load, for format --or-raw: its bytes as they are, indented where they
+// are XML at all, and the reason on standard error; a textconv filter that fails makes git
+// show nothing of the file.
+int formatRaw(Streams io, Input const& input, QString const& output, Options const& options,
+              storage::StorageError const& error) {
+    Options const plain;
+    fail(io, plain, input, error);
+    auto bytes = input.bytes();
+    if (!bytes) {
+        return 0;
+    }
+    QByteArray formatted;
+    QString notXml;
+    qint64 read = 0;
+    if (indented(*bytes, formatted, notXml, &read)) {
+        bytes = formatted;
+    } else if (auto const text = QString::fromUtf8(*bytes); read > 0 && text.toUtf8() == *bytes) {
+        // A budget cut short (a crash, a sync tool) is indented up to where it breaks, and the
+        // rest follows as it is: in UTF-8, characters can be told from bytes.
+        bytes = formatted + '\n' + QStringView(text).mid(read).toUtf8();
+    }
+    if (auto const failure = writeOutput(io, output, *bytes, input.name(), options.force)) {
+        return fail(io, plain, output.isEmpty() ? QStringLiteral("standard output") : output,
+                    *failure);
+    }
+    return 0;
+}
+
+} // namespace
+
 int format(Streams io, QString const& file, QString const& output, Options const& options) {
-    auto const budgetFile = budgetFileAt(io, options, file, true);
-    if (!budgetFile) {
-        return 1;
+    auto const input = inputAt(io, options, file);
+    if (!input) {
+        return options.orRaw ? 0 : 1;
     }
     bool const toFile = !output.isEmpty() && output != QLatin1String("-");
     if (toFile && QFileInfo::exists(output) &&
@@ -209,22 +243,37 @@ int format(Streams io, QString const& file, QString const& output, Options const
     if (auto const refused = toFile ? refusedOutput(output, options.force) : std::nullopt) {
         return fail(io, options, output, *refused);
     }
+    std::optional<BudgetState> state;
     try {
-        auto const state = budgetFile->load();
+        Progress const progress(io, options, QStringLiteral("loading ") + file, input->unread());
+        state.emplace(input->load());
+    } catch (storage::StorageError const& error) {
+        return options.orRaw ? formatRaw(io, *input, output, options, error)
+                             : fail(io, options, *input, error);
+    }
+    try {
+        // The compact document, about the size of the input, is written, read back and
+        // written indented.
+        Progress const progress(io, options, QStringLiteral("formatting ") + file,
+                                3 * input->unread());
         // The library writes compact documents; write one in a scratch folder, then copy it
         // token by token with indentation, so the budget file itself is never written.
         QTemporaryDir scratch;
         if (!scratch.isValid()) {
             return fail(io, options, scratch.path(), scratch.errorString());
         }
-        file_storage::BudgetFile const compact(scratch.filePath(QStringLiteral("budget.xml")),
-                                               QStringLiteral("~"));
-        auto const& [ledger, budget, items, banks, types, surveys] = state;
+        QString const compactPath = scratch.filePath(QStringLiteral("budget.xml"));
+        file_storage::BudgetFile const compact(compactPath, QStringLiteral("~"));
+        auto const& [ledger, budget, items, banks, types, surveys] = *state;
         compact.store(ledger, budget, items, banks, types, surveys);
+        QFile written(compactPath);
+        if (!written.open(QIODevice::ReadOnly)) {
+            return fail(io, options, compactPath, written.errorString());
+        }
         QString error;
         QByteArray bytes;
-        if (!indented(scratch.filePath(QStringLiteral("budget.xml")), bytes, error)) {
-            return fail(io, options, output, error);
+        if (!indented(written.readAll(), bytes, error)) {
+            return fail(io, options, compactPath, error);
         }
         // A file is complete, and on the disk, once format says it is done.
         if (auto const failure = writeOutput(io, output, bytes, file, options.force)) {

@@ -548,36 +548,40 @@ QByteArray differencesJson(QString const& oldFile, QString const& newFile,
 } // namespace
 
 int diff(Streams io, QString const& oldFile, QString const& newFile, Options const& options) {
-    auto const oldBudget = budgetFileAt(io, options, oldFile, true);
-    if (!oldBudget) {
+    auto const oldInput = inputAt(io, options, oldFile);
+    if (!oldInput) {
         return 2;
     }
-    auto const newBudget = budgetFileAt(io, options, newFile, true);
-    if (!newBudget) {
+    auto const newInput = inputAt(io, options, newFile);
+    if (!newInput) {
         return 2;
     }
-    // The two files load side by side: for large budgets the loads are most of the time.
-    auto oldLoad = std::async(std::launch::async, [&] { return oldBudget->load(); });
     std::optional<BudgetState> now;
-    std::exception_ptr newError; // kept whole, of its own class, until the old file is loaded
-    try {
-        now.emplace(newBudget->load());
-    } catch (storage::StorageError const&) {
-        newError = std::current_exception();
-    }
     std::optional<BudgetState> old;
     try {
+        Progress const progress(io, options, QStringLiteral("loading both"),
+                                oldInput->unread() + newInput->unread());
+        // The two files load side by side: for large budgets the loads are most of the time.
+        auto oldLoad = std::async(std::launch::async, [&] { return oldInput->load(); });
+        std::exception_ptr newError; // kept whole, of its own class, until the old is loaded
+        try {
+            now.emplace(newInput->load());
+        } catch (storage::StorageError const&) {
+            newError = std::current_exception();
+        }
         old.emplace(oldLoad.get());
         if (newError) {
             std::rethrow_exception(newError);
         }
     } catch (storage::StorageError const& error) {
-        fail(io, options, old ? newFile : oldFile, error);
+        fail(io, options, old ? *newInput : *oldInput, error);
         return 2;
     }
     auto const differences = differencesOf(*old, *now);
-    io.out << QString::fromUtf8(options.json ? differencesJson(oldFile, newFile, differences)
-                                             : differencesText(differences));
+    if (!options.quiet) {
+        io.out << QString::fromUtf8(options.json ? differencesJson(oldFile, newFile, differences)
+                                                 : differencesText(differences));
+    }
     return differences.empty() ? 0 : 1;
 }
 

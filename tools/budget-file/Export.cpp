@@ -174,9 +174,12 @@ QByteArray budgetJson(storage::BudgetState const& state) {
 // ---- CSV -----------------------------------------------------------------------------------
 
 // A field as RFC 4180 has it: quoted when it holds a comma, a quote or a line break, with its
-// quotes doubled.
-void appendCsvField(QByteArray& out, QString const& text) {
-    auto const bytes = text.toUtf8();
+// quotes doubled. With safe, a text that a spreadsheet would take for a formula (one that begins
+// with =, +, -, @, a tab or a carriage return) begins with an apostrophe instead, which the
+// spreadsheet shows as text.
+void appendCsvField(QByteArray& out, QString const& text, bool safe) {
+    bool const formula = safe && !text.isEmpty() && QStringView(u"=+-@\t\r").contains(text.front());
+    auto const bytes = formula ? "'" + text.toUtf8() : text.toUtf8();
     if (!bytes.contains(',') && !bytes.contains('"') && !bytes.contains('\n') &&
         !bytes.contains('\r')) {
         out += bytes;
@@ -193,7 +196,7 @@ QString accountText(accounting::AccountCode const& code) {
     return QString::number(code.number().integer()) + QLatin1Char(' ') + code.name();
 }
 
-QByteArray transactionsCsv(accounting::GeneralLedger const& ledger) {
+QByteArray transactionsCsv(accounting::GeneralLedger const& ledger, bool safe) {
     QByteArray out =
         "date,number,debited account,credited account,amount,currency,status,description\r\n";
     for (auto const& [number, transaction] : transactionsOnce(ledger)) {
@@ -201,17 +204,17 @@ QByteArray transactionsCsv(accounting::GeneralLedger const& ledger) {
         out += ',';
         out += QByteArray::number(number);
         out += ',';
-        appendCsvField(out, accountText(transaction->debiting()));
+        appendCsvField(out, accountText(transaction->debiting()), safe);
         out += ',';
-        appendCsvField(out, accountText(transaction->crediting()));
+        appendCsvField(out, accountText(transaction->crediting()), safe);
         out += ',';
         out += amountText(transaction->amount()).toLatin1();
         out += ',';
         out += codeText(transaction->amount().code()).toLatin1();
         out += ',';
-        appendCsvField(out, accounting::presentationText(transaction->status()));
+        appendCsvField(out, accounting::presentationText(transaction->status()), safe);
         out += ',';
-        appendCsvField(out, transaction->description().value_or(QString()));
+        appendCsvField(out, transaction->description().value_or(QString()), safe);
         out += "\r\n";
     }
     return out;
@@ -220,8 +223,8 @@ QByteArray transactionsCsv(accounting::GeneralLedger const& ledger) {
 } // namespace
 
 int exportBudget(Streams io, QString const& file, Options const& options) {
-    auto const budgetFile = budgetFileAt(io, options, file, true);
-    if (!budgetFile) {
+    auto const input = inputAt(io, options, file);
+    if (!input) {
         return 1;
     }
     bool const toFile = !options.output.isEmpty() && options.output != QLatin1String("-");
@@ -239,13 +242,15 @@ int exportBudget(Streams io, QString const& file, Options const& options) {
     }
     std::optional<storage::BudgetState> state;
     try {
-        state.emplace(budgetFile->load());
+        Progress const progress(io, options, QStringLiteral("loading ") + file, input->unread());
+        state.emplace(input->load());
     } catch (storage::StorageError const& error) {
-        return fail(io, options, file, error);
+        return fail(io, options, *input, error);
     }
-    auto const bytes = options.format == QLatin1String("csv")
-                           ? transactionsCsv(std::get<accounting::GeneralLedger>(*state))
-                           : budgetJson(*state);
+    auto const bytes =
+        options.format == QLatin1String("csv")
+            ? transactionsCsv(std::get<accounting::GeneralLedger>(*state), options.csvSafe)
+            : budgetJson(*state);
     if (auto const error = writeOutput(io, options.output, bytes, file, options.force)) {
         bool const toStandardOutput =
             options.output.isEmpty() || options.output == QLatin1String("-");

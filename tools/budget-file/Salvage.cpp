@@ -20,14 +20,20 @@ using file_storage::BudgetSalvage;
 // The lost elements that the text report lists; --json lists them all.
 constexpr std::size_t lostListed = 20;
 
-// The bytes of the regular file at path, or why not.
+// The bytes of the regular file at path, or why not: each is held in memory whole, so no more
+// than a budget read from a pipe may hold.
 std::optional<QByteArray> bytesOf(QString const& path, QString& why) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         why = file.errorString();
         return std::nullopt;
     }
-    return file.readAll();
+    if (file.size() > largestReadDocument) {
+        why = QStringLiteral("holds more than %1 bytes, more than salvage reads")
+                  .arg(largestReadDocument);
+        return std::nullopt;
+    }
+    return file.read(largestReadDocument);
 }
 
 // Whether two paths name one file: through links, or as two links of the file (whose bytes are

@@ -17,10 +17,13 @@ namespace zel::tool {
 
 namespace {
 
-// Characters that reorder the text around them, or end a line, without showing themselves.
-bool isInvisibleLayout(char16_t c) {
-    return c == 0x061c || c == 0x200e || c == 0x200f || (c >= 0x2028 && c <= 0x202e) ||
-           (c >= 0x2066 && c <= 0x2069);
+// Characters that show nothing of themselves: those that reorder the text around them or end a
+// line, and the format characters that join, split or hide (the zero-width space, joiners and
+// word joiner, the byte-order mark, the soft hyphen, the invisible operators), with which two
+// names that differ look the same.
+bool isInvisible(char16_t c) {
+    return c == 0x00ad || c == 0x061c || c == 0x180e || (c >= 0x200b && c <= 0x200f) ||
+           (c >= 0x2028 && c <= 0x202e) || (c >= 0x2060 && c <= 0x206f) || c == 0xfeff;
 }
 
 } // namespace
@@ -48,7 +51,10 @@ QString printable(QStringView text) {
                    text[i + 1].isLowSurrogate()) {
             shown += text[i];
             shown += text[++i];
-        } else if (QChar::isSurrogate(c) || isInvisibleLayout(c)) {
+        } else if (c >= 0xdc80 && c <= 0xdcff) {
+            // A byte of a file name that is not UTF-8, as the command line keeps it.
+            hex("\\x", char16_t(c - 0xdc00), 2);
+        } else if (QChar::isSurrogate(c) || isInvisible(c)) {
             hex("\\u", c, 4);
         } else {
             shown += QChar(c);
@@ -94,11 +100,58 @@ void printJson(Streams io, QString const& file, bool ok, QJsonObject object) {
     io.out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
 }
 
+QString readerReason(file_storage::BudgetFileError const& error) {
+    // The first text is a sentence of the library's around the reader's text: made again around
+    // a mark instead, it shows what stands before and after the reader's text.
+    QChar const mark(0xffff);
+    auto const around = file_storage::BudgetFileError(QString(mark), error.line(), error.column(),
+                                                      QString(), std::exception())
+                            .firstText();
+    auto const at = around.indexOf(mark);
+    auto const before = around.left(at);
+    auto const after = around.mid(at + 1);
+    auto const first = error.firstText();
+    if (at < 0 || !first.startsWith(before) || !first.endsWith(after) ||
+        first.size() < before.size() + after.size()) {
+        return QString();
+    }
+    return first.mid(before.size(), first.size() - before.size() - after.size()).trimmed();
+}
+
+void printError(Streams io, QString const& file, storage::StorageError const& error,
+                std::optional<file_storage::DocumentPlace> const& place) {
+    eraseProgress();
+    io.err << printable(file);
+    if (place) {
+        io.err << ':' << place->line << ':' << place->column;
+    }
+    QStringList texts;
+    if (auto const* budgetError = dynamic_cast<file_storage::BudgetFileError const*>(&error)) {
+        // The general sentence only repeats the place; the reader's reason says what is wrong.
+        texts << readerReason(*budgetError) << error.secondText();
+    } else if (dynamic_cast<file_storage::BinaryFileError const*>(&error)) {
+        texts << error.firstText() << error.secondText();
+    } else {
+        // The storage errors give the reason first and the operation second; they read best
+        // general first.
+        texts << error.secondText() << error.firstText();
+    }
+    texts.removeAll(QString());
+    io.err << ": error: " << printable(texts.join(QLatin1Char(' ')));
+    if (auto const cause = causeOf(error); !cause.isEmpty()) {
+        io.err << " (" << printable(cause) << ')';
+    }
+    io.err << '\n';
+    io.err.flush();
+}
+
 int fail(Streams io, Options const& options, QString const& file, QString const& message) {
     if (options.json) {
         printJson(io, file, false, {{QStringLiteral("error"), errorObject(message)}});
     } else {
-        io.err << "budget-file: " << printable(file) << ": " << printable(message) << '\n';
+        eraseProgress();
+        io.err << printable(file) << ": error: " << printable(message) << '\n';
+        io.err.flush();
     }
     return 1;
 }
@@ -107,19 +160,38 @@ int fail(Streams io, Options const& options, QString const& file,
          storage::StorageError const& error) {
     if (options.json) {
         printJson(io, file, false, {{QStringLiteral("error"), errorObject(error)}});
+    } else {
+        printError(io, file, error, std::nullopt);
+    }
+    return 1;
+}
+
+std::optional<file_storage::DocumentPlace> placeOf(Input const& input,
+                                                   storage::StorageError const& error) {
+    auto const* budgetError = dynamic_cast<file_storage::BudgetFileError const*>(&error);
+    if (budgetError == nullptr) {
+        return std::nullopt;
+    }
+    if (budgetError->line() != 0 || budgetError->column() != 0) {
+        return file_storage::DocumentPlace{budgetError->line(), budgetError->column()};
+    }
+    auto const bytes = input.bytes();
+    return bytes ? file_storage::placeOfRefusal(*bytes) : std::nullopt;
+}
+
+int fail(Streams io, Options const& options, Input const& input,
+         storage::StorageError const& error) {
+    auto const place = placeOf(input, error);
+    if (!options.json) {
+        printError(io, input.name(), error, place);
         return 1;
     }
-    // The library's own errors give the general sentence first and the specific message second;
-    // the others give the reason first and the operation second. Both read best general first.
-    bool const sentenceFirst = dynamic_cast<file_storage::BudgetFileError const*>(&error) ||
-                               dynamic_cast<file_storage::BinaryFileError const*>(&error);
-    io.err << "budget-file: " << printable(file) << ": "
-           << printable(sentenceFirst ? error.firstText() : error.secondText()) << ' '
-           << printable(sentenceFirst ? error.secondText() : error.firstText());
-    if (auto const cause = causeOf(error); !cause.isEmpty()) {
-        io.err << " (cause: " << printable(cause) << ')';
+    auto object = errorObject(error);
+    if (place) {
+        object.insert(QStringLiteral("line"), place->line);
+        object.insert(QStringLiteral("column"), place->column);
     }
-    io.err << '\n';
+    printJson(io, input.name(), false, {{QStringLiteral("error"), object}});
     return 1;
 }
 

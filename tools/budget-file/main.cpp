@@ -1,4 +1,5 @@
 // budget-file: look into a budget file without the application. See --help.
+#include "System.h"
 #include "Tool.h"
 
 #include <QCommandLineParser>
@@ -27,14 +28,22 @@ struct OptionForm {
     char const* name;
     char const* value;
     char const* what;
+    char const* letter = nullptr; // its one-letter name, if it has one
 };
 
 constexpr OptionForm optionForms[]{
     {"json", nullptr, "print one JSON document"},
     {"force", nullptr, "replace an existing output file"},
     {"strict", nullptr, "fail on warnings too."},
+    {"quiet", nullptr, "print nothing; the exit status says it all", "q"},
+    {"or-raw", nullptr,
+     "a budget that does not load is written as it is (indented where it is XML), the reason "
+     "on standard error, and the status is 0: for git's textconv."},
     {"output", "OUT", "where to write."},
     {"format", "FORMAT", "json or csv."},
+    {"csv-safe", nullptr,
+     "a text cell that begins with = + - @ or a tab begins with ' instead, so that a "
+     "spreadsheet that opens the file takes no cell for a formula."},
     {"file", "PATH", "the exchange-rates file."},
     {"application", "NAME", "the application whose cache to look in."},
     {"transactions", "N", "how many (default 1000)."},
@@ -69,6 +78,16 @@ std::optional<QString> exportFormatRefused(Options const& options) {
     if (options.format != QLatin1String("json") && options.format != QLatin1String("csv")) {
         return QStringLiteral("--format takes json or csv, not '%1'").arg(options.format);
     }
+    if (options.csvSafe && options.format != QLatin1String("csv")) {
+        return QStringLiteral("--csv-safe applies to --format csv only");
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> jsonOrQuiet(Options const& options) {
+    if (options.json && options.quiet) {
+        return QStringLiteral("give --json or --quiet, not both");
+    }
     return std::nullopt;
 }
 
@@ -82,20 +101,21 @@ int checkEach(Call const& call) {
 }
 
 CommandForm const commandForms[]{
-    {"check FILE... [--strict] [--json]",
+    {"check FILE... [--strict] [--json | --quiet]",
      "Loads each FILE and says what it holds, or where it is broken; warns, with line and\n"
      "column, of what the load accepts but drops, changes or holds inconsistently.",
-     "json strict", 1, -1, checkEach},
+     "json strict quiet", 1, -1, checkEach, jsonOrQuiet},
     {"summary FILE", "Prints the accounts, budget items, banks and reconciliations.", "", 1, 1,
-     [](Call const& c) { return zel::tool::summary(c.io, c.arguments[0]); }},
-    {"diff OLD NEW [--json]",
-     "Says what changed between two budget files, by meaning rather than by lines.", "json", 2, 2,
+     [](Call const& c) { return zel::tool::summary(c.io, c.arguments[0], c.options); }},
+    {"diff OLD NEW [--json | --quiet]",
+     "Says what changed between two budget files, by meaning rather than by lines.", "json quiet",
+     2, 2,
      [](Call const& c) { return zel::tool::diff(c.io, c.arguments[0], c.arguments[1], c.options); },
-     nullptr, 2},
-    {"export FILE --format json|csv [--output OUT] [--force]",
+     jsonOrQuiet, 2},
+    {"export FILE --format json|csv [--csv-safe] [--output OUT] [--force]",
      "Writes the whole budget as JSON, or its transactions as CSV (to standard output\n"
      "unless OUT is given; - is standard output too).",
-     "force output format", 1, 1,
+     "force output format csv-safe", 1, 1,
      [](Call const& c) { return zel::tool::exportBudget(c.io, c.arguments[0], c.options); },
      exportFormatRefused},
     {"restore FILE [--json]",
@@ -104,10 +124,10 @@ CommandForm const commandForms[]{
      "json", 1, 1,
      [](Call const& c) { return zel::tool::restore(c.io, c.arguments[0], c.options); }},
     // Without OUT the budget goes to standard output, as a textconv filter needs.
-    {"format FILE [OUT] [--force]",
+    {"format FILE [OUT] [--force] [--or-raw]",
      "Writes FILE's budget indented one tab per level, to OUT or (without OUT, or for -)\n"
      "to standard output; FILE is not touched.",
-     "force", 1, 2,
+     "force or-raw", 1, 2,
      [](Call const& c) {
          return zel::tool::format(c.io, c.arguments[0], c.arguments.value(1), c.options);
      }},
@@ -202,6 +222,9 @@ QString description() {
             text += QStringLiteral("      ") + line + QLatin1Char('\n');
         }
     }
+    text += QStringLiteral("  help [COMMAND]\n"
+                           "      Prints the usage and options of COMMAND, as COMMAND --help does, "
+                           "or this help.\n");
     return text + QStringLiteral(
                       "\n"
                       "No command replaces an existing file unless --force is given (but restore, "
@@ -227,6 +250,7 @@ void printRecord(QtMsgType type, QMessageLogContext const&, QString const& text)
     if (type == QtDebugMsg || type == QtInfoMsg) {
         return;
     }
+    zel::tool::eraseProgress();
     // They name files, which may hold anything.
     standardError() << "budget-file: " << (type == QtWarningMsg ? "warning: " : "error: ")
                     << zel::tool::printable(text) << Qt::endl;
@@ -271,6 +295,53 @@ int showHelp(QCommandLineParser const& parser) {
     return out.status() == QTextStream::Ok ? 0 : 1;
 }
 
+// One command's usage, what it does and its options, for help COMMAND and COMMAND --help.
+int showCommandHelp(CommandForm const& command) {
+    QStringList names;
+    QStringList texts;
+    for (auto const& form : optionForms) {
+        if (!takes(&command, QLatin1String(form.name))) {
+            continue;
+        }
+        QString name = QStringLiteral("--") + QLatin1String(form.name);
+        if (form.letter != nullptr) {
+            name.prepend(QStringLiteral("-%1, ").arg(QLatin1String(form.letter)));
+        }
+        if (form.value != nullptr) {
+            name += QStringLiteral(" <%1>").arg(QLatin1String(form.value));
+        }
+        names << name;
+        texts << QString::fromLatin1(form.what);
+    }
+    QTextStream out(stdout);
+    out << "Usage: budget-file " << command.form << "\n\n" << command.help << '\n';
+    if (!names.isEmpty()) {
+        qsizetype width = 0;
+        for (auto const& name : names) {
+            width = std::max(width, name.size());
+        }
+        out << "\nOptions:\n";
+        // Each text wrapped at the 80th column, its lines under one another.
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            QString line = QStringLiteral("  ") + names[i].leftJustified(width + 2);
+            auto const indent = line.size();
+            bool first = true;
+            for (auto const& word : texts[i].split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+                if (!first && line.size() + 1 + word.size() > 80) {
+                    out << line << '\n';
+                    line = QString(indent, QLatin1Char(' ')) + word;
+                } else {
+                    line += (first ? QString() : QStringLiteral(" ")) + word;
+                }
+                first = false;
+            }
+            out << line << '\n';
+        }
+    }
+    out.flush();
+    return out.status() == QTextStream::Ok ? 0 : 1;
+}
+
 // The tool's command line, with Qt's help options but a text of the tool's own for --help-all:
 // Qt's speaks of Qt's options, which the tool does not have, and differs between Qt versions.
 void describe(QCommandLineParser& parser) {
@@ -286,7 +357,11 @@ void describe(QCommandLineParser& parser) {
                            QStringLiteral("Displays the same help: the tool has no Qt options.")));
     parser.addVersionOption();
     for (auto const& form : optionForms) {
-        QCommandLineOption option(QString::fromLatin1(form.name), helpOf(form));
+        QStringList names{QString::fromLatin1(form.name)};
+        if (form.letter != nullptr) {
+            names.prepend(QString::fromLatin1(form.letter));
+        }
+        QCommandLineOption option(names, helpOf(form));
         if (form.value != nullptr) {
             option.setValueName(QString::fromLatin1(form.value));
         }
@@ -317,6 +392,9 @@ std::optional<int> readOptions(QCommandLineParser const& parser, CommandForm con
     options.json = parser.isSet(QStringLiteral("json"));
     options.force = parser.isSet(QStringLiteral("force"));
     options.strict = parser.isSet(QStringLiteral("strict"));
+    options.quiet = parser.isSet(QStringLiteral("quiet"));
+    options.orRaw = parser.isSet(QStringLiteral("or-raw"));
+    options.csvSafe = parser.isSet(QStringLiteral("csv-safe"));
     options.output = parser.value(QStringLiteral("output"));
     options.format = parser.value(QStringLiteral("format"));
     options.file = parser.value(QStringLiteral("file"));
@@ -381,17 +459,32 @@ int main(int argc, char** argv) {
 
     QCommandLineParser parser;
     describe(parser);
-    if (!parser.parse(QCoreApplication::arguments())) {
+    if (!parser.parse(zel::tool::system::arguments(argc, argv))) {
         return usageError(parseError(parser));
     }
+    auto arguments = parser.positionalArguments();
     // The tool has no options of Qt's own to show, so --help-all shows what --help does.
-    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
+    bool const help =
+        parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"));
+    // "help COMMAND" and "COMMAND --help" show that command's help.
+    if (!arguments.isEmpty() && (help || arguments.front() == QLatin1String("help"))) {
+        if (arguments.front() == QLatin1String("help")) {
+            arguments.removeFirst();
+        }
+        if (arguments.isEmpty()) {
+            return showHelp(parser);
+        }
+        auto const* command = commandNamed(arguments.front());
+        return command != nullptr
+                   ? showCommandHelp(*command)
+                   : usageError(QStringLiteral("unknown command '%1'").arg(arguments.front()));
+    }
+    if (help) {
         return showHelp(parser);
     }
     if (parser.isSet(QStringLiteral("version"))) {
         parser.showVersion();
     }
-    auto arguments = parser.positionalArguments();
     if (arguments.isEmpty()) {
         return usageError(QStringLiteral("no command given"));
     }
@@ -403,6 +496,10 @@ int main(int argc, char** argv) {
     }
     if (command == nullptr) {
         return usageError(QStringLiteral("unknown command '%1'").arg(name));
+    }
+    if (options.quiet) {
+        // The load's warnings about the document too: the exit status says it all.
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.warning=false"));
     }
 
     QTextStream out(stdout);

@@ -1,7 +1,6 @@
-// Documents that load, and what a store makes of them: the canonical documents and the
-// documents the store refuses (tests/data/documents), the budgets of tests/support, and
-// random budgets. Whatever a store writes must load back to the same state and store to the
-// same bytes again.
+// Documents that load, and what a store makes of them: the canonical documents
+// (tests/data/documents), the budgets of tests/support, and random budgets. Whatever a store writes
+// must load back to the same state and store to the same bytes again.
 #include "DocumentSupport.h"
 
 #include "support/Budgets.h"
@@ -56,27 +55,6 @@ TEST(CanonicalDocument, EmptyBudgetStoresAsItsDocumentByteForByte) {
     EXPECT_EQ(storeDocument(zel::testing::emptyBudget()).toStdString(),
               dataFile(QStringLiteral("documents/canonical/empty.xml")).toStdString());
 }
-
-class RefusedByTheStore : public ::testing::TestWithParam<Record> {};
-
-TEST_P(RefusedByTheStore, LoadsButIsRefusedBeforeAnythingButTheDeclarationIsWritten) {
-    auto const& r = GetParam();
-    auto const state = loadDocument(dataFile("documents/" + r.text("document")));
-    if (r.has("state")) {
-        EXPECT_EQ(describe(state), recordFile(r, "state"));
-    }
-    QByteArray written;
-    EXPECT_EQ(zel::testing::errorOf([&] { storeDocument(state, false, &written); }),
-              "class: BudgetFileError\nfirst: The budget file is not valid.  Error appears at "
-              "line 0, column 0.\nsecond: " +
-                  r.value("second") + "\ncause: std::exception");
-    EXPECT_EQ(written.toStdString(), R"(<?xml version="1.0" encoding="UTF-8"?>)");
-}
-
-INSTANTIATE_TEST_SUITE_P(Documents, RefusedByTheStore,
-                         ::testing::ValuesIn(zel::testing::readManifest(
-                             QStringLiteral("documents/store-refusals.manifest"))),
-                         zel::testing::recordName);
 
 // Random budgets that the store accepts come back whole; one it refuses is counted, and must
 // be rare.

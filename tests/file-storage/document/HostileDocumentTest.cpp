@@ -1,10 +1,11 @@
-// Documents too large to keep as data (deep nesting, huge attributes, entities referred to a
-// million times) and documents that name a file of this run: each one either loads correctly
-// or fails with a library error, and none may crash, hang, be half-read or read another file.
-// Also a device that cannot rewind.
+// Documents too large to keep as files, made from the texts of
+// tests/data/documents/hostile.manifest: each one either loads correctly or fails with a library
+// error. Also a declaration wherever the bounded device's read ends, and a device that cannot
+// rewind.
 #include "DocumentSupport.h"
 
 #include "support/Budgets.h"
+#include "support/Manifest.h"
 
 #include <QFile>
 #include <QStringEncoder>
@@ -20,150 +21,71 @@ namespace {
 using zel::testing::describe;
 using zel::testing::errorOf;
 
-QByteArray document(QByteArray const& body, QByteArray const& doctype = {}) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + doctype +
-           "<KelvoraMindrath revision=\"2\">\n" + body + "</KelvoraMindrath>\n";
-}
-
-// A document of one wage, holding content, and the account it is booked to, whose ledger holds
-// a transaction described as "[]", or as doctype makes it.
-QByteArray wageDocument(QByteArray const& name, QByteArray const& major = "1",
-                        QByteArray const& content = {}, QByteArray const& doctype = {},
-                        QByteArray const& description = "[]") {
-    return document(
-        "<wages>\n<wage id=\"1\" major=\"" + major + "\" minor=\"0\" period=\"Monthly\" name=\"" +
-            name + "\" currency=\"USD\" nextOccurOn=\"2026-03-01\" accountId=\"10\">" + content +
-            "</wage>\n</wages>\n<accounts>\n<account id=\"10\" name=\"Checking\" "
-            "type=\"Asset\" major=\"0\" minor=\"0\" currency=\"USD\" closed=\"false\"/>"
-            "\n</accounts>\n<ledgers>\n<ledger id=\"10\">\n"
-            "<transaction id=\"1\" date=\"2026-01-02\" accountId=\"10\" entry=\"Dr\" "
-            "major=\"1\" minor=\"0\" currency=\"USD\" status=\"Cleared\">" +
-            description + "</transaction>\n</ledger>\n</ledgers>\n",
-        doctype);
-}
-
-QByteArray nested(int depth, QByteArray const& content = {}) {
-    return QByteArray("<deep>").repeated(depth) + content + QByteArray("</deep>").repeated(depth);
-}
-
-// Attributes a0 to a(count - 1), empty.
-QByteArray attributes(int count) {
-    QByteArray text;
-    for (int i = 0; i < count; ++i) {
-        text += " a" + QByteArray::number(i) + "=\"\"";
+// A text of tests/data/documents/hostile.manifest, expanded as its head says.
+QByteArray expanded(std::string text, QString const& secret) {
+    text = QByteArray::fromStdString(text)
+               .replace("\\n", "\n")
+               .replace("{secret}", secret.toUtf8())
+               .toStdString();
+    for (auto close = text.find('}'); close != std::string::npos; close = text.find('}')) {
+        auto const open = text.rfind('{', close);
+        auto const star = text.find('*', open);
+        std::string const unit = text.substr(star + 1, close - star - 1);
+        std::string copies;
+        for (long i = 0, count = std::stol(text.substr(open + 1, star - open - 1)); i < count;
+             ++i) {
+            copies += unit.find('#') == std::string::npos
+                          ? unit
+                          : QString::fromStdString(unit)
+                                .replace(QLatin1Char('#'), QString::number(i))
+                                .toStdString();
+        }
+        text.replace(open, close - open + 1, copies);
     }
-    return text;
+    return QByteArray::fromStdString(text);
 }
 
-QByteArray megabytes(int count, QByteArray const& text) {
-    return text.repeated(count * 1024 * 1024 / text.size());
-}
+class HostileDocument : public ::testing::TestWithParam<zel::testing::Record> {};
 
-struct Hostile {
-    char const* name;
-    QByteArray document;
-    std::string second; // of the error; none: the document loads to a state that holds loaded
-    std::string loaded = {};
-};
-
-TEST(HostileDocument, LoadsCorrectlyOrFailsWithALibraryError) {
+TEST_P(HostileDocument, LoadsCorrectlyOrFailsWithALibraryError) {
+    auto const& row = GetParam();
     QTemporaryDir directory;
     ASSERT_TRUE(directory.isValid());
     QFile secret(directory.filePath(QStringLiteral("secret.txt")));
     ASSERT_TRUE(secret.open(QIODevice::WriteOnly) && secret.write("top secret") == 10);
     secret.close();
-    auto const external = wageDocument("Salary", "1", {},
-                                       "<!DOCTYPE KelvoraMindrath [<!ENTITY secret SYSTEM "
-                                       "\"file://" +
-                                           secret.fileName().toUtf8() + "\">]>\n",
-                                       "[&secret;]");
-    std::string const topLevel =
-        "An unexpected error top-level element, deep, appeared in the file.";
-    std::string const misplaced = "An unexpected element, deep, appeared in the element ";
-    std::string const tooDeep = "Elements are nested deeper than 32 levels.";
-    auto const eastern = megabytes(1, "\xe6\x9d\xb1");
-    auto const latin = megabytes(8, "Salary ");
-    // What looks like markup, where the reader sees none: in values, comments, CDATA sections,
-    // instructions and the document type declaration, which has comments and instructions of
-    // its own.
-    auto const fake = QByteArray("<deep x='' y=\"\">").repeated(70);
-    auto const notMarkup = wageDocument(
-        QByteArray(" a=''").repeated(70), "1",
-        "<!--" + fake + "--><![CDATA[" + fake + "]]><?pi " + fake + "?>",
-        "<!DOCTYPE KelvoraMindrath [<!-- >]>" + fake + " --><?pi >]>" + fake + " ?>]>\n", "[]>']");
-    // An entity of 4,000 characters, referred to a million times: 4 GB of text from 3 MB.
-    auto const amplified =
-        wageDocument("Salary", "1", {},
-                     "<!DOCTYPE KelvoraMindrath [<!ENTITY e \"" + QByteArray(4000, 'x') + "\">]>\n",
-                     QByteArray("&e;").repeated(1'000'000));
-    // Each wage given 60 attributes more, of 4,000 characters each.
-    QByteArray defaults;
-    for (int i = 0; i < 60; ++i) {
-        defaults += " b" + QByteArray::number(i) + " CDATA '" + QByteArray(4000, 'x') + "'";
-    }
-    auto const defaulted = wageDocument(
-        "Salary", "1", {}, "<!DOCTYPE KelvoraMindrath [<!ATTLIST wage" + defaults + ">]>\n");
-    std::string const declaration =
-        "The document type declaration holds a declaration, which a budget file never does: the "
-        "entities and default attributes it may declare can make a document cost far more than "
-        "its size to read.";
-    Hostile const cases[] = {
-        {"NestingUnderTheRoot", document(nested(100000)), topLevel},
-        {"NestingAroundTheRoot", nested(100000, "<KelvoraMindrath revision=\"2\"/>"), tooDeep},
-        {"NestingNeverClosed", document(QByteArray("<deep>").repeated(100000)), topLevel},
-        {"NestingInACollection", document("<banks>" + nested(100000) + "</banks>\n"),
-         misplaced + "banks."},
-        {"NestingInALedger",
-         document("<ledgers><ledger id=\"1\">" + nested(100000) + "</ledger></ledgers>\n"),
-         misplaced + "ledgers."},
-        {"NestingInsideAnItem", wageDocument("Salary", "1", nested(100000)), tooDeep},
-        {"NestingToTheBoundInsideAnItem",
-         wageDocument("Salary", "1", nested(29) + QByteArray("<deep/>").repeated(40)),
-         {},
-         "wage [Salary] 1.0 USD"},
-        {"AttributesToTheBound",
-         wageDocument("Salary\"" + attributes(55) + " last=\""),
-         {},
-         "wage [Salary] 1.0 USD"},
-        {"AttributesBeyondTheBound", wageDocument("Salary\"" + attributes(80000) + " last=\""),
-         "An element has more than 64 attributes."},
-        {"MarkupWhereTheReaderSeesNone", notMarkup, {}, "description=[[]>']]"},
-        {"EntityReferredToAMillionTimes", amplified, declaration},
-        {"DefaultAttributesDeclared", defaulted, declaration},
-        {"NestingAfterMarkupWhereTheReaderSeesNone",
-         QByteArray(notMarkup).replace("</wage>", nested(30) + "</wage>"), tooDeep},
-        {"NameOfOneMegabyteBeyondLatin1",
-         wageDocument(eastern),
-         {},
-         "wage [" + eastern.toStdString() + "] 1.0"},
-        {"NameOfEightMegabytes", wageDocument(latin), {}, "wage [" + latin.toStdString() + "] 1.0"},
-        {"NumberOfOneMegabyte", wageDocument("Salary", megabytes(1, "9")),
-         "The element tag 'wage' attribute 'major' is not valid. The attribute value must be a "
-         "number."},
-        {"AttributeOfEightMegabytesNeverClosed",
-         document("<wages>\n<wage name=\"" + megabytes(8, "a")),
-         "An unexpected error appeared in the file."},
-        {"ExternalEntityInADescription", external, declaration},
+    auto const field = [&](char const* key, char const* otherwise = "") {
+        return expanded(row.has(key) ? row.value(key) : otherwise, secret.fileName());
     };
-    for (auto const& c : cases) {
-        SCOPED_TRACE(c.name);
-        if (!c.second.empty()) {
-            auto const error = errorOf([&] { zel::testing::loadDocument(c.document); });
-            EXPECT_TRUE(error.starts_with("class: BudgetFileError") ||
-                        error.starts_with("class: AttributeError"))
-                << error.substr(0, 300);
-            EXPECT_NE(error.find("\nsecond: " + c.second + "\n"), std::string::npos)
-                << error.substr(0, 300);
-            continue;
-        }
-        std::optional<zel::storage::BudgetState> state;
-        ASSERT_EQ(errorOf([&] { state.emplace(zel::testing::loadDocument(c.document)); }),
-                  "no error");
-        EXPECT_NE(describe(*state).find(c.loaded), std::string::npos);
-        EXPECT_EQ(describe(zel::testing::loadDocument(zel::testing::storeDocument(*state))),
-                  describe(*state));
+    auto bytes = row.has("bytes")
+                     ? field("bytes")
+                     : zel::testing::dataFile(row.has("body") ? "documents/hostile/document.xml"
+                                                              : "documents/hostile/wage.xml");
+    for (auto const& [key, otherwise] :
+         {std::pair("doctype", ""), std::pair("body", ""), std::pair("wage", "Salary"),
+          std::pair("major", "1"), std::pair("content", ""), std::pair("description", "[]")}) {
+        bytes.replace("{" + QByteArray(key) + "}", field(key, otherwise));
     }
+    if (row.has("second")) {
+        auto const error = errorOf([&] { zel::testing::loadDocument(bytes); });
+        EXPECT_TRUE(error.starts_with("class: BudgetFileError") ||
+                    error.starts_with("class: AttributeError"))
+            << error.substr(0, 300);
+        EXPECT_NE(error.find("\nsecond: " + row.value("second") + "\n"), std::string::npos)
+            << error.substr(0, 300);
+        return;
+    }
+    std::optional<zel::storage::BudgetState> state;
+    ASSERT_EQ(errorOf([&] { state.emplace(zel::testing::loadDocument(bytes)); }), "no error");
+    EXPECT_NE(describe(*state).find(field("loaded").toStdString()), std::string::npos);
+    EXPECT_EQ(describe(zel::testing::loadDocument(zel::testing::storeDocument(*state))),
+              describe(*state));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Documents, HostileDocument,
+    ::testing::ValuesIn(zel::testing::readManifest(QStringLiteral("documents/hostile.manifest"))),
+    zel::testing::recordName);
 
 // The bounded device reads its source 16 KiB at a time: a declaration is told from a comment by
 // the two characters after its '<', wherever the block ends among them.
@@ -208,7 +130,7 @@ public:
 };
 
 TEST(HostileDocument, DeviceThatCannotRewindIsReported) {
-    auto bytes = wageDocument("Salary");
+    auto bytes = zel::testing::dataFile(QStringLiteral("documents/canonical/small-full.xml"));
     OneWayBuffer device(&bytes);
     device.open(QIODevice::ReadOnly | QIODevice::Text);
     EXPECT_EQ(errorOf([&] { zel::file_storage::internal::loadBudgetDocument(device); }),

@@ -1,18 +1,17 @@
-// Budget states that no document can give, which the store must refuse rather than write a
-// file that does not load or loads to another budget. Each case changes the small full budget
-// of tests/support in one way. (A debt whose interest is not a number loads from a document and
-// is stored as "nan": a row of tests/data/documents/canonical.manifest.)
+// Budget states that the store must refuse rather than write a file that does not load or loads
+// to another budget: documents that load to such a state, and changes to the small full budget
+// of tests/support, in tests/data/documents/store-refusals.manifest. (A debt whose interest is not
+// a number loads from a document and is stored as "nan": a row of canonical.manifest.)
 #include "DocumentSupport.h"
 
 #include "support/Budgets.h"
+#include "support/Manifest.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <limits>
 #include <optional>
 #include <set>
-#include <vector>
+#include <string>
 
 namespace {
 
@@ -45,213 +44,145 @@ struct Parts {
         std::get<ReconciledSurveys>(result) = ReconciledSurveys(surveys);
         return result;
     }
-
-    // An item of kind Item named name, due on, booked to account unless none.
-    template <class Item>
-    void item(QString const& name, std::optional<unsigned> account, QDate on = {2026, 1, 1},
-              double interest = 0.1) {
-        BudgetSource const source(name);
-        auto& budget = std::get<Budget>(s);
-        auto const once = EventFrequency::once;
-        if constexpr (std::is_same_v<Item, Wage>) {
-            budget.wages().add(Wage(source, dollar, once, on));
-        } else if constexpr (std::is_same_v<Item, Bill>) {
-            budget.bills().add(Bill(source, dollar, once, on));
-        } else if constexpr (std::is_same_v<Item, Debt>) {
-            budget.debts().add(Debt(source, dollar, once, on, dollar, Percentage{interest}));
-        } else if constexpr (std::is_same_v<Item, Goal>) {
-            budget.goals().add(Goal(source, dollar, once, on, dollar));
-        } else {
-            budget.nontracks().add(Nontrack(source, dollar, once, on));
-        }
-        if (account) {
-            std::get<zel::storage::ItemAccountMap>(s).insert<Item>(source, code(*account));
-        }
-    }
-
-    // A transaction of one dollar, held in the ledgers of the given accounts.
-    void hold(unsigned number, unsigned debit, unsigned credit, std::vector<unsigned> in,
-              std::optional<QString> description = {}, QDate on = {2026, 1, 5}) {
-        for (auto const n : in) {
-            ledgers.at(code(n)).transactions.insert_or_assign(
-                TransactionNumber(number),
-                Transaction(on, code(debit), code(credit), dollar, description,
-                            TransactionNumber(number), TransactionStatuses::pending));
-        }
-    }
-
-    void account(unsigned number, QString const& name) {
-        ledgers.emplace(
-            code(number, name),
-            LedgerAccount{Account(AccountTypes::asset, code(number, name), dollar, false), {}});
-    }
-
-    void bank(QString const& name, std::set<AccountNumber> const& accounts = {}) {
-        for (auto const& number : accounts) {
-            std::get<AccountTypeMap>(s)[BankName(name)][number] = SupportedAccountTypes::checking;
-        }
-        banks.insert_or_assign(BankName(name), Bank(BankName(name), accounts, false));
-    }
-
-    // Reconciles the account at the bank, replacing a reconciliation of that bank account.
-    void reconcile(QString const& bank, unsigned account,
-                   ReconciledSurvey::Distribution distribution = {},
-                   std::optional<QString> checksum = {}, std::optional<QDate> on = {}) {
-        BankAccount const key{BankName(bank), code(account), SupportedAccountTypes::checking};
-        surveys.insert_or_assign(key, ReconciledSurvey(ReconciledBankAccount(key, dollar, on),
-                                                       std::move(distribution), checksum));
-    }
 };
 
-struct Refusal {
-    char const* name;
-    std::function<void(Parts&)> change;
-    QString second;
-    std::string cause = "std::exception";
-    char const* error = "BudgetFileError";
-};
-
-void PrintTo(Refusal const& refusal, std::ostream* out) {
-    *out << refusal.name;
+// A text of the manifest, each \uXXXX in it turned into that UTF-16 unit.
+QString unescaped(QString text) {
+    for (auto at = text.indexOf(QLatin1String("\\u")); at >= 0;
+         at = text.indexOf(QLatin1String("\\u"), at + 1)) {
+        text.replace(at, 6, QChar(text.mid(at + 2, 4).toUShort(nullptr, 16)));
+    }
+    return text;
 }
 
-QString const unstorable = QStringLiteral("' holds characters that a budget file cannot store.");
-QString const missing = QStringLiteral(" refers to the account number 999, which is not an "
-                                       "account of the ledger.");
-QString const date = QStringLiteral(" is not valid. The attribute value to write, ");
+// "Y M D", "invalid" (a date that is no date), or nothing ("-" or no field).
+std::optional<QDate> dateOf(QStringList const& fields, qsizetype at) {
+    if (fields.size() <= at || fields[at] == QLatin1String("-")) {
+        return std::nullopt;
+    }
+    auto const n = fields[at].split(QLatin1Char(' '));
+    return n.size() == 3 ? QDate(n[0].toInt(), n[1].toInt(), n[2].toInt()) : QDate();
+}
 
-Refusal const refusals[] = {
-    {"EmptyItemName", [](Parts& p) { p.item<Wage>({}, 400); },
-     "The name of a wage cannot be stored without a text."},
-    {"EmptyAccountName", [](Parts& p) { p.account(600, {}); },
-     "The name of the account 600 cannot be stored without a text."},
-    {"EmptyBankName", [](Parts& p) { p.bank({}); },
-     "The name of a bank cannot be stored without a text."},
-    {"ControlCharacterInADescription",
-     [](Parts& p) {
-         p.hold(5, 500, 101, {101, 500}, QStringLiteral("a\x01z"));
-     },
-     "The description of the transaction 5 of the account 101 'a\x01z" + unstorable},
-    {"NonCharacterInAnItemName", [](Parts& p) { p.item<Nontrack>(QStringLiteral("x\uFFFF"), 101); },
-     "The name of a nontrack 'x\uFFFF" + unstorable},
-    {"UnpairedSurrogateInABankName", [](Parts& p) { p.bank(QStringLiteral("y") + QChar(0xD800)); },
-     QStringLiteral("The name of a bank 'y") + QChar(0xD800) + unstorable},
-    {"NullCharacterInAChecksum",
-     [](Parts& p) { p.reconcile("First Bank", 101, {}, QStringLiteral("ab") + QChar(0)); },
-     QStringLiteral("The checksum of the reconciliation of the account 101 'ab") + QChar(0) +
-         unstorable},
-    {"InfiniteInterest",
-     [](Parts& p) {
-         p.item<Debt>("Loan", 200, {2026, 1, 1}, -std::numeric_limits<double>::infinity());
-     },
-     "The interest of the debt 'Loan' is not a finite number."},
-    {"WageBookedToNoAccount", [](Parts& p) { p.item<Wage>("X", {}); },
-     "The wage 'X' is booked to no ledger account."},
-    {"BillBookedToNoAccount", [](Parts& p) { p.item<Bill>("X", {}); },
-     "The bill 'X' is booked to no ledger account."},
-    {"DebtBookedToNoAccount", [](Parts& p) { p.item<Debt>("X", {}); },
-     "The debt 'X' is booked to no ledger account."},
-    {"GoalBookedToNoAccount", [](Parts& p) { p.item<Goal>("X", {}); },
-     "The goal 'X' is booked to no ledger account."},
-    {"NontrackBookedToNoAccount", [](Parts& p) { p.item<Nontrack>("X", {}); },
-     "The nontrack 'X' is booked to no ledger account."},
-    {"ItemBookedToAnAccountMissingFromTheLedger", [](Parts& p) { p.item<Bill>("X", 999); },
-     "The bill 'X'" + missing},
-    {"TransactionWithAnAccountMissingFromTheLedger", [](Parts& p) { p.hold(5, 999, 101, {101}); },
-     "The transaction 5 of the account 101" + missing},
-    {"OpeningAccountMissingFromTheLedger", [](Parts& p) { p.opening = code(999); },
-     "The opening account of the ledger" + missing},
-    {"ReconciliationOfAnAccountMissingFromTheLedger",
-     [](Parts& p) {
-         p.bank("Other Bank", {AccountNumber(999)});
-         p.reconcile("Other Bank", 999);
-     },
-     "The reconciliation of the account 999" + missing},
-    {"ReconciliationOfAnAccountNoBankHolds", [](Parts& p) { p.reconcile("First Bank", 400); },
-     "The reconciliation of the account 400 names an account that no bank holds."},
-    {"ReconciliationGivenTwice",
-     [](Parts& p) {
-         p.bank("Other Bank", {AccountNumber(101)});
-         p.reconcile("Other Bank", 101);
-     },
-     "The reconciliation of the account 101 is given twice."},
-    {"DistributionToAnItemTheBudgetLacks",
-     [](Parts& p) {
-         p.reconcile("First Bank", 101, {{{BudgetItemTypes::bill, BudgetSource("Gas")}, dollar}});
-     },
-     "The budget file contains a malformed budget item ID mapping. There is not a budget source "
-     "'Gas' of the type Bill.",
-     "Failed to find budget source."},
-    {"TransactionHeldByALedgerItDoesNotTouch", [](Parts& p) { p.hold(5, 500, 101, {400}); },
-     "The transaction 5 of the account 400 neither debits nor credits that account."},
-    {"BankAccountWithoutAType",
-     [](Parts& p) {
-         std::get<AccountTypeMap>(p.s)[BankName("First Bank")].erase(AccountNumber(102));
-     },
-     "The bank 'First Bank' holds the account 102, which has no bank account type.", "map::at"},
-    {"AccountNumberZero", [](Parts& p) { p.account(0, "Zero"); },
-     "An indexed element identifier cannot be invalid."},
-    {"ItemBookedToAccountZero",
-     [](Parts& p) {
-         p.account(0, "Zero");
-         p.item<Wage>("X", 0);
-     },
-     "The wage account identifier cannot be zero."},
-    // The item's own check comes before the check that its account is in the ledger.
-    {"ItemBookedToAccountZeroThatTheLedgerLacks", [](Parts& p) { p.item<Goal>("X", 0); },
-     "The goal account identifier cannot be zero."},
-    {"ReconciliationOfAccountZero", [](Parts& p) { p.reconcile("First Bank", 0); },
-     "The account ID for a reconciliation element cannot be invalid."},
-    {"TransactionNumberZero", [](Parts& p) { p.hold(0, 500, 101, {101}); },
-     "An indexed element identifier cannot be invalid."},
-    {"ItemDateAfterTheYear9999",
-     [](Parts& p) {
-         p.item<Goal>("X", 101, {10000, 1, 1});
-     },
-     "The element tag 'goal' attribute 'nextOccurOn'" + date +
-         "Sat Jan 1 10000, is not a valid date.",
-     "std::exception", "AttributeError"},
-    {"TransactionDateBeforeTheYear1",
-     [](Parts& p) {
-         p.hold(5, 500, 101, {101, 500}, {}, {-1, 6, 1});
-     },
-     "The element tag 'transaction' attribute 'date'" + date +
-         "Thu Jun 1 -001, is not a valid date.",
-     "std::exception", "AttributeError"},
-    {"InvalidReconciliationDate", [](Parts& p) { p.reconcile("First Bank", 101, {}, {}, QDate()); },
-     "The element tag 'reconciliation' attribute 'date'" + date + ", is not a valid date.",
-     "std::exception", "AttributeError"},
-};
+// Makes one change line of the manifest (see its head) to parts.
+void change(Parts& p, std::string const& line) {
+    QStringList f;
+    for (auto const& field : QString::fromStdString(line).split(QLatin1Char('|'))) {
+        f << (field.trimmed().isEmpty() ? QString() : unescaped(field.trimmed()));
+    }
+    auto const n = [&](qsizetype at) { return f[at].toUInt(); };
+    auto const text = [&](qsizetype at) {
+        return f.size() <= at || f[at] == QLatin1String("-") ? std::nullopt : std::optional(f[at]);
+    };
+    auto const& op = f[0];
+    auto& s = p.s;
+    if (op == QLatin1String("item")) {
+        // Due once, on the date given or the first of 2026, and booked to its account, if any.
+        BudgetSource const source(f[2]);
+        QDate const on = dateOf(f, 4).value_or(QDate(2026, 1, 1));
+        auto const once = EventFrequency::once;
+        auto& budget = std::get<Budget>(s);
+        auto const add = [&](auto& items, auto item) {
+            items.add(item);
+            if (f[3] != QLatin1String("-")) {
+                std::get<zel::storage::ItemAccountMap>(s).insert<decltype(item)>(source,
+                                                                                 code(n(3)));
+            }
+        };
+        if (f[1] == QLatin1String("wage")) {
+            add(budget.wages(), Wage(source, dollar, once, on));
+        } else if (f[1] == QLatin1String("bill")) {
+            add(budget.bills(), Bill(source, dollar, once, on));
+        } else if (f[1] == QLatin1String("debt")) {
+            double const interest = f.size() > 5 ? std::stod(f[5].toStdString()) : 0.1;
+            add(budget.debts(), Debt(source, dollar, once, on, dollar, Percentage{interest}));
+        } else if (f[1] == QLatin1String("goal")) {
+            add(budget.goals(), Goal(source, dollar, once, on, dollar));
+        } else {
+            add(budget.nontracks(), Nontrack(source, dollar, once, on));
+        }
+    } else if (op == QLatin1String("account")) {
+        auto const account = code(n(1), f[2]);
+        p.ledgers.emplace(account,
+                          LedgerAccount{Account(AccountTypes::asset, account, dollar, false), {}});
+    } else if (op == QLatin1String("bank")) {
+        std::set<AccountNumber> accounts;
+        for (qsizetype i = 2; i < f.size(); ++i) {
+            accounts.insert(AccountNumber(n(i)));
+            std::get<AccountTypeMap>(s)[BankName(f[1])][AccountNumber(n(i))] =
+                SupportedAccountTypes::checking;
+        }
+        p.banks.insert_or_assign(BankName(f[1]), Bank(BankName(f[1]), accounts, false));
+    } else if (op == QLatin1String("hold")) {
+        // Of one dollar, pending, on the date given or the fifth of January 2026.
+        TransactionNumber const number(n(1));
+        Transaction const held(dateOf(f, 6).value_or(QDate(2026, 1, 5)), code(n(2)), code(n(3)),
+                               dollar, text(5), number, TransactionStatuses::pending);
+        for (auto const& in : f[4].split(QLatin1Char(' '))) {
+            p.ledgers.at(code(in.toUInt())).transactions.insert_or_assign(number, held);
+        }
+    } else if (op == QLatin1String("reconcile")) {
+        // Replacing a reconciliation of that bank account.
+        ReconciledSurvey::Distribution distribution;
+        if (auto const item = text(5)) {
+            auto const words = item->split(QLatin1Char(' '));
+            distribution.insert_or_assign({toBudgetItemTypes(words[0]), BudgetSource(words[1])},
+                                          dollar);
+        }
+        BankAccount const key{BankName(f[1]), code(n(2)), SupportedAccountTypes::checking};
+        p.surveys.insert_or_assign(
+            key, ReconciledSurvey(ReconciledBankAccount(key, dollar, dateOf(f, 4)), distribution,
+                                  text(3)));
+    } else if (op == QLatin1String("opening")) {
+        p.opening = code(n(1));
+    } else {
+        std::get<AccountTypeMap>(s)[BankName(f[1])].erase(AccountNumber(n(2)));
+    }
+}
 
-class RefusedValue : public ::testing::TestWithParam<Refusal> {};
+class RefusedValue : public ::testing::TestWithParam<zel::testing::Record> {};
 
 TEST_P(RefusedValue, IsRefusedWithItsTexts) {
-    auto const& refusal = GetParam();
+    auto const& row = GetParam();
     Parts parts;
-    refusal.change(parts);
+    for (auto const& line : row.values("change")) {
+        change(parts, line);
+    }
+    auto const state = row.has("document")
+                           ? zel::testing::loadDocument(zel::testing::dataFile(
+                                 QStringLiteral("documents/") + row.text("document")))
+                           : parts.state();
+    if (row.has("state")) {
+        EXPECT_EQ(
+            zel::testing::describe(state),
+            zel::testing::dataFile(QStringLiteral("documents/") + row.text("state")).toStdString());
+    }
+    std::string const error = row.has("class") ? row.value("class") : "BudgetFileError";
     QByteArray written;
-    EXPECT_EQ(
-        zel::testing::errorOf([&] { zel::testing::storeDocument(parts.state(), false, &written); }),
-        "class: " + std::string(refusal.error) +
-            "\nfirst: The budget file is not valid.  Error appears at line 0, column 0.\n"
-            "second: " +
-            refusal.second.toStdString() + "\ncause: " + refusal.cause);
+    EXPECT_EQ(zel::testing::errorOf([&] { zel::testing::storeDocument(state, false, &written); }),
+              "class: " + error +
+                  "\nfirst: The budget file is not valid.  Error appears at line 0, column 0.\n"
+                  "second: " +
+                  unescaped(row.text("second")).toStdString() +
+                  "\ncause: " + (row.has("cause") ? row.value("cause") : "std::exception"));
     // Dates are checked as they are written, after the start of the document; every other value
     // is refused while the element tree is built, before anything but the declaration.
-    if (std::string_view(refusal.error) == "BudgetFileError") {
+    if (error == "BudgetFileError") {
         EXPECT_EQ(written.toStdString(), R"(<?xml version="1.0" encoding="UTF-8"?>)");
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Store, RefusedValue, ::testing::ValuesIn(refusals),
-                         [](auto const& test) { return std::string(test.param.name); });
+INSTANTIATE_TEST_SUITE_P(Store, RefusedValue,
+                         ::testing::ValuesIn(zel::testing::readManifest(
+                             QStringLiteral("documents/store-refusals.manifest"))),
+                         zel::testing::recordName);
 
 // A reader refuses an empty checksum and reads an empty description as none, so neither is
 // written: the document loads, with neither value.
 TEST(StoredValue, EmptyChecksumAndDescriptionAreLeftOutAndLoadAsNone) {
     Parts parts;
-    parts.hold(5, 500, 101, {101}, QString());
-    parts.reconcile("First Bank", 101, {}, QString());
+    change(parts, "hold | 5 | 500 | 101 | 101 | ");
+    change(parts, "reconcile | First Bank | 101 | ");
     auto const text = zel::testing::describe(
         zel::testing::loadDocument(zel::testing::storeDocument(parts.state())));
     EXPECT_NE(text.find(" 1.0 USD Pending description=none\n"), std::string::npos) << text;

@@ -16,6 +16,14 @@ DocumentInspection inspectBudgetDocument(QByteArray const& bytes) {
     return Scan(bytes).run();
 }
 
+storage::BudgetState loadBudgetDocument(QByteArray const& bytes) {
+    QBuffer device;
+    device.setData(bytes);
+    // As the load opens a budget file.
+    device.open(QIODevice::ReadOnly | QIODevice::Text);
+    return internal::loadBudgetDocument(device);
+}
+
 std::optional<DocumentPlace> placeOfRefusal(QByteArray const& bytes) {
     QBuffer device;
     device.setData(bytes);
