@@ -70,7 +70,7 @@ foreach(header money/Currency.h storage/Storage.h)
     expect_file(${moved}/include/zel/${header})
 endforeach()
 # The library's public headers, with their old include lines, and nothing beneath them.
-set(public BudgetDocumentInspection.h BudgetFile.h Errors.h ExchangeRatesFile.h Export.h SaveFile.h)
+set(public BudgetDocumentInspection.h BudgetDocumentSalvage.h BudgetFile.h Errors.h ExchangeRatesFile.h Export.h SaveFile.h)
 foreach(folder include/zel/file-storage include/zel/old-include-lines/file-storage)
     file(GLOB installed LIST_DIRECTORIES true RELATIVE ${moved}/${folder} ${moved}/${folder}/*)
     if(NOT installed STREQUAL "${public}")

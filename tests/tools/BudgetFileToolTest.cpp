@@ -94,6 +94,27 @@ QStringList jsonTexts(QString const& output) {
     return strings;
 }
 
+// Damages the file as a crash or a bad disk would: "PATH cut SIZE" cuts it short, "PATH zero
+// OFFSET LENGTH" zeroes a block, "PATH tear OTHER OFFSET" keeps its first OFFSET bytes and
+// takes the rest from OTHER (a write torn between two versions).
+bool damage(QStringList const& how) {
+    QFile file(how.value(0));
+    if (!file.open(QIODevice::ReadWrite)) {
+        return false;
+    }
+    auto const number = [&](int at) { return how.value(at).toLongLong(); };
+    if (how.value(1) == QLatin1String("cut")) {
+        return file.resize(number(2));
+    }
+    if (how.value(1) == QLatin1String("zero")) {
+        return file.seek(number(2)) && file.write(QByteArray(number(3), '\0')) == number(3);
+    }
+    QFile other(how.value(2));
+    return how.value(1) == QLatin1String("tear") && other.open(QIODevice::ReadOnly) &&
+           other.seek(number(3)) && file.resize(number(3)) && file.seek(number(3)) &&
+           file.write(other.readAll()) >= 0;
+}
+
 class BudgetFileTool : public testing::TestWithParam<Record> {
 protected:
     // The text with "@" standing for the scratch folder, and "\n", "\t" and "\e" for a new
@@ -178,14 +199,24 @@ TEST_P(BudgetFileTool, DoesWhatItsCommandLineAsks) {
         auto const given = run(command);
         ASSERT_EQ(given.status, 0) << command << '\n' << given.err.toStdString();
     }
+    for (auto const& link : record.values("link")) {
+        auto const [target, path] = split(link);
+        ASSERT_TRUE(QFile::link(target, path)) << link;
+    }
+    for (auto const& how : record.values("damage")) {
+        ASSERT_TRUE(damage(filled(how).split(QLatin1Char(' ')))) << how;
+    }
     for (auto const& change : record.values("chmod")) {
         auto const [path, mode] = split(change);
         ::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(mode.toUInt(nullptr, 8)));
     }
 
-    auto const result =
-        record.has("shell") ? run(record.value("shell"), true) : run(record.value("run"));
+    auto result = record.has("shell") ? run(record.value("shell"), true) : run(record.value("run"));
     EXPECT_EQ(result.status, std::stoi(record.value("status"))) << result.err.toStdString();
+    // What a command run afterwards prints is looked for in the output too.
+    for (auto const& command : record.values("after")) {
+        result.out += run(command).out;
+    }
     for (auto const& text : record.values("out")) {
         EXPECT_TRUE(result.out.contains(filled(text))) << "no \"" << text << "\" in the output:\n"
                                                        << result.out.left(2000).toStdString();

@@ -103,11 +103,12 @@ std::optional<BackUp> backUpOf(QString const& file) {
     return backUp;
 }
 
-// The restore command for file, as a shell reads it: a name that holds anything but letters,
+// The command of the tool for file (restore, salvage), as a shell reads it: a name that holds
+// anything but letters,
 // digits and a few marks is put in single quotes (a quote in it as '"'"', which holds no
 // backslash for the escaping of what is printed to double), and one that starts with a hyphen
 // after ./, so that the line pasted does what it says.
-QString restoreCommand(QString const& file) {
+QString commandFor(QLatin1String command, QString const& file) {
     QString name = file;
     if (name.startsWith(QLatin1Char('-'))) {
         name.prepend(QStringLiteral("./"));
@@ -120,14 +121,14 @@ QString restoreCommand(QString const& file) {
         name = QLatin1Char('\'') + name.replace(QLatin1Char('\''), QLatin1String("'\"'\"'")) +
                QLatin1Char('\'');
     }
-    return QStringLiteral("budget-file restore ") + name;
+    return QStringLiteral("budget-file ") + command + QLatin1Char(' ') + name;
 }
 
 QJsonObject backUpObject(BackUp const& backUp, QString const& file) {
     QJsonObject object{{QStringLiteral("path"), backUp.path},
                        {QStringLiteral("loads"), backUp.loads}};
     if (backUp.loads) {
-        object.insert(QStringLiteral("restore"), restoreCommand(file));
+        object.insert(QStringLiteral("restore"), commandFor(QLatin1String("restore"), file));
     } else if (backUp.error) {
         object.insert(QStringLiteral("error"), *backUp.error);
     }
@@ -137,24 +138,37 @@ QJsonObject backUpObject(BackUp const& backUp, QString const& file) {
 void printBackUp(Streams io, BackUp const& backUp, QString const& file) {
     if (backUp.loads) {
         io.out << printable(backUp.path)
-               << " (the back-up) loads: " << printable(restoreCommand(file)) << " puts it back\n";
+               << " (the back-up) loads: " << printable(commandFor(QLatin1String("restore"), file))
+               << " puts it back\n";
     } else {
         io.out << printable(backUp.path) << " (the back-up) does not load either\n";
     }
 }
 
 // A budget file that is not there, or does not load: the failure, and the back-up when there
-// is one.
+// is one. A file that does not load, and whose back-up does not hold it either, is worth a
+// salvage.
 int notLoaded(Streams io, Options const& options, QString const& file, QJsonValue const& error,
-              std::optional<BackUp> const& backUp) {
+              std::optional<BackUp> const& backUp, bool loadFailed = false) {
+    bool const salvage = loadFailed && (!backUp || !backUp->loads);
+    auto const salvageCommand = commandFor(QLatin1String("salvage"), file) + QStringLiteral(" OUT");
     if (options.json) {
         QJsonObject object{{QStringLiteral("error"), error}};
         if (backUp) {
             object.insert(QStringLiteral("backUp"), backUpObject(*backUp, file));
         }
+        if (salvage) {
+            object.insert(QStringLiteral("salvage"), salvageCommand);
+        }
         printJson(io, file, false, object);
-    } else if (backUp) {
+        return 1;
+    }
+    if (backUp) {
         printBackUp(io, *backUp, file);
+    }
+    if (salvage) {
+        io.out << printable(salvageCommand)
+               << " recovers what is still whole into a new file OUT\n";
     }
     return 1;
 }
@@ -266,8 +280,9 @@ int check(Streams io, QString const& file, Options const& options) {
             printNotValid(shown, file, error);
             printError(io, file, error, place);
         }
+        // A file that does not load is worth a salvage; a budget read from a pipe is no file.
         return notLoaded(shown, options, file, object,
-                         input->file() ? backUpOf(file) : std::nullopt);
+                         input->file() ? backUpOf(file) : std::nullopt, bool(input->file()));
     } catch (storage::StorageError const& error) {
         // Not a verdict on the document (a file in use, unreadable, not a regular file): a
         // diagnostic, as every command gives one.

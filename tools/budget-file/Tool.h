@@ -41,6 +41,7 @@ struct Options {
     QString output;       // export: where to write ("-" or empty: standard output)
     QString format;       // export: "json" or "csv"
     QString file;         // rates show: the exchange-rates file to show
+    QString backUp;       // salvage: the back-up to take what the file lost from
     std::uint32_t transactions = 1000;
     std::uint32_t seed = 1;
 };
@@ -110,6 +111,7 @@ int restore(Streams io, QString const& file, Options const& options);
 int exportBudget(Streams io, QString const& file, Options const& options);
 int diff(Streams io, QString const& oldFile, QString const& newFile, Options const& options);
 int showRates(Streams io, Options const& options);
+int salvage(Streams io, QString const& file, QString const& output, Options const& options);
 
 // ---- Reporting ---------------------------------------------------------------------------------
 

@@ -48,6 +48,7 @@ constexpr OptionForm optionForms[]{
     {"application", "NAME", "the application whose cache to look in."},
     {"transactions", "N", "how many (default 1000)."},
     {"seed", "S", "the seed (default 1)."},
+    {"backup", "B", "the back-up to take from (default FILE~)."},
 };
 
 // A command of the tool, described once: the help, the usage errors, the options that apply and
@@ -134,6 +135,15 @@ CommandForm const commandForms[]{
      "Writes a generated budget to FILE (backing up the one it replaces).",
      "force transactions seed", 1, 1,
      [](Call const& c) { return zel::tool::sample(c.io, c.arguments[0], c.options); }},
+    {"salvage FILE OUT [--backup B] [--json] [--force]",
+     "Recovers what is still whole of a FILE that does not load (cut short, a block of\n"
+     "zeros, a mix of two versions, an edit gone wrong), adds what the back-up holds\n"
+     "and FILE lost, and stores it as a new budget file OUT; FILE is not touched. Says\n"
+     "what was kept, taken from the back-up and lost, and where FILE is damaged.",
+     "json force backup", 2, 2,
+     [](Call const& c) {
+         return zel::tool::salvage(c.io, c.arguments[0], c.arguments[1], c.options);
+     }},
     {"rates show [--file PATH | --application NAME] [--json]",
      "Shows an exchange-rates file: PATH, or exchange-rates.dat in the cache folder of\n"
      "the application NAME (by default the tool's own, budget-file), which is\n"
@@ -388,6 +398,7 @@ std::optional<int> readOptions(QCommandLineParser const& parser, CommandForm con
     options.output = parser.value(QStringLiteral("output"));
     options.format = parser.value(QStringLiteral("format"));
     options.file = parser.value(QStringLiteral("file"));
+    options.backUp = parser.value(QStringLiteral("backup"));
     if (parser.isSet(QStringLiteral("application"))) {
         if (parser.isSet(QStringLiteral("file"))) {
             return usageError(QStringLiteral("give --file or --application, not both"));

@@ -59,6 +59,14 @@ struct ConversionPlace {
 // applies, at fault.
 storage::BudgetState loadBudgetDocument(QIODevice& device, ConversionPlace* place = nullptr);
 
+// The two halves of loadBudgetDocument. The first reads the document's elements into elements,
+// which must be empty, and throws what the load throws while it reads; the second makes the
+// domain values of them, emptying the ledgers' transactions as it goes, and throws what the
+// load throws while it converts (setting place, when given, as the load does).
+void readBudgetDocumentElements(QIODevice& device, BudgetDocumentElements& elements);
+storage::BudgetState convertBudgetDocument(BudgetDocumentElements& elements,
+                                           ConversionPlace* place = nullptr);
+
 // Whether device, open for reading with random access, holds a well-formed document. A store
 // that died while writing leaves the file cut short, which does not. Every document a store
 // writes ends with the root's end tag, and that ending alone settles it; only a document that

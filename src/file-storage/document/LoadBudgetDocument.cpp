@@ -532,8 +532,13 @@ readBanks(BanksElement const& banks, banking::AccountTypeMap& accountTypes, Conv
 }
 
 storage::BudgetState loadBudgetDocument(QIODevice& device, ConversionPlace* at) {
-    ZEL_LOG_DEBUG() << "Reading from budget file.";
     BudgetDocumentElements elements;
+    readBudgetDocumentElements(device, elements);
+    return convertBudgetDocument(elements, at);
+}
+
+void readBudgetDocumentElements(QIODevice& device, BudgetDocumentElements& elements) {
+    ZEL_LOG_DEBUG() << "Reading from budget file.";
     StoredBytes const stored(device);
     auto const revision = readApplicationRevision(device, elements.application);
     ZEL_LOG_DEBUG() << "Parsing budget file revision" << revision;
@@ -543,7 +548,9 @@ storage::BudgetState loadBudgetDocument(QIODevice& device, ConversionPlace* at) 
     }
     readWithinBounds(device,
                      [&](QXmlStreamReader& reader) { readDocument(reader, elements, revision); });
+}
 
+storage::BudgetState convertBudgetDocument(BudgetDocumentElements& elements, ConversionPlace* at) {
     Place place(at);
     BudgetItemIdMap ids;
     auto budget = readBudgetItems(elements, ids, place);
