@@ -1,5 +1,6 @@
 // The salvage command: what is still whole of a budget file that does not load, written to a
 // new budget file through the library's store.
+#include "System.h"
 #include "Tool.h"
 
 #include "file-storage/BudgetDocumentSalvage.h"
@@ -23,8 +24,13 @@ constexpr std::size_t lostListed = 20;
 // The bytes of the regular file at path, or why not: each is held in memory whole, so no more
 // than a budget read from a pipe may hold.
 std::optional<QByteArray> bytesOf(QString const& path, QString& why) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (auto const name = system::keptBytesOf(path)) {
+        // A name that is not UTF-8 is opened by its bytes, which alone name the file.
+        if (!system::openByBytes(*name, file, why)) {
+            return std::nullopt;
+        }
+    } else if (file.setFileName(path); !file.open(QIODevice::ReadOnly)) {
         why = file.errorString();
         return std::nullopt;
     }
@@ -135,8 +141,11 @@ void printReport(Streams io, BudgetSalvage const& salvage, QString const& file,
 } // namespace
 
 int salvage(Streams io, QString const& file, QString const& output, Options const& options) {
-    auto const budgetFile = budgetFileAt(io, options, file, true);
-    if (!budgetFile) {
+    // A file whose name is not UTF-8 is read by the name's bytes; the library, which takes names
+    // as text, does not name its back-up, so only a back-up given with --backup is used.
+    bool const namedByBytes = system::keptBytesOf(file).has_value();
+    std::optional<file_storage::BudgetFile> budgetFile;
+    if (!namedByBytes && !(budgetFile = budgetFileAt(io, options, file, true))) {
         return 1;
     }
     QString why;
@@ -145,7 +154,9 @@ int salvage(Streams io, QString const& file, QString const& output, Options cons
         return fail(io, options, file, why);
     }
     // The back-up asked for, or the file's own when there is one.
-    QString const backUp = options.backUp.isEmpty() ? budgetFile->backUpPath() : options.backUp;
+    QString const backUp = !options.backUp.isEmpty() ? options.backUp
+                           : budgetFile              ? budgetFile->backUpPath()
+                                                     : QString();
     std::optional<QByteArray> backUpBytes;
     QString untrusted;
     if (QFileInfo const info(backUp);
@@ -169,7 +180,7 @@ int salvage(Streams io, QString const& file, QString const& output, Options cons
     }
     // The output is a new file: never the damaged file or the back-up, whose bytes may be the
     // only ones left.
-    if (sameFile(output, file, *damaged)) {
+    if (output == file || sameFile(output, file, *damaged)) {
         return fail(io, options, output, QStringLiteral("is the file to salvage; name a new file"));
     }
     if (backUpBytes && sameFile(output, backUp, *backUpBytes)) {
