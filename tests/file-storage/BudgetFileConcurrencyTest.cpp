@@ -124,14 +124,19 @@ runWorkers(std::function<void(int, std::function<void(QString const&)> const&)> 
 }
 
 TEST_F(Concurrency, ProcessesStoringAndLoadingOneFileEachSeeWholeBudgets) {
-    expectWholeBudgets(runWorkers([&](int i, auto const& count) {
-                           auto const run = support::runChild(workerArguments(i, path_));
-                           EXPECT_TRUE(run.succeeded()) << "child " << i << ": " << run.output;
-                           for (auto const& outcome : run.outcomes) {
-                               count(outcome);
-                           }
-                       }),
-                       "processes");
+    std::vector<QStringList> arguments;
+    for (int i = 0; i < writers + readers; ++i) {
+        arguments.push_back(workerArguments(i, path_));
+    }
+    std::map<QString, int> outcomes;
+    auto const runs = support::runChildren(arguments);
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        EXPECT_TRUE(runs[i].succeeded()) << "child " << i << ": " << runs[i].output;
+        for (auto const& outcome : runs[i].outcomes) {
+            ++outcomes[QString(outcome).replace(QLatin1Char('\t'), QLatin1Char(' '))];
+        }
+    }
+    expectWholeBudgets(outcomes, "processes");
 }
 
 TEST_F(Concurrency, ThreadsStoringAndLoadingOneFileEachSeeWholeBudgets) {

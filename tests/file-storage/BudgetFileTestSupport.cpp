@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 
 #include <cerrno>
+#include <memory>
 #include <optional>
 
 #if defined(_WIN32)
@@ -166,16 +167,9 @@ ChildRun runAs(QStringList const& arguments, uint user) {
 
 } // namespace
 
-ChildRun runChild(QStringList const& arguments, std::optional<uint> asUser) {
-    if (asUser) {
-#if defined(_WIN32)
-        ADD_FAILURE() << "Windows has no setuid to run the child as another user";
-        return ChildRun();
-#else
-        return runAs(arguments, *asUser);
-#endif
-    }
-    QProcess child;
+namespace {
+
+void startChild(QProcess& child, QStringList const& arguments) {
     // A system short of resources may fail to start a process now and then (Wine under load
     // does): that is tried again, as it says nothing of the store.
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -184,6 +178,9 @@ ChildRun runChild(QStringList const& arguments, std::optional<uint> asUser) {
             break;
         }
     }
+}
+
+ChildRun finishChild(QProcess& child, QStringList const& arguments) {
     ChildRun run;
     // A child that has ended already is not waited for (waiting would report a failure).
     bool const started = child.error() != QProcess::FailedToStart;
@@ -201,6 +198,38 @@ ChildRun runChild(QStringList const& arguments, std::optional<uint> asUser) {
     readOutput(output, run);
     run.output += child.readAllStandardError().toStdString();
     return run;
+}
+
+} // namespace
+
+ChildRun runChild(QStringList const& arguments, std::optional<uint> asUser) {
+    if (asUser) {
+#if defined(_WIN32)
+        ADD_FAILURE() << "Windows has no setuid to run the child as another user";
+        return ChildRun();
+#else
+        return runAs(arguments, *asUser);
+#endif
+    }
+    QProcess child;
+    startChild(child, arguments);
+    return finishChild(child, arguments);
+}
+
+std::vector<ChildRun> runChildren(std::vector<QStringList> const& arguments) {
+    // Every child is started, from this thread, before any is waited for: started from threads
+    // of their own they would be forked from a process of many threads, which ThreadSanitizer
+    // refuses.
+    std::vector<std::unique_ptr<QProcess>> children;
+    for (auto const& each : arguments) {
+        children.push_back(std::make_unique<QProcess>());
+        startChild(*children.back(), each);
+    }
+    std::vector<ChildRun> runs;
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        runs.push_back(finishChild(*children[i], arguments[i]));
+    }
+    return runs;
 }
 
 } // namespace zel::testing::budget_file

@@ -110,6 +110,9 @@ struct ChildRun {
 // that number for its group too, and no other groups) where given, which takes root.
 ChildRun runChild(QStringList const& arguments, std::optional<uint> asUser = std::nullopt);
 
+// Runs a child with each of the arguments at once, and returns their runs in that order.
+std::vector<ChildRun> runChildren(std::vector<QStringList> const& arguments);
+
 // The file handling's own records, in order, as "D text", "W text" or "C text": the writer's
 // progress records are left out.
 std::vector<std::string> fileRecords(LogCapture const& capture);
