@@ -35,13 +35,17 @@ void Layout::make() const {
 }
 
 QString Layout::fill(QString text) const {
-    // The system's own text for a file that is not there, as its error numbers give it.
+    // The system's own texts for a file that is not there and one that is, as its error numbers
+    // give them.
 #if defined(_WIN32)
     QString const missing = qt_error_string(ERROR_FILE_NOT_FOUND);
+    QString const exists = qt_error_string(ERROR_FILE_EXISTS);
 #else
     QString const missing = qt_error_string(ENOENT);
+    QString const exists = qt_error_string(EEXIST);
 #endif
     return text.replace(QLatin1String("{missing}"), missing)
+        .replace(QLatin1String("{exists}"), exists)
         .replace(QLatin1String("{L}"), budgetPath)
         .replace(QLatin1String("{B}"), budget)
         .replace(QLatin1String("{K}"), backUp)
